@@ -1,0 +1,38 @@
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "camera/camera.h"
+#include "device/data_file.h"
+
+int CQelvan::LoadConfigFileA(const char* path) {
+  CDataFile file;
+  if (file.LoadFromModule(path, nullptr) == nullptr) return 0;
+  // The records are read outside the lock; the list is then replaced in one step.
+  std::vector<std::pair<int32_t, int32_t>> records;
+  try {
+    records.reserve(file.Size() / 8);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  int32_t first = 0, second = 0;
+  while (file.ReadInt32(&first) && file.ReadInt32(&second)) records.emplace_back(first, second);
+  EnterCriticalSection(&configLock);
+  configList.swap(records);
+  LeaveCriticalSection(&configLock);
+  return 1;
+}
+
+int CQelvan::LoadConfigFileW(const wchar_t* path) {
+  // One byte more than the conversion may fill, so the terminator always fits.
+  char name[1025] = {};
+  int length = path != nullptr ? WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, name, 1024,
+                                                     nullptr, nullptr)
+                               : 0;
+  if (length == 0) {
+    PushError(ERR_FILE);
+    return 0;
+  }
+  name[length] = '\0';
+  return LoadConfigFileA(name);
+}

@@ -1,0 +1,234 @@
+// The general device class: device naming, register/port/ROM access, frame buffers and
+// transfers, and the copy of the output window out of raw frames.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "device/driver_channel.h"
+#include "device/transfer_block.h"
+
+// Command codes of the 64-byte packets on pipe 0.
+constexpr uint8_t CMD_TRANSFER_RESET = 0x01;
+constexpr uint8_t CMD_FRAME_REQUEST = 0x02;
+constexpr uint8_t CMD_SENSOR_WRITE = 0x04;
+constexpr uint8_t CMD_DEVICE_INIT = 0x06;
+constexpr uint8_t CMD_SET_TRANSFER_SIZE = 0x09;
+constexpr uint8_t CMD_SET_WIDE = 0x0A;
+constexpr uint8_t CMD_SENSOR_READ = 0x0C;
+constexpr uint8_t CMD_PORT_WRITE = 0x25;
+constexpr uint8_t CMD_PORT_READ = 0x26;
+constexpr uint8_t CMD_SROM_WRITE = 0x40;
+constexpr uint8_t CMD_SROM_READ = 0x41;
+
+// Controller ports.
+constexpr uint8_t PORT_TRANSFER_SIZE0 = 0;  // ports 0..3: transfer size, least significant first
+constexpr uint8_t PORT_GPIO = 7;
+constexpr uint8_t PORT_TRIGGER = 11;
+constexpr uint8_t PORT_WIDE = 14;
+constexpr uint8_t PORT_CLOCK = 15;
+
+constexpr uint16_t SROM_FIRST_ADDRESS = 0x1800;
+constexpr uint16_t SROM_SAMPLING_ADDRESS = 0x1EB0;
+
+// Capabilities of the sensor.
+constexpr int GLOBAL_GAIN_MIN = 0;
+constexpr int GLOBAL_GAIN_DEFAULT = 16;
+constexpr int EXPOSURE_LINES_DEFAULT = 480;
+constexpr int EXPOSURE_LINES_MAX = 0x7FFF;
+
+constexpr int SENSOR_WIDTH = 752;
+constexpr int SENSOR_HEIGHT = 480;
+
+// Result codes of the geometry, buffer and transfer operations.
+constexpr int DEV_OK = 0;
+constexpr int DEV_REJECTED = 1;        // SetCaptureWindow arguments; ring count below 2
+constexpr int DEV_BAD_WIDTH = 3;       // line pitch / output width / x offset
+constexpr int DEV_BAD_LINES = 4;       // raw lines / first line / output lines
+constexpr int DEV_NO_MEMORY = 7;       // a frame buffer could not be allocated
+constexpr int DEV_OPEN_FAILED = 10;    // the driver could not be opened
+constexpr int DEV_NO_DESTINATION = 14; // no destination, or no frame buffer to copy from
+constexpr int DEV_TRANSFER_FAILED = 19;
+constexpr int DEV_BUSY = 21;           // a streaming run is active
+constexpr int DEV_BAD_NUMBER = 22;
+constexpr int DEV_START_FAILED = 3;    // StartStreaming: events, scratch or thread not made
+
+// Frames wider than this many bytes go through the large pipe codes.
+constexpr int32_t LARGE_TRANSFER_BYTES = 3072000;
+
+struct FreeDeleter {
+  void operator()(void* p) const { free(p); }
+};
+
+// A locked GlobalAlloc block, unlocked and freed on destruction.
+class GlobalBuffer {
+ public:
+  GlobalBuffer() = default;
+  explicit GlobalBuffer(size_t bytes);
+  ~GlobalBuffer();
+  GlobalBuffer(GlobalBuffer&& other) noexcept;
+  GlobalBuffer& operator=(GlobalBuffer&&) = delete;
+  GlobalBuffer(const GlobalBuffer&) = delete;
+  HGLOBAL handle() const { return handle_; }
+  uint8_t* data() const { return data_; }
+
+ private:
+  HGLOBAL handle_ = nullptr;
+  uint8_t* data_ = nullptr;
+};
+
+class CQLVSdkLib {
+ public:
+  CQLVSdkLib();
+  ~CQLVSdkLib();  // not virtual: the owner deletes the model class it made
+  CQLVSdkLib(const CQLVSdkLib&) = delete;
+  CQLVSdkLib& operator=(const CQLVSdkLib&) = delete;
+
+  // Virtual slots 0..5.
+  virtual int CopyWindow(void* out, const void* raw);
+  virtual int ConvertYuvWindow(void* out, const void* raw, int flag, int spare, int x0, int y0,
+                               int x1, int y1);
+  virtual int ConvertYuvFrame(void* out, const void* raw, int a, int b);
+  virtual int CopyInterlaced(void* out, const void* raw);
+  virtual int SetSamplingMode(int mode);
+  virtual int SetWideTransfer(int on);
+
+  // Device naming.
+  void EnumerateDevices();
+  int SelectDevice(uint32_t number);
+  int IsDevicePresent(uint32_t number) const;
+  int GetSelectedDevice() const { return selected_; }
+  static constexpr int DeviceSlots() { return DEVICE_SLOTS; }
+  const char* DevicePath() const { return path_; }
+
+  // Registers, ports, serial ROM: 1 on success, 0 on failure.
+  int ReadSensorRegister(uint8_t reg, uint16_t* value);
+  int WriteSensorRegister(uint8_t reg, uint16_t value);
+  int ReadPort(uint8_t port, uint8_t* value);
+  int WritePort(uint8_t port, uint8_t value);
+  int ReadSrom(uint16_t address, uint8_t* value);
+  int ReadSromID(uint8_t index, uint8_t* value);
+  int WriteSromID(uint8_t index, uint8_t value);
+  int ReadClockSetting(uint8_t* value);
+  int SetClockSetting(int value);
+  int GetGlobalGain();
+  int SetGlobalGain(int gain);
+  int GetExposureLines(uint16_t* lines);
+  int SetExposureLines(int lines);
+  int ReadMirrorH();
+  int ReadMirrorV();
+  // Colour gains (registers 43..46): this sensor has none.
+  int QueryColorGain(int code, int* value) const;
+  int QueryColorGainParam(int code, int* value) const;
+  int SetColorGain(int code, int value);
+  // Sends one command packet whose meaningful bytes are args (count bytes, code first).
+  int SendPacket(const uint8_t* args, size_t count);
+
+  // Sets the geometry defaults and closes the single-shot handle.
+  void ResetGeometry();
+
+  // Frame buffers and transfers.
+  int AllocateFrameBuffers(int32_t pitch, int32_t xOffset, int32_t width, int32_t rawLines,
+                           int32_t firstLine, int32_t lines, int32_t count);
+  void FreeFrameBuffers();
+  int StartStreaming();
+  int StopStreaming();
+  int WaitFrame();
+  int GetStreamFrame(void* dest);
+  int SingleShot();
+  void CloseSingleShot();
+  int GetShotFrame(void* dest);
+  void SetTransferTimeout(int32_t milliseconds);
+  bool IsStreaming() const { return thread_ != nullptr; }
+
+  // Read-only views for the camera instance and tests.
+  int32_t Wide() const { return wide_; }
+  int32_t LinePitch() const { return pitch_; }
+  int32_t XOffset() const { return xOffset_; }
+  int32_t OutputWidth() const { return outWidth_; }
+  int32_t RawLines() const { return rawLines_; }
+  int32_t FirstLine() const { return firstLine_; }
+  int32_t OutputLines() const { return outLines_; }
+  int32_t PixelsPerFrame() const { return pixelsPerFrame_; }
+  int32_t TransferPixels() const { return transferPixels_; }
+  int32_t RingBytes() const { return ringBytes_; }
+  int32_t RingCount() const { return ringCount_; }
+  int32_t RgbScratchBytes() const { return rgbBytes_; }
+  int32_t TransferBytes() const { return transferPixels_ * (wide_ ? 2 : 1); }
+  int32_t LargeShot() const { return largeShot_; }
+  int32_t LastRunMs() const { return lastRunMs_; }
+  int32_t TransferTimeout() const { return timeoutMs_; }
+  int32_t LastTransferError() const { return lastTransferError_; }
+  int32_t SamplingMode() const { return samplingMode_; }
+  int32_t SubSample() const { return subSample_; }
+  int32_t MirrorH() const { return mirrorH_; }
+  int32_t MirrorV() const { return mirrorV_; }
+  int32_t TriggerMode() const { return trigger_; }
+  int32_t DataFormat() const { return dataFormat_; }
+  uint8_t* RawFrame() const { return raw_.get(); }
+  uint8_t* RingData(int32_t slot) const;
+  HANDLE ShotHandle() const { return shotHandle_; }
+  const TransferBlock& Block() const { return block_; }
+  TransferBlock& MutableBlock() { return block_; }  // index arithmetic tests
+
+ protected:
+  // Sets the large flags from the transfer size in bytes.
+  void UpdateLargeFlag();
+  void StoreMirrorAndTrigger(int h, int v, int t) {
+    mirrorH_ = h;
+    mirrorV_ = v;
+    trigger_ = t;
+  }
+
+  static DWORD WINAPI TransferThread(LPVOID block);
+  void ReleaseRun();
+
+  int32_t wide_ = 0;
+  int32_t columnMargin_ = 0;
+  int32_t rowMargin_ = 0;
+  int32_t reqWidth_ = 0;
+  int32_t reqHeight_ = 0;
+  int32_t pitch_ = 0;
+  int32_t xOffset_ = 0;
+  int32_t outWidth_ = 0;
+  int32_t rawLines_ = 0;
+  int32_t firstLine_ = 0;
+  int32_t outLines_ = 0;
+  int32_t pixelsPerFrame_ = 0;
+  int32_t transferPixels_ = 0;
+  int32_t unroundedPixels_ = 0;
+  std::unique_ptr<uint8_t, FreeDeleter> raw_;
+  std::unique_ptr<uint8_t, FreeDeleter> rgbScratch_;
+  int32_t rgbBytes_ = 0;
+  int32_t lastRunMs_ = 0;
+  int32_t timeoutMs_ = 3000;
+  int32_t ringBytes_ = 0;
+  int32_t ringCount_ = 0;
+  int32_t dataFormat_ = 1;
+  char baseName_[13] = {};
+  int32_t samplingMode_ = 0;
+  int32_t subSample_ = 0;
+  uint16_t rowStart_ = 0;
+  uint16_t columnStart_ = 0;
+  uint16_t windowHeight_ = 0;
+  uint16_t windowWidth_ = 0;
+  int32_t mirrorH_ = 0;
+  int32_t mirrorV_ = 0;
+  int32_t present_[DEVICE_SLOTS] = {};
+  int32_t selected_ = 0;
+  int32_t trigger_ = 0;
+  TransferBlock block_;
+  int32_t lastTransferError_ = 0;
+  int32_t largeShot_ = 0;
+  std::vector<GlobalBuffer> ring_;
+  std::vector<RingEntry> ringTable_;
+  char path_[DEVICE_PATH_CHARS] = {};
+  HANDLE shotHandle_ = nullptr;
+  std::unique_ptr<uint8_t[]> runScratch_;
+  int32_t writtenTransferSize_ = 0;
+  HANDLE thread_ = nullptr;
+};

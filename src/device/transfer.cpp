@@ -1,0 +1,269 @@
+// Frame buffers, the streaming run with its transfer thread, and single shots.
+#include <cstring>
+#include <new>
+
+#include "device/qlv_sdk_lib.h"
+
+namespace {
+
+constexpr DWORD kFrameWaitMs = 6000;
+
+int ReadFrame(HANDLE h, bool large, int32_t bytes, void* buffer, uint32_t* moved) {
+  return large ? PipeTransferLarge(h, PIPE_FRAME, bytes, buffer, moved, 1)
+               : PipeTransfer(h, PIPE_FRAME, bytes, buffer, moved, 1);
+}
+
+}  // namespace
+
+uint8_t* CQLVSdkLib::RingData(int32_t slot) const {
+  if (slot < 0 || static_cast<size_t>(slot) >= ringTable_.size()) return nullptr;
+  return ringTable_[slot].data;
+}
+
+int CQLVSdkLib::AllocateFrameBuffers(int32_t a, int32_t x, int32_t b, int32_t c, int32_t d,
+                                     int32_t e, int32_t count) {
+  // Every line copied out must lie inside the line and inside the transfer.
+  if (a < 1 || b < 1 || a < b || x < 0 || x > a - b) return DEV_BAD_WIDTH;
+  if (c < 1 || e < 1 || d < 0 || static_cast<int64_t>(c) < static_cast<int64_t>(d) + e)
+    return DEV_BAD_LINES;
+  if (count < 2) return DEV_REJECTED;
+  // The run's buffers are in use by the transfer thread.
+  if (IsStreaming()) return DEV_BUSY;
+
+  const int64_t unrounded = static_cast<int64_t>(a) * (static_cast<int64_t>(d) + e);
+  const int64_t transfer = (unrounded + 1023) / 1024 * 1024;
+  const int64_t perFrame = static_cast<int64_t>(a) * c;
+  const int64_t rgb = static_cast<int64_t>(e) * b * 3;
+  // Sizes must stay representable as the 32-bit byte counts the driver requests use.
+  if (2 * transfer > INT32_MAX || 3 * perFrame > INT32_MAX || rgb > INT32_MAX) return DEV_NO_MEMORY;
+
+  FreeFrameBuffers();
+  pitch_ = a;
+  xOffset_ = x;
+  outWidth_ = b;
+  rawLines_ = c;
+  firstLine_ = d;
+  outLines_ = e;
+  pixelsPerFrame_ = static_cast<int32_t>(perFrame);
+  transferPixels_ = static_cast<int32_t>(transfer);
+  unroundedPixels_ = static_cast<int32_t>(unrounded);
+  ringBytes_ = static_cast<int32_t>(2 * transfer);
+  rgbBytes_ = static_cast<int32_t>(rgb);
+  ringCount_ = count;
+
+  raw_.reset(static_cast<uint8_t*>(calloc(static_cast<size_t>(ringBytes_), 1)));
+  rgbScratch_.reset(static_cast<uint8_t*>(calloc(static_cast<size_t>(rgbBytes_), 1)));
+  if (!raw_ || !rgbScratch_) {
+    FreeFrameBuffers();
+    return DEV_NO_MEMORY;
+  }
+  ring_.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    ring_.emplace_back(static_cast<size_t>(ringBytes_));
+    if (ring_.back().data() == nullptr) {
+      FreeFrameBuffers();
+      return DEV_NO_MEMORY;
+    }
+    ringTable_.push_back(RingEntry{ring_.back().handle(), ring_.back().data()});
+  }
+
+  const uint32_t size = static_cast<uint32_t>(transferPixels_);
+  const uint8_t args[] = {CMD_SET_TRANSFER_SIZE, static_cast<uint8_t>(size),
+                          static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size >> 16),
+                          static_cast<uint8_t>(size >> 24)};
+  SendPacket(args, sizeof(args));
+  return DEV_OK;
+}
+
+void CQLVSdkLib::FreeFrameBuffers() {
+  // Never pull the ring from under a running transfer thread.
+  if (IsStreaming()) StopStreaming();
+  raw_.reset();
+  rgbScratch_.reset();
+  ringTable_.clear();
+  ring_.clear();
+  block_.ring = nullptr;
+  ringBytes_ = 0;
+}
+
+void CQLVSdkLib::ReleaseRun() {
+  if (block_.endedEvent != nullptr) WaitForSingleObject(block_.endedEvent, INFINITE);
+  lastRunMs_ = block_.elapsed.load();
+  if (block_.frameEvent != nullptr) CloseHandle(block_.frameEvent);
+  if (block_.endedEvent != nullptr) CloseHandle(block_.endedEvent);
+  if (thread_ != nullptr) CloseHandle(thread_);
+  block_.frameEvent = nullptr;
+  block_.endedEvent = nullptr;
+  thread_ = nullptr;
+  block_.stopped.store(1);
+  block_.error.store(0);
+}
+
+int CQLVSdkLib::StartStreaming() {
+  if (block_.stopped.load() == 0) return DEV_BUSY;
+  // A run that ended by itself and was never collected still holds its events.
+  if (IsStreaming()) ReleaseRun();
+
+  block_.bytesPerTransfer = transferPixels_ * (wide_ ? 2 : 1);
+  const uint8_t reset[] = {CMD_TRANSFER_RESET};
+  SendPacket(reset, sizeof(reset));
+
+  HANDLE ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE frame = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  runScratch_.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(outLines_ > 0 ? outLines_ : 1)]);
+  if (ended == nullptr || frame == nullptr || !runScratch_) {
+    if (ended != nullptr) CloseHandle(ended);
+    if (frame != nullptr) CloseHandle(frame);
+    return DEV_START_FAILED;
+  }
+  block_.endedEvent = ended;
+  block_.frameEvent = frame;
+  block_.rgbBytes = 3 * pixelsPerFrame_;
+  block_.wide = wide_;
+  block_.ringCount = static_cast<int32_t>(ringTable_.size());
+  block_.ring = ringTable_.empty() ? nullptr : ringTable_.data();
+  block_.path = path_;
+  block_.error.store(0);
+  block_.writeIndex.store(0);
+  block_.readIndex.store(0);
+  block_.newest.store(-1);
+  block_.status.store(0);
+  block_.frames.store(0);
+  block_.elapsed.store(0);
+  block_.stopped.store(0);
+
+  DWORD id = 0;
+  thread_ = CreateThread(nullptr, 0, TransferThread, &block_, 0, &id);
+  if (thread_ == nullptr) {
+    block_.stopped.store(1);
+    CloseHandle(ended);
+    CloseHandle(frame);
+    block_.endedEvent = nullptr;
+    block_.frameEvent = nullptr;
+    return DEV_START_FAILED;
+  }
+  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  return DEV_OK;
+}
+
+int CQLVSdkLib::StopStreaming() {
+  if (!IsStreaming()) return DEV_OK;
+  // A run that ended by itself has stopped = 1 already; its ended event is set or about to be,
+  // so the wait below returns at once, but the events stay valid until the thread is done.
+  if (block_.stopped.load() == 0) block_.stopped.store(1);
+  ReleaseRun();
+  return block_.status.load();
+}
+
+int CQLVSdkLib::WaitFrame() {
+  if (block_.error.load() == 1) return 1;
+  if (block_.stopped.load() == 1) return 0;
+  if (ClaimNewestSlot(block_) == 3) {
+    // A failed read advances the write index after raising the error flag: do not hand out
+    // that slot as a frame.
+    return block_.error.load() == 1 ? 1 : 3;
+  }
+  return WaitForSingleObject(block_.frameEvent, kFrameWaitMs) == WAIT_OBJECT_0 ? 2 : 1;
+}
+
+int CQLVSdkLib::GetStreamFrame(void* dest) {
+  if (dest == nullptr) return DEV_NO_DESTINATION;
+  const int32_t count = static_cast<int32_t>(ringTable_.size());
+  const int32_t r = block_.readIndex.load();
+  if (r < 0 || r >= count) return DEV_NO_DESTINATION;
+  if (CopyWindow(dest, ringTable_[r].data) != 0) return DEV_NO_DESTINATION;
+  block_.readIndex.store(RingNext(r, count));
+  return DEV_OK;
+}
+
+int CQLVSdkLib::SingleShot() {
+  const int32_t bytes = transferPixels_ * (wide_ ? 2 : 1);
+  runScratch_.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(outLines_ > 0 ? outLines_ : 1)]);
+
+  if (shotHandle_ == nullptr || shotHandle_ == INVALID_HANDLE_VALUE) {
+    if (!OpenDriver(&shotHandle_, path_) || shotHandle_ == INVALID_HANDLE_VALUE) {
+      lastTransferError_ = DEV_TRANSFER_FAILED;
+      shotHandle_ = nullptr;
+      return DEV_OPEN_FAILED;
+    }
+  }
+  const uint8_t reset[] = {CMD_TRANSFER_RESET};
+  SendPacket(reset, sizeof(reset));
+
+  uint8_t packet[PACKET_SIZE] = {CMD_FRAME_REQUEST};
+  uint32_t moved = 0;
+  PipeTransfer(shotHandle_, PIPE_COMMAND, PACKET_SIZE, packet, &moved, 1);
+  moved = 0;
+  int rc = ReadFrame(shotHandle_, largeShot_ != 0, bytes, raw_.get(), &moved);
+  if (rc == CHANNEL_OK && moved == static_cast<uint32_t>(bytes)) return DEV_OK;
+  lastTransferError_ = DEV_TRANSFER_FAILED;
+  CloseDriver(&shotHandle_);
+  return DEV_TRANSFER_FAILED;
+}
+
+void CQLVSdkLib::CloseSingleShot() { CloseDriver(&shotHandle_); }
+
+int CQLVSdkLib::GetShotFrame(void* dest) {
+  if (dest == nullptr || !raw_) return DEV_NO_DESTINATION;
+  return CopyWindow(dest, raw_.get()) == 0 ? DEV_OK : DEV_NO_DESTINATION;
+}
+
+void CQLVSdkLib::SetTransferTimeout(int32_t milliseconds) {
+  timeoutMs_ = milliseconds;
+  DriverHandle h(path_);
+  if (h.opened()) SetDriverTimeout(h.get(), static_cast<uint32_t>(milliseconds));
+}
+
+DWORD WINAPI CQLVSdkLib::TransferThread(LPVOID arg) {
+  TransferBlock& block = *static_cast<TransferBlock*>(arg);
+  const int32_t bytes = block.bytesPerTransfer;
+  const bool large = block.large != 0;
+  HANDLE frameEvent = block.frameEvent;
+  HANDLE endedEvent = block.endedEvent;
+  int32_t frames = 0;
+  int32_t elapsed = 0;
+  int32_t status = 0;
+  bool shortReadAllowed = true;
+
+  HANDLE h = nullptr;
+  if (!OpenDriver(&h, block.path)) {
+    status = DEV_OPEN_FAILED;
+  } else {
+    const DWORD start = GetTickCount();
+    while (h != nullptr && block.stopped.load() != 1 && status != DEV_TRANSFER_FAILED) {
+      const int32_t slot = block.writeIndex.load();
+      uint8_t* buffer = block.ring != nullptr ? block.ring[slot].data : nullptr;
+      uint8_t packet[PACKET_SIZE] = {CMD_FRAME_REQUEST};
+      uint32_t moved = 0;
+      PipeTransfer(h, PIPE_COMMAND, PACKET_SIZE, packet, &moved, 0);
+      moved = 0;
+      const int rc = ReadFrame(h, large, bytes, buffer, &moved);
+      bool complete = true;
+      if (rc != CHANNEL_OK) {
+        status = DEV_TRANSFER_FAILED;
+        complete = false;
+      } else if (moved != static_cast<uint32_t>(bytes)) {
+        if (shortReadAllowed) {
+          shortReadAllowed = false;  // read the same slot again
+          continue;
+        }
+        status = DEV_TRANSFER_FAILED;
+        complete = false;
+      }
+      // Raised before the wake-up, so a consumer woken by this advance sees the failure.
+      if (!complete) block.error.store(1);
+      ++frames;
+      CompleteSlot(block, complete);
+      SetEvent(frameEvent);
+    }
+    elapsed = static_cast<int32_t>(GetTickCount() - start);
+    CloseDriver(&h);
+  }
+  block.frames.store(frames);
+  block.elapsed.store(elapsed);
+  block.status.store(status);
+  block.stopped.store(1);
+  block.error.store(status == DEV_TRANSFER_FAILED ? 1 : 0);
+  SetEvent(endedEvent);
+  return 0;
+}

@@ -1,0 +1,52 @@
+// The block a streaming run shares with its transfer thread, and the ring index arithmetic on it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+// One ring buffer: its global memory handle and the pointer it stays locked at.
+struct RingEntry {
+  HGLOBAL handle = nullptr;
+  uint8_t* data = nullptr;
+};
+
+// Written by StartStreaming before the thread exists, then by the sides named per field. The
+// words both threads touch are atomic; the others are fixed for the run.
+struct TransferBlock {
+  int32_t bytesPerTransfer = 0;
+  HANDLE frameEvent = nullptr;  // auto reset, set after every advance of the write index
+  HANDLE endedEvent = nullptr;  // manual reset, set once when the thread ends
+  std::atomic<int32_t> elapsed{0};
+  std::atomic<int32_t> frames{0};
+  std::atomic<int32_t> status{0};   // 0 stopped normally, 10 open failed, 19 transfer failed
+  std::atomic<int32_t> stopped{1};  // 1 = stop requested or not running
+  std::atomic<int32_t> error{0};    // 1 when the run ended with status 19
+  int32_t rgbBytes = 0;
+  int32_t wide = 0;
+  int32_t ringCount = 0;
+  RingEntry* ring = nullptr;
+  std::atomic<int32_t> writeIndex{0};  // thread: next slot to fill
+  std::atomic<int32_t> readIndex{0};   // consumer: slot it reads next
+  // Thread: slot of the newest frame read completely in this run, -1 before the first. The
+  // write index alone cannot tell it once the thread has stepped over the consumer's slot.
+  std::atomic<int32_t> newest{-1};
+  int32_t large = 0;
+  const char* path = nullptr;
+};
+
+inline int32_t RingNext(int32_t index, int32_t count) {
+  return index + 1 >= count ? 0 : index + 1;
+}
+
+// Thread side, after a frame read into slot [write index] ended (complete == false for a failed
+// read, whose slot is passed over but never offered as a frame). Moves the write index on,
+// stepping over the slot the consumer holds. The write index is published before the read index
+// is checked, so that a consumer claiming the same slot at the same moment notices (see
+// ClaimNewestSlot).
+void CompleteSlot(TransferBlock& block, bool complete);
+
+// Consumer side: the index part of WaitFrame. Returns 3 and points the read index at the newest
+// complete frame when the write index is ahead of the read index, else 0 (nothing new).
+int ClaimNewestSlot(TransferBlock& block);
