@@ -1,0 +1,328 @@
+#include "imaging/demosaic.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "imaging/demosaic_sse2.h"
+#include "imaging/pixel_walk.h"
+#include "imaging/simd.h"
+
+namespace imaging {
+namespace {
+
+struct Offset {
+  int dx;
+  int dy;
+};
+
+// Neighbours of an output pixel by its own (row phase, column phase): the two green samples of
+// its quad, then P, X, Y, D for red and for blue.
+struct PhaseTaps {
+  Offset green[2];
+  Offset red[4];
+  Offset blue[4];
+};
+
+constexpr PhaseTaps kTaps[4] = {
+    // (0, 0)
+    {{{-1, -1}, {0, 0}},
+     {{0, -1}, {-2, -1}, {0, 1}, {-2, 1}},
+     {{-1, 0}, {1, 0}, {-1, -2}, {1, -2}}},
+    // (0, 1)
+    {{{-1, 0}, {0, -1}},
+     {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}},
+     {{0, 0}, {-2, 0}, {0, -2}, {-2, -2}}},
+    // (1, 0)
+    {{{-1, 0}, {0, -1}},
+     {{0, 0}, {-2, 0}, {0, -2}, {-2, -2}},
+     {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}},
+    // (1, 1)
+    {{{-1, -1}, {0, 0}},
+     {{-1, 0}, {1, 0}, {-1, -2}, {1, -2}},
+     {{0, -1}, {-2, -1}, {0, 1}, {-2, 1}}},
+};
+
+template <typename T>
+struct Depth;
+template <>
+struct Depth<uint8_t> {
+  static constexpr int32_t kMax = 255;
+  static constexpr int32_t kLimit = 0x80000;
+};
+template <>
+struct Depth<uint16_t> {
+  static constexpr int32_t kMax = 1023;
+  static constexpr int32_t kLimit = 0x200000;
+};
+
+template <typename T>
+inline int32_t Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+
+template <typename T>
+inline void Store(uint8_t* p, int32_t v) {
+  T t = static_cast<T>(v);
+  std::memcpy(p, &t, sizeof(T));
+}
+
+template <typename T>
+inline int32_t Weigh(int32_t sum, int32_t k) {
+  int32_t product = sum * k;
+  return product >= Depth<T>::kLimit ? Depth<T>::kMax : product >> 11;
+}
+
+template <typename T>
+inline int32_t Green(int32_t a, int32_t b) {
+  int32_t g = (a + b) >> 1;
+  return g > Depth<T>::kMax ? Depth<T>::kMax : g;
+}
+
+template <typename T>
+inline void StorePixel(uint8_t* d, int32_t b, int32_t g, int32_t r) {
+  Store<T>(d, b);
+  Store<T>(d + sizeof(T), g);
+  Store<T>(d + 2 * sizeof(T), r);
+}
+
+// Byte offsets of the ten taps for one phase, precomputed from the stride.
+struct ByteTaps {
+  ptrdiff_t g0, g1, rp, rx, ry, rd, bp, bx, by, bd;
+};
+
+template <typename T>
+ByteTaps ToBytes(const PhaseTaps& t, int32_t stride) {
+  auto o = [&](Offset f) {
+    return static_cast<ptrdiff_t>(f.dy) * stride +
+           static_cast<ptrdiff_t>(f.dx) * static_cast<ptrdiff_t>(sizeof(T));
+  };
+  return {o(t.green[0]), o(t.green[1]), o(t.red[0]),  o(t.red[1]),  o(t.red[2]),
+          o(t.red[3]),   o(t.blue[0]),  o(t.blue[1]), o(t.blue[2]), o(t.blue[3])};
+}
+
+template <typename T>
+inline void ComputePixel(const uint8_t* s, const ByteTaps& t, int32_t kr, int32_t kb,
+                         uint8_t* d) {
+  int32_t g = Green<T>(Load<T>(s + t.g0), Load<T>(s + t.g1));
+  int32_t sr = 9 * Load<T>(s + t.rp) + 3 * Load<T>(s + t.rx) + 3 * Load<T>(s + t.ry) +
+               Load<T>(s + t.rd);
+  int32_t sb = 9 * Load<T>(s + t.bp) + 3 * Load<T>(s + t.bx) + 3 * Load<T>(s + t.by) +
+               Load<T>(s + t.bd);
+  StorePixel<T>(d, Weigh<T>(sb, kb), g, Weigh<T>(sr, kr));
+}
+
+struct Geometry {
+  int32_t width;
+  int32_t height;
+  int row_phase;
+  int column_phase;
+};
+
+Geometry GeometryOf(const Rect* region, int32_t mode) {
+  return {region->right - region->left, region->bottom - region->top, RowPhaseOf(mode),
+          ColumnPhaseOf(mode)};
+}
+
+template <typename T>
+void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                    int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                    const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end) {
+  for (int32_t y = y_begin; y < y_end; ++y) {
+    int rp = g.row_phase ^ (y & 1);
+    ByteTaps taps[2] = {ToBytes<T>(kTaps[rp * 2 + 0], src_stride),
+                        ToBytes<T>(kTaps[rp * 2 + 1], src_stride)};
+    const uint8_t* s = src + static_cast<ptrdiff_t>(region.top + y) * src_stride +
+                       static_cast<ptrdiff_t>(region.left) * sizeof(T);
+    uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
+                 static_cast<ptrdiff_t>(dst_x) * dst_bpp;
+    const ByteTaps& even = taps[g.column_phase];
+    const ByteTaps& odd = taps[g.column_phase ^ 1];
+    int32_t x = 2;
+    int32_t last = g.width - 3;
+    for (; x + 1 <= last; x += 2) {
+      ComputePixel<T>(s + x * sizeof(T), even, kr, kb, d + x * dst_bpp);
+      ComputePixel<T>(s + (x + 1) * sizeof(T), odd, kr, kb, d + (x + 1) * dst_bpp);
+    }
+    if (x <= last) ComputePixel<T>(s + x * sizeof(T), even, kr, kb, d + x * dst_bpp);
+  }
+}
+
+// Moves a neighbour offset that would leave the frame back by four rows or columns.
+inline int FoldOffset(int delta, int pos, int size) {
+  if (pos == 0) {
+    if (delta == -2) return 2;
+    if (delta == -1) return 3;
+  } else if (pos == 1) {
+    if (delta == -2) return 2;
+  }
+  if (pos == size - 1 && delta == 1) return -3;
+  return delta;
+}
+
+template <typename T>
+void BorderPixel(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                 int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                 const Geometry& g, int32_t kr, int32_t kb, int32_t x, int32_t y) {
+  int rp = g.row_phase ^ (y & 1);
+  int cp = g.column_phase ^ (x & 1);
+  PhaseTaps t = kTaps[rp * 2 + cp];
+  auto fold = [&](Offset& o) {
+    o.dx = FoldOffset(o.dx, x, g.width);
+    o.dy = FoldOffset(o.dy, y, g.height);
+  };
+  for (Offset& o : t.green) fold(o);
+  for (Offset& o : t.red) fold(o);
+  for (Offset& o : t.blue) fold(o);
+  const uint8_t* s = src + static_cast<ptrdiff_t>(region.top + y) * src_stride +
+                     static_cast<ptrdiff_t>(region.left + x) * sizeof(T);
+  uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
+               static_cast<ptrdiff_t>(dst_x + x) * dst_bpp;
+  ComputePixel<T>(s, ToBytes<T>(t, src_stride), kr, kb, d);
+}
+
+template <typename T>
+int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, int32_t dst_y,
+             uint16_t dst_bpp, int32_t dst_stride, int32_t src_stride, void** param) {
+  const BayerRecord* rec = RecordOf<BayerRecord>(param);
+  if (!rec || !region || !dst || !src) return 1;
+  Geometry g = GeometryOf(region, rec->bayer_mode);
+  if (g.width < 5 || g.height < 5) return 1;
+  int32_t kr = BayerGainFactor(rec->red_gain);
+  int32_t kb = BayerGainFactor(rec->blue_gain);
+  if (sizeof(T) == 1 && UseSse2() && (dst_bpp == 3 || dst_bpp == 4)) {
+    DemosaicInterior8Sse2(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                          g.row_phase, g.column_phase, kr, kb);
+    return 1;
+  }
+  InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
+                    2, g.height - 2);
+  return 1;
+}
+
+template <typename T>
+int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, int32_t dst_y,
+           uint16_t dst_bpp, int32_t dst_stride, int32_t src_stride, void** param) {
+  const BayerRecord* rec = RecordOf<BayerRecord>(param);
+  if (!rec || !region || !dst || !src) return 1;
+  Geometry g = GeometryOf(region, rec->bayer_mode);
+  // The folded offsets need at least four rows and columns.
+  if (g.width < 4 || g.height < 4) return 1;
+  int32_t kr = BayerGainFactor(rec->red_gain);
+  int32_t kb = BayerGainFactor(rec->blue_gain);
+  auto pixel = [&](int32_t x, int32_t y) {
+    BorderPixel<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
+                   x, y);
+  };
+  const int32_t rows[4] = {0, 1, g.height - 2, g.height - 1};
+  for (int32_t y : rows)
+    for (int32_t x = 0; x < g.width; ++x) pixel(x, y);
+  const int32_t cols[4] = {0, 1, g.width - 2, g.width - 1};
+  for (int32_t x : cols)
+    for (int32_t y = 0; y < g.height; ++y) pixel(x, y);
+  return 1;
+}
+
+template <typename T, typename Sum>
+int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** param) {
+  BayerMeasureRecord* rec = RecordOf<BayerMeasureRecord>(param);
+  if (!rec || !region || !src) return 0;
+  Geometry g = GeometryOf(region, rec->bayer_mode);
+  Sum sum[3] = {0, 0, 0};  // green, red, blue
+  uint32_t count[3] = {0, 0, 0};
+  for (int32_t y = 0; y < g.height; ++y) {
+    int rp = g.row_phase ^ (y & 1);
+    const uint8_t* s = src + static_cast<ptrdiff_t>(region->top + y) * src_stride +
+                       static_cast<ptrdiff_t>(region->left) * sizeof(T);
+    for (int32_t x = 0; x < g.width; ++x) {
+      int cp = g.column_phase ^ (x & 1);
+      int cls = rp == cp ? 0 : (rp == 1 ? 1 : 2);
+      sum[cls] += static_cast<Sum>(Load<T>(s + x * sizeof(T)));
+      ++count[cls];
+    }
+  }
+  if (count[0] == 0 || count[1] == 0 || count[2] == 0) return 0;
+  QELVAN_X87_STORE double gm = static_cast<double>(sum[0]) / count[0];
+  QELVAN_X87_STORE double rm = static_cast<double>(sum[1]) / count[1];
+  QELVAN_X87_STORE double bm = static_cast<double>(sum[2]) / count[2];
+  // A zero mean would divide by zero below; keep the previous gains then.
+  if (gm == 0.0 || rm == 0.0 || bm == 0.0) return 0;
+  QELVAN_X87_STORE double t = gm + bm;
+  t = t + rm;
+  QELVAN_X87_STORE double green_term = t / gm;
+  green_term = green_term / 3;
+  QELVAN_X87_STORE double blue = t / bm;
+  blue = blue / 3;
+  blue = blue * 100;
+  blue = blue / green_term;
+  QELVAN_X87_STORE double red = t / rm;
+  red = red / 3;
+  red = red * 100;
+  red = red / green_term;
+  auto to_int = [](double v) {
+    return v >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(v);
+  };
+  rec->blue_result = to_int(blue);
+  rec->green_result = 100;
+  rec->red_result = to_int(red);
+  return 1;
+}
+
+}  // namespace
+
+int32_t BayerGainFactor(int32_t gain) {
+  QELVAN_X87_STORE double scaled = gain * 1.28;
+  if (scaled <= 0.0) return 0;
+  if (scaled >= 2048.0) return 2048;
+  return static_cast<int32_t>(scaled);
+}
+
+int DemosaicInterior8(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
+                      int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
+                      int32_t src_stride, void** param, int32_t) {
+  return Interior<uint8_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                           param);
+}
+
+int DemosaicInterior16(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
+                       int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
+                       int32_t src_stride, void** param, int32_t) {
+  return Interior<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                            param);
+}
+
+int DemosaicBorder8(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
+                    int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
+                    int32_t src_stride, void** param, int32_t) {
+  return Border<uint8_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, param);
+}
+
+int DemosaicBorder16(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
+                     int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
+                     int32_t src_stride, void** param, int32_t) {
+  return Border<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                          param);
+}
+
+int MeasureBayerGains8(uint8_t*, const uint8_t* src, const Rect* region, int32_t, int32_t,
+                       uint16_t, uint16_t, int32_t, int32_t src_stride, void** param, int32_t) {
+  return Measure<uint8_t, uint32_t>(src, region, src_stride, param);
+}
+
+int MeasureBayerGains16(uint8_t*, const uint8_t* src, const Rect* region, int32_t, int32_t,
+                        uint16_t, uint16_t, int32_t, int32_t src_stride, void** param, int32_t) {
+  return Measure<uint16_t, uint64_t>(src, region, src_stride, param);
+}
+
+bool StoreMeasuredGains(int measure_result, const BayerMeasureRecord& measured, int32_t* red_gain,
+                        int32_t* green_gain, int32_t* blue_gain) {
+  if (measure_result != 1) return false;
+  *red_gain = std::min(measured.red_result, 400);
+  *green_gain = std::min(measured.green_result, 400);
+  *blue_gain = std::min(measured.blue_result, 400);
+  return true;
+}
+
+}  // namespace imaging

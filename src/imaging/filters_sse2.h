@@ -1,0 +1,18 @@
+// SSE2 paths of the 8-bit brightness and sharpening; identical results to the scalar paths.
+// Each returns false when it does not handle the layout, and the caller runs the scalar path.
+#pragma once
+
+#include "imaging/row_routine.h"
+
+namespace imaging {
+
+// step: bytes per pixel (1, 3 or 4); channels: 1 or 3 (a fourth byte is kept).
+bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                         int32_t dst_y, int dst_step, int src_step, int channels,
+                         int32_t dst_stride, int32_t src_stride, float factor);
+
+bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                      int32_t dst_y, int dst_step, int src_step, int channels,
+                      int32_t dst_stride, int32_t src_stride, int32_t k);
+
+}  // namespace imaging

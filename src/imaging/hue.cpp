@@ -1,0 +1,170 @@
+// Hue and saturation on a 1530-step colour circle, with process-wide tables shared by every
+// camera instance.
+#include <cstdint>
+#include <mutex>
+
+#include "imaging/filters.h"
+#include "imaging/hue_tables.h"
+#include "imaging/pixel_walk.h"
+
+namespace imaging {
+namespace {
+
+struct FixedTables {
+  uint32_t gray[256];   // level replicated into 0xRRGGBB
+  int32_t recip[256];   // 0xFF0000 / i
+  int32_t lim[511];     // j below 256, else 511 - j
+  FixedTables() {
+    for (int i = 0; i < 256; ++i) gray[i] = static_cast<uint32_t>(i) * 0x010101u;
+    recip[0] = 0;
+    for (int i = 1; i < 256; ++i) recip[i] = 0xFF0000 / i;
+    for (int j = 0; j < 511; ++j) lim[j] = j < 256 ? j : 511 - j;
+  }
+};
+
+const FixedTables& Fixed() {
+  static const FixedTables tables;  // built once, thread-safe
+  return tables;
+}
+
+// The saturation table is rebuilt only when the saturation changes. Conversions of several
+// camera instances may run at once, so the rebuild and the copy out are done under a lock.
+struct SatCache {
+  std::mutex lock;
+  bool valid = false;
+  int32_t saturation = 0;
+  int32_t table[256];
+};
+
+SatCache& Shared() {
+  static SatCache cache;
+  return cache;
+}
+
+constexpr uint32_t kMask[6] = {0xFF00FF, 0xFF0000, 0xFFFF00, 0x00FF00, 0x00FFFF, 0x0000FF};
+constexpr int32_t kUnit[6] = {-1, 0x100, -0x10000, 1, -0x100, 0x10000};
+
+struct HueContext {
+  const FixedTables* fixed;
+  const int32_t* sat;
+  int32_t shift;  // A
+};
+
+inline void ShiftPixel(const HueContext& h, int32_t b, int32_t g, int32_t r, int32_t* ob,
+                       int32_t* og, int32_t* orr) {
+  const FixedTables& t = *h.fixed;
+  int32_t mx = r > g ? r : g;
+  mx = mx > b ? mx : b;
+  int32_t mn = r < g ? r : g;
+  mn = mn < b ? mn : b;
+  const int32_t j = mx + mn;
+  const int32_t d = mx - mn;
+  const int32_t lim = t.lim[j];
+  const int32_t sat = h.sat[d];
+  const int32_t c = lim < sat ? lim : sat;
+  uint32_t p = t.gray[(j - c) >> 1];
+  if (d != 0) {
+    int32_t s0, n;
+    if (r >= g && r >= b) {
+      s0 = 1, n = g - b;
+    } else if (g >= b) {
+      s0 = 3, n = b - r;
+    } else {
+      s0 = 5, n = r - g;
+    }
+    if (n < 0) s0 -= 1, n += d;
+    int32_t pos = ((n * t.recip[d] + 0x8000) >> 16) + h.shift % 255;
+    int32_t index = s0 + h.shift / 255 + (pos > 254 ? 1 : 0);
+    if (pos >= 255) pos -= 255;
+    const int32_t level = ((j + c) >> 1) - ((j - c) >> 1);
+    index %= 6;
+    p += (t.gray[level] & kMask[index]) +
+         static_cast<uint32_t>(((pos * level + 128) >> 8) * kUnit[index]);
+  }
+  *orr = static_cast<int32_t>((p >> 16) & 0xFF);
+  *og = static_cast<int32_t>((p >> 8) & 0xFF);
+  *ob = static_cast<int32_t>(p & 0xFF);
+}
+
+template <bool Wide>
+int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
+                  int32_t dst_y, int dst_bpp, int src_bpp, int32_t dst_stride,
+                  int32_t src_stride, void** param) {
+  const HueRecord* rec = RecordOf<HueRecord>(param);
+  if (!rec || !dst || !src || !region) return 1;
+  int32_t sat[256];
+  CopySaturationTable(rec->saturation, sat);
+  const HueContext h{&Fixed(), sat, HueShift(rec->hue)};
+  const int down = Wide ? ClampBits(rec->bits) - 8 : 0;
+  ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
+             [&](uint8_t* d, const uint8_t* s, int32_t w) {
+               for (int32_t x = 0; x < w; ++x, d += dst_bpp, s += src_bpp) {
+                 int32_t b, g, r;
+                 if (Wide) {
+                   // Samples above the bit depth are treated as full scale.
+                   auto in = [&](int i) {
+                     int32_t v = Load16(s + 2 * i) >> down;
+                     return v > 255 ? 255 : v;
+                   };
+                   ShiftPixel(h, in(0), in(1), in(2), &b, &g, &r);
+                   Store16(d, b << down);
+                   Store16(d + 2, g << down);
+                   Store16(d + 4, r << down);
+                 } else {
+                   ShiftPixel(h, s[0], s[1], s[2], &b, &g, &r);
+                   d[0] = static_cast<uint8_t>(b);
+                   d[1] = static_cast<uint8_t>(g);
+                   d[2] = static_cast<uint8_t>(r);
+                 }
+               }
+             });
+  return 1;
+}
+
+}  // namespace
+
+void BuildSaturationTable(int32_t saturation, int32_t* table) {
+  const int64_t s = (static_cast<int64_t>(saturation) + 256) * 256;
+  for (int i = 0; i < 256; ++i) {
+    int64_t v = (i * s + 0x8000) >> 16;
+    // Keeps the new chroma inside 0..510 for saturations outside the accepted range.
+    table[i] = static_cast<int32_t>(v < 0 ? 0 : (v > 510 ? 510 : v));
+  }
+}
+
+void CopySaturationTable(int32_t saturation, int32_t* out) {
+  SatCache& cache = Shared();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  if (!cache.valid || cache.saturation != saturation) {
+    BuildSaturationTable(saturation, cache.table);
+    cache.saturation = saturation;
+    cache.valid = true;
+  }
+  for (int i = 0; i < 256; ++i) out[i] = cache.table[i];
+}
+
+int32_t HueShift(int32_t hue) {
+  const int64_t h16 = (static_cast<int64_t>(hue) * 65536 / 360) & 0xFFFF;
+  const int32_t l = static_cast<int32_t>((h16 * 6) >> 8);
+  int32_t r = l % 512;
+  if (r >= 256) r -= 512;
+  const int32_t k = ((l + 256) >> 9) % 3;
+  int32_t a = r + 510 * k;
+  if (a < 0) a += 1530;
+  if (a > 1529) a -= 1530;
+  return a;
+}
+
+QELVAN_ROW_ROUTINE(HueSaturation8) {
+  (void)extra2;
+  return HueSaturation<false>(dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride,
+                              src_stride, param);
+}
+
+QELVAN_ROW_ROUTINE(HueSaturation16) {
+  (void)extra2;
+  return HueSaturation<true>(dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride,
+                             src_stride, param);
+}
+
+}  // namespace imaging
