@@ -175,9 +175,10 @@ class CQLVSdkLib {
   const TransferBlock& Block() const { return block_; }
   TransferBlock& MutableBlock() { return block_; }  // index arithmetic tests
 
- protected:
-  // Sets the large flags from the transfer size in bytes.
+  // Sets the large flags (single shot and streaming) from the transfer size in bytes.
   void UpdateLargeFlag();
+
+ protected:
   void StoreMirrorAndTrigger(int h, int v, int t) {
     mirrorH_ = h;
     mirrorV_ = v;
