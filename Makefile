@@ -1,0 +1,42 @@
+# Build, test and demo entry points; see README.md.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+WIN := build/win32
+NATIVE := build/native
+
+.PHONY: all setup build build-win32 build-native test test-native test-win32 demo bench clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+build: setup build-win32 build-native
+
+build-win32:
+	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN) -j$(JOBS)
+
+build-native:
+	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(NATIVE) -j$(JOBS)
+
+test: build
+	@$(MAKE) --no-print-directory test-native
+	@$(MAKE) --no-print-directory test-win32
+
+test-native:
+	@ctest --test-dir $(NATIVE) --output-on-failure
+
+test-win32:
+	@scripts/winsession ctest --test-dir $(WIN) --output-on-failure
+
+demo: build
+	@mkdir -p out
+	@scripts/winrun $(WIN)/bin/qelvan_demo.exe out
+
+bench: build
+	@scripts/bench.sh
+
+clean:
+	rm -rf $(WIN) $(NATIVE)

@@ -1,0 +1,27 @@
+# The Windows build: the DLL, the virtual camera, tools and the tests that run under Wine.
+set(QELVAN_BIN ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${QELVAN_BIN})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${QELVAN_BIN})
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${QELVAN_BIN})
+
+# Everything is linked statically so that binaries depend on system DLLs only.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(QELVAN_THIRDPARTY ${CMAKE_SOURCE_DIR}/build/thirdparty/install CACHE PATH
+    "Cross-built libjpeg, libpng and libtiff")
+list(APPEND CMAKE_FIND_ROOT_PATH ${QELVAN_THIRDPARTY})
+
+# Tests run under Wine through the project's runner.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/winrun)
+
+# GoogleTest from Debian's source package, built with the posix-thread MinGW compilers.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_subdirectory(src)
+foreach(dir driver tools tests/win32 bench/win32)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()

@@ -1,0 +1,45 @@
+// The process-wide handle registry: maps camera handles to camera instances.
+#pragma once
+
+#include "api/ring.h"
+
+class CQelvan;
+
+// One registry entry: the handle and the camera instance it names (owned through Release).
+struct CSDKDATA {
+  int32_t handle;
+  CQelvan* instance;
+};
+
+class CSdkChain : public CTRing<CSDKDATA> {
+ public:
+  using TickSource = uint32_t (*)();
+  using RandomSource = int (*)();
+
+  CSdkChain();
+
+  // Finds the handle's node under the lock (it becomes current); null when unknown.
+  Node* Lookup(int32_t handle);
+  // The camera instance of a handle, or null for an unknown handle or an emptied node.
+  CQelvan* LookupInstance(int32_t handle);
+  // Constructs a camera instance and registers it; 0 when it cannot be made.
+  int32_t CreateInstance();
+  // Registers an instance under a new handle: tick + rand() + count, stepped past 0 and
+  // past handles that are live, so a handle never names two instances. 0 on failure.
+  int32_t Register(CQelvan* instance);
+  // Unregisters the handle (the instance itself is not destroyed here).
+  void Remove(int32_t handle);
+
+  // Replaces the tick and random sources of the handle formula (tests use this).
+  void SetHandleSources(TickSource tick, RandomSource random);
+
+ private:
+  // Whether a handle is registered, without moving current.
+  bool IsLive(int32_t handle) const;
+
+  TickSource tick_;
+  RandomSource random_;
+};
+
+// The registry of this library instance.
+extern CSdkChain g_sdkChain;

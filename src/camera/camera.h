@@ -1,0 +1,236 @@
+// CQelvan: one application's use of one camera: device object, images, geometry, settings,
+// acquisition state, preview window and error history.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "QelvanSdk.h"
+
+class CDibImage;
+class CQelvanZ51QKRVNSdk;
+
+// Image settings by position in the filter block.
+enum FilterSlot {
+  kFilterBrightness = 0,
+  kFilterContrast = 1,
+  kFilterHue = 2,
+  kFilterSaturation = 3,
+  kFilterSharpness = 4,
+  kFilterGainRed = 5,
+  kFilterGainGreen = 6,
+  kFilterGainBlue = 7,
+  kFilterGamma = 8,
+  kFilterBayerMode = 9,
+  kFilterGrayMode = 11,
+  kFilterGrayGain = 12,    // 12..15: R, G1, G2, B
+  kFilterGrayOffset = 16,  // 16..19: R, G1, G2, B
+  kFilterWhiteBalance = 25,  // 25..27
+  kFilterGrayBalance = 29,
+  kFilterCount = 30,
+};
+
+constexpr int kErrorHistorySize = 20;
+constexpr int kSensorWidth = 752;
+constexpr int kSensorHeight = 480;
+constexpr int kMaxExposureLines = 32767;
+
+// Milliseconds per pixel clock for a clock setting (single-precision values widened).
+double MillisecondsPerClock(int clock);
+// Clocks per sensor line for a capture width.
+int LineClocks(int captureWidth);
+// Exposure of a number of lines in microseconds, truncated.
+int ExposureMicroseconds(int lines, int captureWidth, int clock);
+// Whole lines that fit in an exposure of microseconds, truncated.
+int ExposureLinesFor(int microseconds, int captureWidth, int clock);
+
+class CQelvan {
+ public:
+  CQelvan();
+  virtual ~CQelvan();
+  CQelvan(const CQelvan&) = delete;
+  CQelvan& operator=(const CQelvan&) = delete;
+
+  // Error reporting.
+  int PushError(int code);  // records in the history and posts WM_CAMERA_ERROR
+  int PopError();           // newest code, removed; 0 when the history is empty
+  void PostError(int code); // posts WM_CAMERA_ERROR only, even to a null window
+
+  int Open(HWND notifyWindow);
+
+  // Device selection.
+  int EnumDevice(char names[10][256]);
+  int EnumDeviceW(wchar_t names[10][256]);
+  int GetDeviceName(int number, char* buffer, int length);
+  int GetDeviceNameW(int number, wchar_t* buffer, int length);
+  int SetDeviceNumber(int number);
+  int Close();
+
+  // Acquisition.
+  int Preview();
+  int CallBackPreview(HWND window, void* buffer, int size, int topDown);
+  int StartPreview();
+  int StopPreview();
+  int Capture();
+  int SnapShot(void* buffer, int size, int topDown);
+  int Trigger(HWND window, void* buffer, int size, int topDown);
+  int GetImage(void* buffer, int size, int topDown);
+
+  // Window and geometry.
+  int SetPreviewWindow(HWND parent, int x, int y, int w, int h);
+  int SetCaptureWindow(int w, int h);
+  int SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev);
+  int GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, int* ev);
+  int GetCameraInfo(QelvanCameraInfo* info);
+  bool WindowIsValid() const;
+
+  // Settings.
+  int SetFilterValue(int number, int value);
+  int GetFilterValue(int number, int* ok);
+  int SetColorMode(int bits);
+  int GetColorMode() const;
+  int SetSubSample(int mode);
+  int SetMirrorH(int on);
+  int GetMirrorH();
+  int SetMirrorV(int on);
+  int GetMirrorV();
+  int SetHalfClock(int value);
+  int GetHalfClock(int* ok);
+  int SetWaitTime(int ms);
+  int SetAutoIris(int mode);
+  int GetAutoIris(int* ok);
+  int SetRealExposureTime(int microseconds);
+  int GetRealExposureTime(int* ok);
+
+  // Registers, serial ROM, I/O port.
+  int ReadRegister(int reg, int* ok);
+  int ReadRegisterEx(int reg, int* ok);
+  int WriteRegister(int reg, int value);
+  int ReadSromID(int index, int* ok);
+  int WriteSromID(int index, int value);
+  int GetIOPort(unsigned char* value);
+  int SetIOPort(int value);
+
+  // Files.
+  int SaveImage(const char* name, int type);
+  int SaveImageW(const wchar_t* name, int type);
+  int Record(const char* name, int durationMs, int showWindow);
+  int RecordW(const wchar_t* name, int durationMs, int showWindow);
+  int LoadConfigFileA(const char* path);
+  int LoadConfigFileW(const wchar_t* path);
+
+  // Dialogs.
+  int SetCameraDlg(HWND parent);
+  int SetAnalogDlg(HWND parent);
+  int SetImageDlg(HWND parent);
+
+  // Functions this camera model does not have.
+  int NotAvailable();
+  int GetConfigFilter();
+
+  // Shared device-use region.
+  HANDLE sharedMapping = nullptr;
+  uint8_t* sharedView = nullptr;
+
+  CQelvanZ51QKRVNSdk* device = nullptr;
+
+  CDibImage* image8 = nullptr;
+  CDibImage* image16 = nullptr;
+  CDibImage* image24 = nullptr;
+  CDibImage* image32 = nullptr;
+  CDibImage* image48 = nullptr;
+  CDibImage* image64 = nullptr;
+  CDibImage* scratchImage = nullptr;
+  CDibImage* displayImage = nullptr;
+
+  HWND previewWindow = nullptr;
+  HDC previewDC = nullptr;
+  char windowClassName[256] = {};
+
+  // Capture geometry: TH, TV, EH, EV, EHS, EVS and Buf.
+  int totalWidth = kSensorWidth;
+  int totalHeight = kSensorHeight;
+  int width = kSensorWidth;
+  int height = kSensorHeight;
+  int startX = 0;
+  int startY = 0;
+  int bufferCount = 4;
+
+  int filterValues[kFilterCount] = {};
+  void* openImageDialog = nullptr;
+
+  int globalGain = 0;
+  int colorGainGreen1 = 0;
+  int colorGainRed = 0;
+  int colorGainBlue = 0;
+  int colorGainGreen2 = 0;
+  int exposureLines = 0;
+  int mirrorV = 0;
+  int mirrorH = 0;
+  int autoIris = 0;
+  void* openAnalogDialog = nullptr;
+  int lineClocks = 0;
+  int exposureLinesComputed = 1;
+  double msPerClock = 1.0;
+  int realExposure = 0;
+
+  CRITICAL_SECTION frameLock;
+  CRITICAL_SECTION configLock;
+  std::vector<std::pair<int32_t, int32_t>> configList;
+
+  std::atomic<int32_t> recordingFlag{0};
+  int recordStartTime = 0;
+  int recordEndTime = 0;
+  std::atomic<int32_t> newFrameFlag{0};
+  HANDLE recordThread = nullptr;
+  DWORD recordThreadId = 0;
+  HANDLE recordDoneEvent = nullptr;
+
+  std::atomic<int32_t> runFlag{0};
+  HANDLE workerThread = nullptr;
+  DWORD workerThreadId = 0;
+  HANDLE workerDoneEvent = nullptr;
+
+  HWND previewParent = nullptr;
+  int previewX = 0;
+  int previewY = 0;
+  int previewW = kSensorWidth;
+  int previewH = kSensorHeight;
+
+  HWND notificationWindow = nullptr;
+  HWND frameWindow = nullptr;
+  void* frameBuffer = nullptr;
+  int frameBufferSize = 0;
+  int frameTopDown = 0;
+  FrameInfo frameInfo = {24, 0, 0, 0, 0, nullptr};
+
+  std::atomic<int32_t> mode{MODE_IDLE};
+  int colorType = 0;
+  int subSample = 0;
+  int waitTime = 10;
+  int clock = 0;
+  int frameAvailable = 0;
+  int frameRate10 = 0;
+  int framesCounted = 0;
+  uint32_t rateTime = 0;
+
+  int errorHistory[kErrorHistorySize] = {};
+  int triggerTimeout = 3000;
+  int cameraNumber = 0;
+
+ private:
+  // Records ERR_NOT_READY when there is no device; true when there is one.
+  bool RequireDevice();
+  // Posts ERR_NOT_READY when there is no device; true when there is one.
+  bool RequireDevicePostOnly();
+  void CloseInstance();
+  // Operations that need the device layer: without a device they record ERR_NOT_READY as
+  // they must; the device path itself is not driven yet and answers 0.
+  int DeviceLayerPending();
+
+  CRITICAL_SECTION errorLock_;
+};

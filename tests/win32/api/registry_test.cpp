@@ -1,0 +1,143 @@
+// The handle registry: ring order, the current node moved by lookups, removal and handles.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "api/chain.h"
+#include "dll.h"
+
+namespace {
+
+// Fake instance pointers: the registry stores and returns them but never dereferences them.
+CQelvan* Fake(int n) { return reinterpret_cast<CQelvan*>(static_cast<uintptr_t>(0x1000 * n)); }
+
+uint32_t g_tick = 0;
+std::vector<int> g_randoms;
+size_t g_randomIndex = 0;
+uint32_t FixedTick() { return g_tick; }
+int ScriptedRandom() { return g_randoms.empty() ? 0 : g_randoms[g_randomIndex++ % g_randoms.size()]; }
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_tick = 1000;
+    g_randoms = {7};
+    g_randomIndex = 0;
+    chain.SetHandleSources(FixedTick, ScriptedRandom);
+  }
+  int32_t Current() { return chain.Current() ? chain.Current()->data.handle : 0; }
+  CSdkChain chain;
+};
+
+TEST_F(RegistryTest, HandleIsTickPlusRandomPlusCount) {
+  EXPECT_EQ(1007, chain.Register(Fake(1)));
+  g_randoms = {20};
+  EXPECT_EQ(1021, chain.Register(Fake(2)));  // count 1
+  EXPECT_EQ(2u, chain.Count());
+}
+
+TEST_F(RegistryTest, NewestIsCurrentAndNextWalksOlderEntries) {
+  const int32_t a = chain.Register(Fake(1));
+  const int32_t b = chain.Register(Fake(2));
+  const int32_t c = chain.Register(Fake(3));
+  ASSERT_EQ(c, Current());
+  EXPECT_EQ(b, chain.Current()->next->data.handle);
+  EXPECT_EQ(a, chain.Current()->next->next->data.handle);
+  EXPECT_EQ(c, chain.Current()->next->next->next->data.handle);
+  EXPECT_EQ(a, chain.Current()->previous->data.handle);
+}
+
+TEST_F(RegistryTest, LookupMovesCurrentToTheFoundNode) {
+  const int32_t a = chain.Register(Fake(1));
+  const int32_t b = chain.Register(Fake(2));
+  chain.Register(Fake(3));
+  ASSERT_NE(nullptr, chain.Lookup(a));
+  EXPECT_EQ(a, Current());
+  ASSERT_NE(nullptr, chain.Lookup(b));
+  EXPECT_EQ(b, Current());
+  CSdkChain::Node* node = chain.Lookup(a);
+  ASSERT_NE(nullptr, node);
+  EXPECT_EQ(Fake(1), node->data.instance);
+  EXPECT_EQ(a, Current());
+  EXPECT_EQ(Fake(1), chain.LookupInstance(a));
+}
+
+TEST_F(RegistryTest, FailedLookupLeavesCurrentOneStepBeforeTheStart) {
+  const int32_t a = chain.Register(Fake(1));
+  const int32_t b = chain.Register(Fake(2));
+  const int32_t c = chain.Register(Fake(3));
+  EXPECT_EQ(nullptr, chain.Lookup(424242));
+  EXPECT_EQ(a, Current());  // started at c; a is c's previous
+  ASSERT_NE(nullptr, chain.Lookup(b));
+  EXPECT_EQ(nullptr, chain.Lookup(424242));
+  EXPECT_EQ(c, Current());
+  EXPECT_EQ(nullptr, chain.LookupInstance(0));
+}
+
+TEST_F(RegistryTest, RemoveWorksOnTheFoundNodeAndItsSuccessorBecomesCurrent) {
+  const int32_t a = chain.Register(Fake(1));
+  const int32_t b = chain.Register(Fake(2));
+  const int32_t c = chain.Register(Fake(3));
+  chain.Remove(b);
+  EXPECT_EQ(2u, chain.Count());
+  EXPECT_EQ(a, Current());  // b's former next
+  EXPECT_EQ(nullptr, chain.Lookup(b));
+  EXPECT_NE(nullptr, chain.Lookup(c));
+  chain.Remove(a);
+  chain.Remove(c);
+  EXPECT_EQ(0u, chain.Count());
+  EXPECT_EQ(nullptr, chain.Current());
+  EXPECT_EQ(0, chain.RemoveCurrent());
+  EXPECT_EQ(nullptr, chain.Lookup(a));
+}
+
+TEST_F(RegistryTest, EqualHandlesAreNeverIssued) {
+  // Same tick and random for every call: the count alone would repeat handles after a removal.
+  g_randoms = {0};
+  const int32_t a = chain.Register(Fake(1));  // 1000 + 0 + 0
+  const int32_t b = chain.Register(Fake(2));  // 1000 + 0 + 1
+  chain.Remove(a);
+  const int32_t c = chain.Register(Fake(3));  // formula gives 1001 again, which b holds
+  EXPECT_EQ(1000, a);
+  EXPECT_EQ(1001, b);
+  EXPECT_EQ(1002, c);
+  EXPECT_EQ(Fake(2), chain.LookupInstance(b));
+  EXPECT_EQ(Fake(3), chain.LookupInstance(c));
+}
+
+TEST_F(RegistryTest, HandleZeroIsSteppedOver) {
+  g_tick = 0xFFFFFFFFu;
+  g_randoms = {1};  // wraps to 0
+  const int32_t h = chain.Register(Fake(1));
+  EXPECT_EQ(1, h);
+  EXPECT_EQ(Fake(1), chain.LookupInstance(h));
+}
+
+TEST(RegistryDll, ReleaseTwiceGivesOneThenZero) {
+  auto init = QelvanProc<QelvanHandle(__cdecl*)(HWND)>("Qelvan_Initialize");
+  auto release = QelvanProc<int(__cdecl*)(QelvanHandle)>("Qelvan_Release");
+  auto width = QelvanProc<int(__cdecl*)(QelvanHandle)>("Qelvan_Width");
+  const QelvanHandle a = init(nullptr);
+  const QelvanHandle b = init(nullptr);
+  ASSERT_NE(0, a);
+  ASSERT_NE(0, b);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(752, width(a));
+  EXPECT_EQ(1, release(a));
+  EXPECT_EQ(0, release(a));
+  EXPECT_EQ(0, width(a));
+  EXPECT_EQ(752, width(b));  // the other instance is untouched
+  EXPECT_EQ(1, release(b));
+}
+
+TEST(RegistryDll, ManyCreateReleaseCyclesKeepWorking) {
+  auto init = QelvanProc<QelvanHandle(__cdecl*)(HWND)>("Qelvan_Initialize");
+  auto release = QelvanProc<int(__cdecl*)(QelvanHandle)>("Qelvan_Release");
+  for (int i = 0; i < 2000; ++i) {
+    const QelvanHandle h = init(nullptr);
+    ASSERT_NE(0, h);
+    ASSERT_EQ(1, release(h));
+  }
+}
+
+}  // namespace
