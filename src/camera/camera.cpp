@@ -1,5 +1,7 @@
 #include "camera/camera.h"
 
+#include "device/qelvan_device.h"
+
 #include <mmsystem.h>
 
 #include <cstring>
@@ -54,7 +56,8 @@ CQelvan::CQelvan() {
 CQelvan::~CQelvan() {
   // Settings are saved and the device-use claim released once the device layer exists.
   CloseInstance();
-  // The device object is freed here once the device layer provides it.
+  delete device;
+  device = nullptr;
   CDibImage** images[] = {&image8, &image16, &image24, &image32, &image48, &image64, &scratchImage, &displayImage};
   for (CDibImage** image : images) *image = nullptr;
   DeleteCriticalSection(&frameLock);
