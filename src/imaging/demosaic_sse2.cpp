@@ -4,6 +4,8 @@
 
 #include "imaging/sse2_target.h"
 
+QELVAN_SSE2_BEGIN
+
 namespace imaging {
 namespace {
 
@@ -179,3 +181,5 @@ QELVAN_SSE2 void DemosaicInterior8Sse2(uint8_t* dst, const uint8_t* src, const R
 }
 
 }  // namespace imaging
+
+QELVAN_SSE2_END

@@ -3,6 +3,8 @@
 #include "imaging/pixel_walk.h"
 #include "imaging/sse2_target.h"
 
+QELVAN_SSE2_BEGIN
+
 namespace imaging {
 namespace {
 
@@ -40,8 +42,11 @@ QELVAN_SSE2 bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rec
   const __m128 f = _mm_set1_ps(factor);
   const __m128 top = _mm_set1_ps(255.0f);
   const __m128i zero = _mm_setzero_si128();
-  ForEachRow(dst, src, region, dst_x, dst_y, dst_step, src_step, dst_stride, src_stride,
-             [&](uint8_t* d, const uint8_t* s, int32_t w) {
+  const int32_t w = WidthOf(region);
+  for (int32_t row = 0; row < HeightOf(region); ++row) {
+    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, row);
+    const uint8_t* s = SrcRow(src, src_stride, region, src_step, region.top + row);
+    {
                const int32_t n = w * dst_step;
                int32_t i = 0;
                for (; i + 16 <= n; i += 16) {
@@ -62,7 +67,8 @@ QELVAN_SSE2 bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rec
                }
                for (; i < n; ++i)
                  if (!keep_fourth || (i & 3) != 3) d[i] = ScaleByte(s[i], factor);
-             });
+    }
+  }
   return true;
 }
 
@@ -145,3 +151,5 @@ QELVAN_SSE2 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& 
 }
 
 }  // namespace imaging
+
+QELVAN_SSE2_END
