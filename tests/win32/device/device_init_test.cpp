@@ -166,6 +166,16 @@ TEST_F(CaptureWindow, MarginsModesAndRejections) {
   EXPECT_EQ(dev.OutputLines(), 480);
 }
 
+TEST_F(CaptureWindow, FailedReadOfRegister13DoesNotStopTheSetUp) {
+  CQelvanZ51QKRVNSdk dev;
+  const uint32_t before = LogCount(0);
+  ASSERT_EQ(vcamctl_fault(0, VCAM_FAULT_FAIL_COMMAND, 1), 0u);  // the read of register 13
+  ASSERT_EQ(dev.SetCaptureWindow(0, 0, 752, 480, 1), 0);
+  EXPECT_EQ(WritesSince(0, before),
+            Expected({{13, 5}, {114, 0}, {5, 284}, {6, 45}, {1, 1}, {2, 4}, {3, 480}, {4, 752}}));
+  EXPECT_EQ(Transfer(Regs(0)), 91136u);
+}
+
 TEST_F(CaptureWindow, WideTransferSizesAndLargeFrames) {
   CQelvanZ51QKRVNSdk dev;
   dev.SetWideTransfer(1);

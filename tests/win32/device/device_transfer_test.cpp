@@ -232,6 +232,46 @@ TEST_F(Transfer, RepeatedRunsLeaveNothingBehind) {
   EXPECT_EQ(Info(kMono).reads_pending, 0u);
 }
 
+TEST_F(Transfer, NoFrameForSixSecondsIsReportedButDoesNotEndTheRun) {
+  CQelvanZ51QKRVNSdk dev;
+  ASSERT_EQ(dev.InitDevice(kMono), 0);
+  dev.SetTransferTimeout(20000);
+  std::vector<uint8_t> frame(752 * 480);
+  ASSERT_EQ(dev.StartStreaming(), 0);
+  ASSERT_EQ(NextFrame(dev, frame), 3);
+  ASSERT_EQ(vcamctl_fault(kMono, VCAM_FAULT_STALL, 0), 0u);
+  int rc = 0;
+  for (int i = 0; i < 20 && rc != 1; ++i) rc = NextFrame(dev, frame);
+  EXPECT_EQ(rc, 1);
+  EXPECT_EQ(dev.Block().error.load(), 0);
+  ASSERT_EQ(vcamctl_fault(kMono, VCAM_FAULT_CLEAR, 0), 0u);
+  EXPECT_EQ(NextFrame(dev, frame), 3);
+  EXPECT_EQ(dev.StopStreaming(), 0);
+}
+
+TEST_F(Transfer, GeometryStaysWhileStreaming) {
+  CQelvanZ51QKRVNSdk dev;
+  ASSERT_EQ(dev.InitDevice(kMono), 0);
+  std::vector<uint8_t> frame(752 * 480);
+  ASSERT_EQ(dev.StartStreaming(), 0);
+  const uint32_t logged = LogCount(kMono);
+  // The transfer thread reads into these buffers: they are not replaced under it.
+  EXPECT_EQ(dev.SetCaptureWindow(0, 0, 376, 240, 0), 21);
+  EXPECT_EQ(dev.AllocateFrameBuffers(100, 0, 100, 10, 0, 10, 4), 21);
+  EXPECT_EQ(dev.OutputWidth(), 752);
+  ASSERT_EQ(NextFrame(dev, frame), 3);
+  EXPECT_GE(SquarePosition(frame.data()), 0);
+  EXPECT_EQ(LogCount(kMono), logged);  // no register was written
+  EXPECT_EQ(Regs(kMono).transfer_pixels, 361472u);
+  // Selecting a device again ends the run first.
+  EXPECT_EQ(dev.InitDevice(kMono), 0);
+  EXPECT_FALSE(dev.IsStreaming());
+  EXPECT_TRUE(HandlesSettleAt(kMono, 0));
+  EXPECT_EQ(dev.StartStreaming(), 0);
+  EXPECT_EQ(NextFrame(dev, frame), 3);
+  EXPECT_EQ(dev.StopStreaming(), 0);
+}
+
 TEST_F(Transfer, ReleasingTheDeviceStopsItsRun) {
   const uint32_t start = Info(kMono).closes;
   {
