@@ -45,6 +45,13 @@ TEST(DevicePath, SelectDevice) {
   EXPECT_EQ(std::string(dev.DevicePath()), "\\\\.\\QlvnQKZ51RVN-V");
   EXPECT_EQ(dev.IsDevicePresent(40), 0);
   EXPECT_EQ(CQLVSdkLib::DeviceSlots(), 32);
+  // A listing keeps the selection: number and path still name the same device.
+  dev.EnumerateDevices();
+  EXPECT_EQ(dev.GetSelectedDevice(), 31);
+  EXPECT_EQ(dev.SetSamplingMode(2), 1);
+  EXPECT_EQ(dev.SamplingMode(), 2);
+  dev.SetSamplingMode(7);
+  EXPECT_EQ(dev.SamplingMode(), 1);
 }
 
 TEST(DriverChannel, ArgumentChecks) {
@@ -151,6 +158,19 @@ TEST(DataFile, CursorAndRelease) {
   EXPECT_EQ(file.Data(), nullptr);
   // A resource type that the module does not have.
   EXPECT_EQ(file.LoadFromModule("NOSUCH", "NOTYPE"), nullptr);
+  // The library's version resource, used in place without a copy.
+  HMODULE dll = LoadLibraryA("QelvanSdk_Z51QK2_RVN.dll");
+  ASSERT_NE(dll, nullptr);
+  const uint8_t* data = file.Load(MAKEINTRESOURCEA(1), dll, MAKEINTRESOURCEA(16));
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(file.Size(), static_cast<size_t>(data[0] | data[1] << 8));  // the block's own length
+  EXPECT_EQ(file.End(), data + file.Size());
+  int32_t first = 0;
+  EXPECT_TRUE(file.ReadInt32(&first));
+  EXPECT_EQ(file.Cursor(), data + 4);
+  file.Release();
+  EXPECT_EQ(file.Data(), nullptr);
+  FreeLibrary(dll);
 }
 
 }  // namespace
