@@ -5,8 +5,9 @@
 
 namespace imaging {
 
-// Interior rows 2..H-3 of the region; kr and kb are the red and blue gain factors.
-void DemosaicInterior8Sse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+// Interior rows 2..H-3 of the region; kr and kb are the red and blue gain factors. Returns
+// false, having done nothing, for factors it does not handle.
+bool DemosaicInterior8Sse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                            int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                            int row_phase, int column_phase, int32_t kr, int32_t kb);
 
