@@ -215,12 +215,48 @@ int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, 
     BorderPixel<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
                    x, y);
   };
+  // Taps of one phase with the row offsets and/or the column offsets folded for (x, y).
+  auto folded = [&](int rp, int cp, int32_t x, int32_t y, bool fold_rows, bool fold_cols) {
+    PhaseTaps t = kTaps[rp * 2 + cp];
+    auto fold = [&](Offset& o) {
+      if (fold_cols) o.dx = FoldOffset(o.dx, x, g.width);
+      if (fold_rows) o.dy = FoldOffset(o.dy, y, g.height);
+    };
+    for (Offset& o : t.green) fold(o);
+    for (Offset& o : t.red) fold(o);
+    for (Offset& o : t.blue) fold(o);
+    return ToBytes<T>(t, src_stride);
+  };
+  auto src_at = [&](int32_t x, int32_t y) {
+    return src + static_cast<ptrdiff_t>(region->top + y) * src_stride +
+           static_cast<ptrdiff_t>(region->left + x) * sizeof(T);
+  };
+  auto dst_at = [&](int32_t x, int32_t y) {
+    return dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
+           static_cast<ptrdiff_t>(dst_x + x) * dst_bpp;
+  };
+  // Rows 0, 1, H-2, H-1: only the four edge columns fold their column offsets.
   const int32_t rows[4] = {0, 1, g.height - 2, g.height - 1};
-  for (int32_t y : rows)
-    for (int32_t x = 0; x < g.width; ++x) pixel(x, y);
+  for (int32_t y : rows) {
+    const int rp = g.row_phase ^ (y & 1);
+    const ByteTaps taps[2] = {folded(rp, 0, 2, y, true, false), folded(rp, 1, 2, y, true, false)};
+    for (int32_t x = 0; x < g.width; ++x) {
+      if (x < 2 || x >= g.width - 2) {
+        pixel(x, y);
+        continue;
+      }
+      ComputePixel<T>(src_at(x, y), taps[g.column_phase ^ (x & 1)], kr, kb, dst_at(x, y));
+    }
+  }
+  // Columns 0, 1, W-2, W-1: only their column offsets fold between rows 2 and H-3; the corners
+  // were done above with the same result.
   const int32_t cols[4] = {0, 1, g.width - 2, g.width - 1};
-  for (int32_t x : cols)
-    for (int32_t y = 0; y < g.height; ++y) pixel(x, y);
+  for (int32_t x : cols) {
+    const int cp = g.column_phase ^ (x & 1);
+    const ByteTaps taps[2] = {folded(0, cp, x, 2, false, true), folded(1, cp, x, 2, false, true)};
+    for (int32_t y = 2; y < g.height - 2; ++y)
+      ComputePixel<T>(src_at(x, y), taps[g.row_phase ^ (y & 1)], kr, kb, dst_at(x, y));
+  }
   return 1;
 }
 
