@@ -4,8 +4,10 @@
 #include <mutex>
 
 #include "imaging/filters.h"
+#include "imaging/hue_sse2.h"
 #include "imaging/hue_tables.h"
 #include "imaging/pixel_walk.h"
+#include "imaging/simd.h"
 
 namespace imaging {
 namespace {
@@ -96,9 +98,16 @@ int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t 
   CopySaturationTable(rec->saturation, sat);
   const HueContext h{&Fixed(), sat, HueShift(rec->hue)};
   const int down = Wide ? ClampBits(rec->bits) - 8 : 0;
+  const bool simd = !Wide && UseSse2() && dst_bpp == src_bpp;
   ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
              [&](uint8_t* d, const uint8_t* s, int32_t w) {
-               for (int32_t x = 0; x < w; ++x, d += dst_bpp, s += src_bpp) {
+               int32_t x = 0;
+               if (simd) {
+                 x = HueSaturationRowSse2(d, s, w, dst_bpp, h.shift, rec->saturation);
+                 d += static_cast<ptrdiff_t>(x) * dst_bpp;
+                 s += static_cast<ptrdiff_t>(x) * src_bpp;
+               }
+               for (; x < w; ++x, d += dst_bpp, s += src_bpp) {
                  int32_t b, g, r;
                  if (Wide) {
                    // Samples above the bit depth are treated as full scale.

@@ -313,3 +313,28 @@ TEST(FilterSse2, BrightnessAndSharpenMatchScalar) {
     }
   }
 }
+
+TEST(FilterSse2, HueSaturationMatchesScalar) {
+  if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
+  std::mt19937 rng(33);
+  const uint8_t few[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+  for (int w = 1; w <= 40; ++w)
+    for (uint16_t bits : {24, 32})
+      for (bool ties : {false, true}) {
+        CDibImage a, b;
+        ASSERT_EQ(a.Create(w, 3, bits), 1);
+        testutil::FillRandomBytes(a, rng);
+        if (ties)  // equal channels, gray pixels and the extremes
+          for (int i = 0; i < a.Stride() * 3; ++i) a.Pixels()[i] = few[rng() % 9];
+        b.CreateLike(&a);
+        testutil::CopyBytes(b, a);
+        const int hue = static_cast<int>(rng() % 721) - 360;
+        const int sat = static_cast<int>(rng() % 511) - 255;
+        {
+          SimdGuard guard(false);
+          RunHue(imaging::HueSaturation8, a, hue, sat);
+        }
+        RunHue(imaging::HueSaturation8, b, hue, sat);
+        ASSERT_TRUE(testutil::SameBytes(a, b)) << "hue " << hue << " sat " << sat << " width " << w;
+      }
+}

@@ -1,0 +1,14 @@
+// SSE2 path of the 8-bit hue/saturation filter; identical results to the scalar path.
+#pragma once
+
+#include <cstdint>
+
+namespace imaging {
+
+// Processes the leading pixels of one row (bytes per pixel 3 or 4, the fourth byte kept) in
+// groups of eight and returns how many it did; the caller finishes the row. shift is the hue
+// position on the 1530-step circle; saturation must lie in -255..255.
+int HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int width, int bpp, int32_t shift,
+                         int32_t saturation);
+
+}  // namespace imaging
