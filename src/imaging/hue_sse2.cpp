@@ -41,7 +41,7 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
 // floor((n * floor(0xFF0000 / d) + 0x8000) / 65536) for four lanes with 1 <= d <= 255 and
 // 0 <= n <= d. Every intermediate is an integer below 2^24, so single precision is exact; the
 // quotient is corrected where rounding lifted it to the next integer.
-inline __m128i Position4(__m128i n32, __m128i d32) {
+QELVAN_ALWAYS_INLINE __m128i Position4(__m128i n32, __m128i d32) {
   const __m128 full = _mm_set1_ps(16711680.0f);
   const __m128 one = _mm_set1_ps(1.0f);
   __m128 df = _mm_cvtepi32_ps(d32);
@@ -59,7 +59,7 @@ struct Params {
 };
 
 // Eight pixels as 16-bit lanes of B, G and R; returns them shifted in place.
-inline void Shift8(const Params& k, __m128i& b, __m128i& g, __m128i& r) {
+QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128i& r) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i mx = _mm_max_epi16(_mm_max_epi16(r, g), b);
   const __m128i mn = _mm_min_epi16(_mm_min_epi16(r, g), b);
@@ -105,8 +105,12 @@ inline void Shift8(const Params& k, __m128i& b, __m128i& g, __m128i& r) {
   level = _mm_andnot_si128(gray, level);
   q = _mm_andnot_si128(gray, q);
 
-  __m128i e[6];
-  for (int i = 0; i < 6; ++i) e[i] = _mm_cmpeq_epi16(index, _mm_set1_epi16(static_cast<int16_t>(i)));
+  const __m128i e[6] = {_mm_cmpeq_epi16(index, _mm_setzero_si128()),
+                        _mm_cmpeq_epi16(index, _mm_set1_epi16(1)),
+                        _mm_cmpeq_epi16(index, _mm_set1_epi16(2)),
+                        _mm_cmpeq_epi16(index, _mm_set1_epi16(3)),
+                        _mm_cmpeq_epi16(index, _mm_set1_epi16(4)),
+                        _mm_cmpeq_epi16(index, _mm_set1_epi16(5))};
   // Full channels per sextant: 0 R+B, 1 R, 2 R+G, 3 G, 4 G+B, 5 B; the ramp: 0 B falls,
   // 1 G rises, 2 R falls, 3 B rises, 4 G falls, 5 R rises.
   auto channel = [&](int f0, int f1, int f2, int rise, int fall) {

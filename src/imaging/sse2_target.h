@@ -13,3 +13,4 @@
 #define QELVAN_SSE2_END
 #endif
 #define QELVAN_SSE2
+#define QELVAN_ALWAYS_INLINE inline __attribute__((always_inline))
