@@ -192,10 +192,12 @@ int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
   if (g.width < 5 || g.height < 5) return 1;
   int32_t kr = BayerGainFactor(rec->red_gain);
   int32_t kb = BayerGainFactor(rec->blue_gain);
-  if (sizeof(T) == 1 && UseSse2() && (dst_bpp == 3 || dst_bpp == 4) &&
-      DemosaicInterior8Sse2(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
-                            g.row_phase, g.column_phase, kr, kb))
-    return 1;
+  if (sizeof(T) == 1 && (dst_bpp == 3 || dst_bpp == 4)) {
+    auto kernel = UseSsse3() ? DemosaicInterior8Ssse3 : (UseSse2() ? DemosaicInterior8Sse2 : nullptr);
+    if (kernel && kernel(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                         g.row_phase, g.column_phase, kr, kb))
+      return 1;
+  }
   InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
                     2, g.height - 2);
   return 1;

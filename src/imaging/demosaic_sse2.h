@@ -1,4 +1,4 @@
-// SSE2 path of the 8-bit interior demosaicing; identical results to the scalar path.
+// SSE2 and SSSE3 paths of the 8-bit interior demosaicing; identical results to the scalar path.
 #pragma once
 
 #include "imaging/row_routine.h"
@@ -10,5 +10,10 @@ namespace imaging {
 bool DemosaicInterior8Sse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                            int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                            int row_phase, int column_phase, int32_t kr, int32_t kb);
+
+// The same with the 24 bpp store done by byte shuffles; needs SSSE3.
+bool DemosaicInterior8Ssse3(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                            int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                            int row_phase, int column_phase, int32_t kr, int32_t kb);
 
 }  // namespace imaging

@@ -92,10 +92,17 @@ void ExpectMatchesReference(const CDibImage& out, const CDibImage& raw, int mode
   EXPECT_EQ(mismatches, 0) << w << "x" << h;
 }
 
+// Which paths may run: 0 scalar only, 1 up to SSE2, 2 everything the processor has.
 class SimdGuard {
  public:
-  explicit SimdGuard(bool on) { imaging::SetSse2Enabled(on); }
-  ~SimdGuard() { imaging::SetSse2Enabled(true); }
+  explicit SimdGuard(int level) {
+    imaging::SetSse2Enabled(level >= 1);
+    imaging::SetSsse3Enabled(level >= 2);
+  }
+  ~SimdGuard() {
+    imaging::SetSse2Enabled(true);
+    imaging::SetSsse3Enabled(true);
+  }
 };
 
 }  // namespace
@@ -200,8 +207,8 @@ TEST(Demosaic, BayerModesSwapAndShiftThePattern) {
 TEST(Demosaic, MatchesIndependentReferenceOnRandomFrames) {
   std::mt19937 rng(1234);
   const int sizes[][2] = {{4, 4}, {6, 5}, {8, 8}, {16, 10}, {37, 23}, {64, 48}, {98, 7}, {53, 31}};
-  for (bool simd : {true, false}) {
-    SimdGuard guard(simd);
+  for (int level : {2, 1, 0}) {
+    SimdGuard guard(level);
     for (auto& sz : sizes)
       for (int bits : {8, 16})
         for (int mode = 0; mode < 4; ++mode) {
@@ -236,28 +243,38 @@ TEST(Demosaic, InteriorPassLeavesTheBorderAlone) {
   }
 }
 
-TEST(Demosaic, Sse2InteriorIsBitIdenticalToScalar) {
+TEST(Demosaic, SimdInteriorIsBitIdenticalToScalar) {
   if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
+  const bool ssse3 = imaging::CpuHasSsse3();
   std::mt19937 rng(7);
   for (int w = 5; w <= 90; w += 1)
     for (int bpp : {24, 32}) {
       const int h = 5 + static_cast<int>(rng() % 5);
-      CDibImage raw, a, b;
+      CDibImage raw, a, b, c;
       ASSERT_EQ(raw.Create(w, h, 8), 1);
       ASSERT_EQ(a.Create(w, h, static_cast<uint16_t>(bpp)), 1);
       ASSERT_EQ(b.Create(w, h, static_cast<uint16_t>(bpp)), 1);
+      ASSERT_EQ(c.Create(w, h, static_cast<uint16_t>(bpp)), 1);
       testutil::FillRandomBytes(raw, rng);
       testutil::FillRandomBytes(a, rng);
       testutil::CopyBytes(b, a);
+      testutil::CopyBytes(c, a);
       const int mode = static_cast<int>(rng() % 4);
       // Gains up to the clamp and beyond the accepted range, so that saturation is covered.
       Gains g{static_cast<int>(rng() % 1700), 100, static_cast<int>(rng() % 1700)};
       {
-        SimdGuard guard(false);
+        SimdGuard guard(0);
         Demosaic(a, raw, mode, g, true, false);
       }
-      Demosaic(b, raw, mode, g, true, false);
-      ASSERT_TRUE(testutil::SameBytes(a, b)) << "width " << w << " bpp " << bpp;
+      {
+        SimdGuard guard(1);
+        Demosaic(b, raw, mode, g, true, false);
+      }
+      ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2, width " << w << " bpp " << bpp;
+      if (ssse3) {
+        Demosaic(c, raw, mode, g, true, false);
+        ASSERT_TRUE(testutil::SameBytes(a, c)) << "SSSE3, width " << w << " bpp " << bpp;
+      }
     }
 }
 
