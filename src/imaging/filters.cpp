@@ -228,24 +228,31 @@ int Sharpen(const Call& c, void** param) {
   for (int32_t y = 2; y < h - 2; ++y) {
     uint8_t* d = DstRow(c.dst, c.dst_stride, c.dst_y, c.dst_x, dstep, y);
     const uint8_t* s = SrcRow(c.src, c.src_stride, r, sstep, r.top + y);
-    for (int32_t x = 2; x < w - 2; ++x) {
-      const uint8_t* p = s + static_cast<ptrdiff_t>(x) * sstep;
-      uint8_t* q = d + static_cast<ptrdiff_t>(x) * dstep;
-      for (int ch = 0; ch < Channels; ++ch) {
-        const int off = Wide ? 2 * ch : ch;
-        int32_t sum = 0;
-        for (int dy = -2; dy <= 1; ++dy)
-          for (int dx = -2; dx <= 1; ++dx) {
-            const uint8_t* n = p + dy * ss + dx * sstep + off;
-            sum += Wide ? Load16(n) : *n;
-          }
+    for (int ch = 0; ch < Channels; ++ch) {
+      const int off = Wide ? 2 * ch : ch;
+      auto sample = [&](const uint8_t* p) -> int32_t { return Wide ? Load16(p + off) : p[off]; };
+      // Sum of the four rows y-2..y+1 in one column.
+      auto column = [&](int32_t x) {
+        const uint8_t* p = s + static_cast<ptrdiff_t>(x) * sstep;
+        return sample(p - 2 * ss) + sample(p - ss) + sample(p) + sample(p + ss);
+      };
+      // The 4 x 4 window slides one column at a time: columns x-2..x+1.
+      int32_t cols[4] = {column(0), column(1), column(2), column(3)};
+      int32_t sum = cols[0] + cols[1] + cols[2] + cols[3];
+      for (int32_t x = 2; x < w - 2; ++x) {
         const int32_t blur = sum >> 4;
-        const int32_t v = Wide ? Load16(p + off) : p[off];
+        const int32_t v = sample(s + static_cast<ptrdiff_t>(x) * sstep);
         const int32_t out = Clamp(v + (k * (v - blur)) / 10, 0, top);
+        uint8_t* q = d + static_cast<ptrdiff_t>(x) * dstep + off;
         if (Wide)
-          Store16(q + off, out);
+          Store16(q, out);
         else
-          q[off] = static_cast<uint8_t>(out);
+          *q = static_cast<uint8_t>(out);
+        if (x + 2 < w) {
+          const int32_t next = column(x + 2);
+          sum += next - cols[(x - 2) & 3];
+          cols[(x - 2) & 3] = next;
+        }
       }
     }
   }

@@ -338,3 +338,31 @@ TEST(FilterSse2, HueSaturationMatchesScalar) {
         ASSERT_TRUE(testutil::SameBytes(a, b)) << "hue " << hue << " sat " << sat << " width " << w;
       }
 }
+
+TEST(Sharpen, WideMembersMatchThePlainFormulaOnRandomFrames) {
+  std::mt19937 rng(8);
+  for (uint16_t bits : {16, 48, 64}) {
+    const int channels = bits == 16 ? 1 : 3;
+    const imaging::RowRoutine routine = bits == 16 ? imaging::SharpenMono16 : imaging::SharpenColor16;
+    CDibImage scratch, out;
+    ASSERT_EQ(scratch.Create(13, 9, bits), 1);
+    testutil::FillRandom(scratch, rng, 1023, bits == 64 ? 4 : channels);
+    out.CreateLike(&scratch);
+    testutil::CopyBytes(out, scratch);
+    const int k = 17;
+    Sharpen(routine, out, scratch, k);
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 13; ++x)
+        for (int c = 0; c < (bits == 64 ? 4 : channels); ++c) {
+          int want = Get(scratch, x, y, c);
+          if (c < 3 && x >= 2 && x <= 10 && y >= 2 && y <= 6) {
+            int sum = 0;
+            for (int dy = -2; dy <= 1; ++dy)
+              for (int dx = -2; dx <= 1; ++dx) sum += Get(scratch, x + dx, y + dy, c);
+            const int s = Get(scratch, x, y, c);
+            want = std::clamp(s + (k * (s - (sum >> 4))) / 10, 0, 1023);
+          }
+          ASSERT_EQ(Get(out, x, y, c), want) << bits << " " << x << "," << y << "," << c;
+        }
+  }
+}
