@@ -1,0 +1,235 @@
+// Concurrency, faults, unplugging and handle bookkeeping of the virtual camera, and vcam.exe.
+#include <string>
+
+#include "vcam_test_util.h"
+
+using namespace vcamtest;
+
+namespace {
+
+const DWORD kFull = 361472;
+
+class Robustness : public VcamTest {
+protected:
+    void SetUp() override
+    {
+        VcamTest::SetUp();
+        ASSERT_EQ(0u, vcamctl_pacing(0));
+    }
+};
+
+TEST_F(Robustness, CommandsOnAnotherHandleCompleteWhileAReadWaits)
+{
+    Handle reader(open_cam(0)), control(open_cam(0));
+    ASSERT_EQ(0u, vcamraw_write_port(control.get(), 11, 1));  // trigger mode: the read waits
+    ASSERT_EQ(0u, vcamraw_set_timeout(control.get(), 120000));
+    PendingRead read(reader.get(), kFull);
+    ASSERT_TRUE(wait_until([] { return info(0).reads_pending == 1; }));
+    for (int i = 0; i < 200; i++) {
+        uint16_t v = 0;
+        ASSERT_EQ(0u, vcamraw_write_reg(control.get(), 53, static_cast<uint16_t>(i)));
+        ASSERT_EQ(0u, vcamraw_read_reg(control.get(), 53, &v));
+        ASSERT_EQ(i, v);
+    }
+    EXPECT_FALSE(read.done()) << "the read was still waiting all along";
+    ASSERT_EQ(0u, vcamctl_trigger(0, 1));
+    ASSERT_TRUE(read.finish());
+    EXPECT_EQ(0u, read.error());
+}
+
+TEST_F(Robustness, InjectedFaultsAffectTheNextReadsOnly)
+{
+    Handle h(open_cam(0));
+    std::vector<uint8_t> buf(kFull);
+    DWORD moved = 0;
+
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_SHORT_READ, 1));
+    ASSERT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_LT(moved, kFull);
+    ASSERT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(kFull, moved);
+
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_FAIL_READ, 2));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_FAIL_COMMAND, 1));
+    uint16_t v;
+    EXPECT_NE(0u, vcamraw_write_reg(h.get(), 53, 20));
+    EXPECT_EQ(0u, vcamraw_read_reg(h.get(), 53, &v));
+    EXPECT_EQ(16, v) << "the failed write did not happen";
+
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_STALL, 0));
+    ASSERT_EQ(0u, vcamraw_set_timeout(h.get(), 200));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_CLEAR, 0));
+    EXPECT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+
+    vcam_camera_info i = info(0);
+    EXPECT_EQ(1u, i.reads_short);
+    EXPECT_EQ(2u, i.reads_failed);
+    EXPECT_EQ(1u, i.commands_failed);
+    EXPECT_EQ(2u, i.reads_timed_out);
+    EXPECT_EQ(4u, i.frames_delivered) << "short reads count as delivered, failed ones do not";
+}
+
+TEST_F(Robustness, FaultUntilClearedKeepsFailing)
+{
+    Handle h(open_cam(0));
+    std::vector<uint8_t> buf(kFull);
+    DWORD moved = 0;
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_FAIL_READ, 0));
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_CLEAR, 0));
+    EXPECT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+}
+
+TEST_F(Robustness, DetachFailsThePendingReadAndLaterRequests)
+{
+    ASSERT_EQ(0u, vcamctl_attach(3, 0, 0));
+    Handle h(open_cam(3));
+    ASSERT_TRUE(h.valid());
+    ASSERT_EQ(0u, vcamraw_write_port(h.get(), 11, 1));
+    ASSERT_EQ(0u, vcamraw_set_timeout(h.get(), 120000));
+    PendingRead read(h.get(), kFull);
+    ASSERT_TRUE(wait_until([] { return info(3).reads_pending == 1; }));
+    ASSERT_EQ(0u, vcamctl_detach(3));
+    ASSERT_TRUE(read.finish());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), read.error());
+    uint16_t v;
+    EXPECT_NE(0u, vcamraw_read_reg(h.get(), 0, &v)) << "the old handle is dead";
+    Handle again(open_cam(3));
+    EXPECT_FALSE(again.valid());
+    EXPECT_EQ(1u, info(3).reads_disconnected);
+
+    // Re-attached, the camera starts afresh.
+    h.reset();
+    ASSERT_EQ(0u, vcamctl_attach(3, 0, 0));
+    Handle fresh(open_cam(3));
+    ASSERT_TRUE(fresh.valid());
+    std::vector<uint8_t> buf(kFull);
+    DWORD moved;
+    EXPECT_EQ(0u, vcamraw_read_frame(fresh.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(1u, info(3).handles_open);
+}
+
+TEST_F(Robustness, ClosingAHandleEndsItsPendingRead)
+{
+    HANDLE raw = open_cam(0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, raw);
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_STALL, 0));
+    ASSERT_EQ(0u, vcamraw_set_timeout(raw, 120000));
+    {
+        PendingRead read(raw, kFull);
+        ASSERT_TRUE(wait_until([] { return info(0).reads_pending == 1; }));
+        CloseHandle(raw);
+        ASSERT_TRUE(read.finish());
+        EXPECT_NE(0u, read.error());
+    }
+    ASSERT_TRUE(wait_until([] { return info(0).handles_open == 0; }));
+    EXPECT_EQ(0u, info(0).reads_pending);
+    EXPECT_EQ(1u, info(0).reads_cancelled);
+}
+
+// Runs a program from the binary folder and returns its exit code (or ~0u on failure).
+DWORD run(const std::string& command_line)
+{
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string cmd = command_line;
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return ~0u;
+    DWORD code = ~0u;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+TEST_F(Robustness, ProcessExitWithAPendingReadLeavesNoHandleOpen)
+{
+    ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_STALL, 0));
+    vcam_camera_info before = info(0);
+    ASSERT_EQ(0u, run("vcam_pending_child.exe 0"));
+    ASSERT_TRUE(wait_until([] { return info(0).handles_open == 0 && info(0).reads_pending == 0; }))
+        << "handles open " << info(0).handles_open << ", reads pending " << info(0).reads_pending;
+    vcam_camera_info after = info(0);
+    EXPECT_EQ(before.opens + 1, after.opens);
+    EXPECT_EQ(before.reads_cancelled + 1, after.reads_cancelled);
+}
+
+TEST_F(Robustness, ThousandOpenCloseCyclesAndTenThousandExchangesLeakNothing)
+{
+    vcam_driver_info d0{};
+    ASSERT_EQ(0u, vcamctl_driver_info(&d0));
+    for (int i = 0; i < 1000; i++) {
+        Handle h(open_cam(0));
+        ASSERT_TRUE(h.valid()) << i;
+        uint16_t v = 0;
+        ASSERT_EQ(0u, vcamraw_read_reg(h.get(), 0, &v)) << i;
+        ASSERT_EQ(0x1313, v);
+    }
+    ASSERT_TRUE(wait_until([] { return info(0).handles_open == 0; }));
+    EXPECT_EQ(1000u, info(0).opens);
+    EXPECT_EQ(1000u, info(0).closes);
+
+    Handle h(open_cam(0));
+    for (int i = 0; i < 10000; i++) {
+        uint16_t v = 0;
+        ASSERT_EQ(0u, vcamraw_read_reg(h.get(), 0, &v)) << i;
+        ASSERT_EQ(0x1313, v) << i;
+    }
+    EXPECT_EQ(1u, info(0).handles_open);
+    EXPECT_EQ(11000u, info(0).commands);
+    h.reset();
+    ASSERT_TRUE(wait_until([] { return info(0).handles_open == 0; }));
+    vcam_driver_info d1{};
+    ASSERT_EQ(0u, vcamctl_driver_info(&d1));
+    EXPECT_EQ(d0.camera_handles, d1.camera_handles);
+}
+
+TEST_F(Robustness, VcamToolCommandsWorkAndRejectBadArguments)
+{
+    EXPECT_EQ(0u, run("vcam.exe list"));
+    EXPECT_EQ(0u, run("vcam.exe attach 5 --mono --chip 0x1311"));
+    vcam_camera_info c = info(5);
+    EXPECT_EQ(1u, c.attached);
+    EXPECT_EQ(1u, c.mono);
+    EXPECT_EQ(0x1311u, c.chip);
+    EXPECT_EQ(0u, run("vcam.exe scene 5 static"));
+    EXPECT_EQ(0u, run("vcam.exe noise 5 on"));
+    EXPECT_EQ(0u, run("vcam.exe fault 5 fail-read 3"));
+    c = info(5);
+    EXPECT_EQ(0u, c.moving);
+    EXPECT_EQ(1u, c.noise);
+    EXPECT_EQ(3u, c.fault_fail_read);
+    EXPECT_EQ(0u, run("vcam.exe rom 5 0x1820 0x77"));
+    uint8_t rom[2048];
+    ASSERT_EQ(0u, vcamctl_rom_read(5, rom));
+    EXPECT_EQ(0x77, rom[0x20]);
+    EXPECT_EQ(0u, run("vcam.exe regs 5"));
+    EXPECT_EQ(0u, run("vcam.exe stats 5"));
+    EXPECT_EQ(1u, run("vcam.exe trigger 5")) << "not in trigger mode";
+    EXPECT_EQ(1u, run("vcam.exe attach 5")) << "already attached";
+    EXPECT_EQ(0u, run("vcam.exe detach 5"));
+    EXPECT_EQ(1u, run("vcam.exe detach 5"));
+    EXPECT_EQ(2u, run("vcam.exe attach 32"));
+    EXPECT_EQ(2u, run("vcam.exe fault 0 melt"));
+    EXPECT_EQ(2u, run("vcam.exe rom 0 0x17FF 1"));
+    EXPECT_EQ(2u, run("vcam.exe frobnicate"));
+    EXPECT_EQ(0u, run("vcam.exe pacing off"));
+    vcam_driver_info d{};
+    ASSERT_EQ(0u, vcamctl_driver_info(&d));
+    EXPECT_EQ(0u, d.pacing);
+    EXPECT_EQ(0u, run("vcam.exe reset"));
+    ASSERT_EQ(0u, vcamctl_driver_info(&d));
+    EXPECT_EQ(1u, d.pacing);
+    EXPECT_EQ(1u, d.attached_mask);
+}
+
+}  // namespace
