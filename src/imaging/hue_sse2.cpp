@@ -105,23 +105,23 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   level = _mm_andnot_si128(gray, level);
   q = _mm_andnot_si128(gray, q);
 
-  const __m128i e[6] = {_mm_cmpeq_epi16(index, _mm_setzero_si128()),
-                        _mm_cmpeq_epi16(index, _mm_set1_epi16(1)),
-                        _mm_cmpeq_epi16(index, _mm_set1_epi16(2)),
-                        _mm_cmpeq_epi16(index, _mm_set1_epi16(3)),
-                        _mm_cmpeq_epi16(index, _mm_set1_epi16(4)),
-                        _mm_cmpeq_epi16(index, _mm_set1_epi16(5))};
-  // Full channels per sextant: 0 R+B, 1 R, 2 R+G, 3 G, 4 G+B, 5 B; the ramp: 0 B falls,
-  // 1 G rises, 2 R falls, 3 B rises, 4 G falls, 5 R rises.
-  auto channel = [&](int f0, int f1, int f2, int rise, int fall) {
-    __m128i full = _mm_or_si128(_mm_or_si128(e[f0], e[f1]), e[f2]);
-    __m128i v = _mm_add_epi16(base, _mm_and_si128(full, level));
-    v = _mm_add_epi16(v, _mm_and_si128(e[rise], q));
-    return _mm_sub_epi16(v, _mm_and_si128(e[fall], q));
+  // Each sextant has a top channel (base + level), a bottom one (base) and a middle one that
+  // rises (base + q) in odd sextants and falls (base + level - q) in even ones:
+  //   sextant 0 1 2 3 4 5;  top R R G G B B;  middle B G R B G R.
+  const __m128i half = _mm_srli_epi16(index, 1);
+  const __m128i third = _mm_sub_epi16(
+      index, _mm_and_si128(_mm_cmpgt_epi16(index, _mm_set1_epi16(2)), _mm_set1_epi16(3)));
+  const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(index, _mm_set1_epi16(1)), _mm_set1_epi16(1));
+  const __m128i middle = Select(odd, q, _mm_sub_epi16(level, q));
+  auto channel = [&](int top, int mid) {
+    __m128i v = _mm_add_epi16(
+        base, _mm_and_si128(_mm_cmpeq_epi16(half, _mm_set1_epi16(static_cast<int16_t>(top))), level));
+    return _mm_add_epi16(
+        v, _mm_and_si128(_mm_cmpeq_epi16(third, _mm_set1_epi16(static_cast<int16_t>(mid))), middle));
   };
-  r = channel(0, 1, 2, 5, 2);
-  g = channel(2, 3, 4, 1, 4);
-  b = channel(4, 5, 0, 3, 0);
+  r = channel(0, 2);
+  g = channel(1, 1);
+  b = channel(2, 0);
 }
 
 inline void Channels(__m128i p0, __m128i p1, __m128i& b, __m128i& g, __m128i& r) {
