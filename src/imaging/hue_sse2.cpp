@@ -38,15 +38,23 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
 }
 
-// floor((n * floor(0xFF0000 / d) + 0x8000) / 65536) for four lanes with 1 <= d <= 255 and
-// 0 <= n <= d. Every intermediate is an integer below 2^24, so single precision is exact; the
-// quotient is corrected where rounding lifted it to the next integer.
-QELVAN_ALWAYS_INLINE __m128i Position4(__m128i n32, __m128i d32) {
-  const __m128 full = _mm_set1_ps(16711680.0f);
-  const __m128 one = _mm_set1_ps(1.0f);
-  __m128 df = _mm_cvtepi32_ps(d32);
-  __m128 recip = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_div_ps(full, df)));
-  recip = _mm_sub_ps(recip, _mm_and_ps(_mm_cmpgt_ps(_mm_mul_ps(recip, df), full), one));
+// floor(0xFF0000 / d) for d = 0..255 (0 for d = 0), as exact single-precision values.
+struct RecipTable {
+  alignas(16) float value[256];
+  RecipTable() {
+    value[0] = 0.0f;
+    for (int d = 1; d < 256; ++d) value[d] = static_cast<float>(0xFF0000 / d);
+  }
+};
+
+const RecipTable& Recips() {
+  static const RecipTable table;
+  return table;
+}
+
+// floor((n * floor(0xFF0000 / d) + 0x8000) / 65536) for four lanes with 0 <= n <= d <= 255.
+// Every intermediate is an integer below 2^24, so single precision is exact.
+QELVAN_ALWAYS_INLINE __m128i Position4(__m128i n32, __m128 recip) {
   __m128 prod = _mm_mul_ps(_mm_cvtepi32_ps(n32), recip);
   __m128 scaled = _mm_mul_ps(_mm_add_ps(prod, _mm_set1_ps(32768.0f)), _mm_set1_ps(1.0f / 65536.0f));
   return _mm_cvttps_epi32(scaled);
@@ -56,6 +64,7 @@ struct Params {
   __m128i u;         // saturation + 256
   __m128i shift_mod; // shift % 255
   __m128i shift_div; // shift / 255
+  const float* recip; // floor(0xFF0000 / d)
 };
 
 // Eight pixels as 16-bit lanes of B, G and R; returns them shifted in place.
@@ -88,10 +97,15 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   s0 = _mm_add_epi16(s0, negative);
   n = _mm_add_epi16(n, _mm_and_si128(negative, d));
 
-  const __m128i safe_d = _mm_max_epi16(d, _mm_set1_epi16(1));
-  __m128i p = _mm_packs_epi32(
-      Position4(_mm_unpacklo_epi16(n, zero), _mm_unpacklo_epi16(safe_d, zero)),
-      Position4(_mm_unpackhi_epi16(n, zero), _mm_unpackhi_epi16(safe_d, zero)));
+  // The reciprocals by lookup: SSE2 has no gather, but eight loads from a 1 KB table are
+  // cheaper than a division.
+  alignas(16) int16_t dl[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(dl), d);
+  const float* rt = k.recip;
+  const __m128 r_lo = _mm_setr_ps(rt[dl[0]], rt[dl[1]], rt[dl[2]], rt[dl[3]]);
+  const __m128 r_hi = _mm_setr_ps(rt[dl[4]], rt[dl[5]], rt[dl[6]], rt[dl[7]]);
+  __m128i p = _mm_packs_epi32(Position4(_mm_unpacklo_epi16(n, zero), r_lo),
+                              Position4(_mm_unpackhi_epi16(n, zero), r_hi));
   p = _mm_add_epi16(p, k.shift_mod);
   const __m128i wrap = _mm_cmpgt_epi16(p, _mm_set1_epi16(254));
   __m128i index = _mm_sub_epi16(_mm_add_epi16(s0, k.shift_div), wrap);
@@ -150,6 +164,7 @@ int HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int width, int bpp, i
   k.u = _mm_set1_epi16(static_cast<int16_t>(saturation + 256));
   k.shift_mod = _mm_set1_epi16(static_cast<int16_t>(shift % 255));
   k.shift_div = _mm_set1_epi16(static_cast<int16_t>(shift / 255));
+  k.recip = Recips().value;
   int x = 0;
   if (bpp == 4) {
     const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000));
