@@ -1,6 +1,7 @@
 #include "imaging/filters.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -57,7 +58,8 @@ void MapTable8(const Call& c, const uint8_t* table) {
                  // Packed samples: one run of bytes.
                  const int32_t n = w * Channels;
                  int32_t i = 0;
-                 // Eight samples per step: one load, eight lookups, one store.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+                 // Eight samples per step on 64-bit machines: one load, eight lookups, one store.
                  for (; i + 8 <= n; i += 8) {
                    uint64_t v;
                    std::memcpy(&v, s + i, 8);
@@ -65,6 +67,7 @@ void MapTable8(const Call& c, const uint8_t* table) {
                    for (int b = 0; b < 8; ++b) o |= uint64_t{table[(v >> (8 * b)) & 0xFF]} << (8 * b);
                    std::memcpy(d + i, &o, 8);
                  }
+#endif
                  for (; i < n; ++i) d[i] = table[s[i]];
                  return;
                }
