@@ -92,6 +92,7 @@ typedef struct vcam_camera_info {
     uint32_t frame_period_us;
     uint32_t transfer_bytes;
     uint32_t width, height;    /* delivered image size */
+    uint32_t wide;             /* 1: 16-bit samples */
     /* Counters, cleared by attach and reset. */
     uint32_t frames_delivered;
     uint32_t sensor_frames;    /* frames the free-running sensor produced */

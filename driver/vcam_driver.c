@@ -580,6 +580,7 @@ static void fill_info(const CAMERA* cam, vcam_camera_info* out)
     vcam_sensor_window(&cam->sensor, &w);
     out->width = (uint32_t)w.out_width;
     out->height = (uint32_t)w.out_height;
+    out->wide = (uint32_t)vcam_sensor_wide(&cam->sensor);
 }
 
 static NTSTATUS control_ioctl(PIRP irp)

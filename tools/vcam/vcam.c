@@ -68,7 +68,7 @@ static void print_camera_line(int n, const vcam_camera_info* c)
     printf("camera %2d  %-20s %s, chip 0x%04X, scene %s, noise %s, %ux%u %s, %.1f fps%s\n", n, path,
            c->mono ? "mono" : "colour", (unsigned)c->chip, c->moving ? "moving" : "static",
            c->noise ? "on" : "off", (unsigned)c->width, (unsigned)c->height,
-           c->transfer_bytes && c->transfer_bytes % 2 == 0 && c->width ? "" : "", fps_of(c),
+           c->wide ? "16-bit" : "8-bit", fps_of(c),
            c->trigger_mode == 1 ? ", trigger mode" : "");
     printf("           frames %u, handles open %u, reads pending %u", (unsigned)c->frames_delivered,
            (unsigned)c->handles_open, (unsigned)c->reads_pending);
