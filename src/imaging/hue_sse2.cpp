@@ -177,9 +177,10 @@ int HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int width, int bpp, i
       Shift8(k, b, g, r);
       __m128i p0, p1;
       Pixels(b, g, r, p0, p1);
+      // The destination's fourth bytes stay as they are.
       __m128i* d = reinterpret_cast<__m128i*>(dst + 4 * x);
-      _mm_storeu_si128(d, _mm_or_si128(p0, _mm_and_si128(in0, keep)));
-      _mm_storeu_si128(d + 1, _mm_or_si128(p1, _mm_and_si128(in1, keep)));
+      _mm_storeu_si128(d, _mm_or_si128(p0, _mm_and_si128(_mm_loadu_si128(d), keep)));
+      _mm_storeu_si128(d + 1, _mm_or_si128(p1, _mm_and_si128(_mm_loadu_si128(d + 1), keep)));
     }
     return x;
   }

@@ -342,3 +342,35 @@ TEST(BayerGainMeasurement, ColourClassWithoutSamplesKeepsThePreviousGains) {
       if (ColourAt(0, x, y) == 2) Set(raw, x, y, 0, 0);
   EXPECT_EQ(raw.Transfer(imaging::MeasureBayerGains8, &raw, nullptr, 0, 0, &p, 0), 0);
 }
+
+TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
+  // The region starts at column 3, memory row 5 of a larger raw frame and lands at (1, 2) of
+  // the destination; it must equal demosaicing the cropped samples on their own.
+  std::mt19937 rng(17);
+  for (int level : {2, 0})
+    for (int bits : {8, 16}) {
+      SimdGuard guard(level);
+      const uint16_t out_bits = static_cast<uint16_t>(bits == 8 ? 24 : 48);
+      CDibImage big, crop, want, got;
+      ASSERT_EQ(big.Create(60, 30, static_cast<uint16_t>(bits)), 1);
+      testutil::FillRandom(big, rng, bits == 8 ? 255 : 1023, 1);
+      const imaging::Rect region{3, 5, 3 + 41, 5 + 17};
+      ASSERT_EQ(crop.Create(41, 17, static_cast<uint16_t>(bits)), 1);
+      for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 41; ++x) Set(crop, x, y, 0, Get(big, x + 3, y + 5));
+      ASSERT_EQ(want.Create(41, 17, out_bits), 1);
+      Demosaic(want, crop, 1, {120, 100, 90});
+      ASSERT_EQ(got.Create(44, 20, out_bits), 1);
+      imaging::BayerRecord rec{1, 120, 100, 90};
+      void* p = &rec;
+      auto interior = bits == 8 ? imaging::DemosaicInterior8 : imaging::DemosaicInterior16;
+      auto border = bits == 8 ? imaging::DemosaicBorder8 : imaging::DemosaicBorder16;
+      for (auto routine : {interior, border})
+        routine(got.Pixels(), big.Pixels(), &region, 1, 2, got.BytesPerPixel(), big.BytesPerPixel(),
+                got.Stride(), big.Stride(), &p, 0);
+      for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 41; ++x)
+          for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(Get(got, x + 1, y + 2, c), Get(want, x, y, c)) << x << "," << y << " level " << level;
+    }
+}

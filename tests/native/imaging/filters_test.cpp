@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "imaging/simd.h"
 #include "test_util.h"
@@ -364,5 +365,45 @@ TEST(Sharpen, WideMembersMatchThePlainFormulaOnRandomFrames) {
           }
           ASSERT_EQ(Get(out, x, y, c), want) << bits << " " << x << "," << y << "," << c;
         }
+  }
+}
+
+TEST(FilterSse2, SubRegionsAtOffsetsMatchScalar) {
+  if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
+  std::mt19937 rng(12);
+  const imaging::Rect region{3, 2, 3 + 29, 2 + 11};
+  for (uint16_t bits : {8, 24, 32}) {
+    const bool colour = bits != 8;
+    CDibImage src, a, b;
+    ASSERT_EQ(src.Create(40, 20, bits), 1);
+    ASSERT_EQ(a.Create(40, 20, bits), 1);
+    testutil::FillRandomBytes(src, rng);
+    testutil::FillRandomBytes(a, rng);
+    b.CreateLike(&a);
+    imaging::FilterRecord bright{77, 10}, sharp{13, 10};
+    imaging::HueRecord hue{-75, 0, 120, 10};
+    struct Job {
+      imaging::RowRoutine routine;
+      void* record;
+    };
+    std::vector<Job> jobs = {
+        {colour ? imaging::BrightnessColor8 : imaging::BrightnessMono8, &bright},
+        {colour ? imaging::SharpenColor8 : imaging::SharpenMono8, &sharp}};
+    if (colour) jobs.push_back({imaging::HueSaturation8, &hue});
+    for (const Job& job : jobs) {
+      testutil::CopyBytes(b, a);
+      CDibImage scalar;
+      scalar.CreateLike(&a);
+      testutil::CopyBytes(scalar, a);
+      void* p = job.record;
+      {
+        SimdGuard guard(false);
+        job.routine(scalar.Pixels(), src.Pixels(), &region, 5, 4, scalar.BytesPerPixel(),
+                    src.BytesPerPixel(), scalar.Stride(), src.Stride(), &p, 0);
+      }
+      job.routine(b.Pixels(), src.Pixels(), &region, 5, 4, b.BytesPerPixel(), src.BytesPerPixel(),
+                  b.Stride(), src.Stride(), &p, 0);
+      ASSERT_TRUE(testutil::SameBytes(scalar, b)) << "bits " << bits;
+    }
   }
 }
