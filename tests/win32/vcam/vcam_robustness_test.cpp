@@ -65,6 +65,7 @@ TEST_F(Robustness, InjectedFaultsAffectTheNextReadsOnly)
     EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
     ASSERT_EQ(0u, vcamctl_fault(0, VCAM_FAULT_CLEAR, 0));
+    ASSERT_EQ(0u, vcamraw_set_timeout(h.get(), 60000));
     EXPECT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
 
     vcam_camera_info i = info(0);
