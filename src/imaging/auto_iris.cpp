@@ -5,7 +5,7 @@
 namespace imaging {
 namespace {
 
-int32_t Part(int32_t size, double fraction) {
+int32_t Fraction(int32_t size, double fraction) {
   QELVAN_X87_STORE double v = size * fraction;
   return static_cast<int32_t>(v);
 }
@@ -17,8 +17,8 @@ void AutoIrisWindows(int32_t width, int32_t height, Rect windows[kAutoIrisWindow
       {0.1, 0.1, 0.2, 0.2}, {0.1, 0.8, 0.2, 0.9}, {0.45, 0.45, 0.55, 0.55},
       {0.8, 0.1, 0.9, 0.2}, {0.8, 0.8, 0.9, 0.9}};
   for (int i = 0; i < kAutoIrisWindows; ++i)
-    windows[i] = {Part(width, corners[i][0]), Part(height, corners[i][1]),
-                  Part(width, corners[i][2]), Part(height, corners[i][3])};
+    windows[i] = {Fraction(width, corners[i][0]), Fraction(height, corners[i][1]),
+                  Fraction(width, corners[i][2]), Fraction(height, corners[i][3])};
 }
 
 double AutoIrisFactor(const int32_t means[kAutoIrisWindows]) {
