@@ -274,14 +274,21 @@ static void deliver(CAMERA* cam, const vcam_sensor* snap, uint32_t frame, uint8_
         vcam_sensor_render(snap, frame, out, count);
         return;
     }
-    if (!cam->cache_valid || cam->cache_frame != frame || cam->cache_len != len ||
+    if (!cam->cache_valid || cam->cache_len != len ||
         RtlCompareMemory(&cam->cache_sensor, snap, sizeof *snap) != sizeof *snap) {
         vcam_sensor_render(snap, frame, cam->cache, len);
         cam->cache_sensor = *snap;
-        cam->cache_frame = frame;
         cam->cache_len = len;
         cam->cache_valid = 1;
+    } else if (cam->cache_frame != frame) {
+        /* Same state, next frame: without noise only the moving part changes. */
+        if (snap->noise)
+            vcam_sensor_render(snap, frame, cam->cache, len);
+        else
+            vcam_sensor_render_rows(snap, frame, cam->cache, len, VCAM_MOVING_TOP,
+                                    VCAM_MOVING_BOTTOM);
     }
+    cam->cache_frame = frame;
     RtlCopyMemory(out, cam->cache, len);
     if (count > len)
         RtlZeroMemory(out + len, count - len);

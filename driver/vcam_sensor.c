@@ -323,24 +323,31 @@ int vcam_sensor_sample(const vcam_sensor* s, int x, int y, uint32_t frame)
     return apply_noise(s, v, x, y, frame);
 }
 
-uint32_t vcam_sensor_render(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap)
+/* Renders the lines whose array rows meet top..bottom-1 (all lines when all is set). */
+static uint32_t render(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap, int top,
+                       int bottom, int all)
 {
     vcam_window w;
     uint16_t lut[1024];
-    uint32_t k = brightness_k(s), pos = 0;
+    uint32_t k = brightness_k(s), pos = 0, line_bytes;
     int wide = vcam_sensor_wide(s), f, area, i, j;
 
     vcam_sensor_window(s, &w);
     f = w.factor;
     area = f * f;
+    line_bytes = (uint32_t)w.out_width * (wide ? 2u : 1u);
     for (i = 0; i < 1024; i++)
         lut[i] = (uint16_t)apply_brightness(k, i);
 
     for (j = 0; j < w.out_height; j++) {
         int by = w.mirror_v ? w.out_height - 1 - j : j;
         int y0 = w.y + by * f;
-        if (pos + (uint32_t)w.out_width * (wide ? 2u : 1u) > cap)
+        if (pos + line_bytes > cap)
             break;
+        if (!all && (y0 + f <= top || y0 >= bottom)) {
+            pos += line_bytes;
+            continue;
+        }
         for (i = 0; i < w.out_width; i++) {
             int bx = w.mirror_h ? w.out_width - 1 - i : i;
             int x0 = w.x + bx * f, v;
@@ -364,7 +371,18 @@ uint32_t vcam_sensor_render(const vcam_sensor* s, uint32_t frame, uint8_t* out, 
             }
         }
     }
-    if (pos < cap)
+    if (all && pos < cap)
         memset(out + pos, 0, cap - pos);
     return pos;
+}
+
+uint32_t vcam_sensor_render(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap)
+{
+    return render(s, frame, out, cap, 0, 0, 1);
+}
+
+void vcam_sensor_render_rows(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap,
+                             int top, int bottom)
+{
+    render(s, frame, out, cap, top, bottom, 0);
 }

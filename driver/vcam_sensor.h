@@ -131,6 +131,14 @@ int vcam_sensor_sample(const vcam_sensor* s, int x, int y, uint32_t frame);
  * written before the padding. */
 uint32_t vcam_sensor_render(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap);
 
+/* Array rows where frames differ when only the frame number changes (no noise). */
+#define VCAM_MOVING_TOP 396
+#define VCAM_MOVING_BOTTOM 444
+/* Brings a frame rendered from the same state for another frame number up to date by
+ * re-rendering only the lines that show array rows top..bottom-1. */
+void vcam_sensor_render_rows(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint32_t cap,
+                             int top, int bottom);
+
 #ifdef __cplusplus
 }
 #endif
