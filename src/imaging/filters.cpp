@@ -63,8 +63,11 @@ void MapTable8(const Call& c, const uint8_t* table) {
                  for (; i + 8 <= n; i += 8) {
                    uint64_t v;
                    std::memcpy(&v, s + i, 8);
-                   uint64_t o = 0;
-                   for (int b = 0; b < 8; ++b) o |= uint64_t{table[(v >> (8 * b)) & 0xFF]} << (8 * b);
+                   const uint64_t o =
+                       uint64_t{table[v & 0xFF]} | uint64_t{table[(v >> 8) & 0xFF]} << 8 |
+                       uint64_t{table[(v >> 16) & 0xFF]} << 16 | uint64_t{table[(v >> 24) & 0xFF]} << 24 |
+                       uint64_t{table[(v >> 32) & 0xFF]} << 32 | uint64_t{table[(v >> 40) & 0xFF]} << 40 |
+                       uint64_t{table[(v >> 48) & 0xFF]} << 48 | uint64_t{table[v >> 56]} << 56;
                    std::memcpy(d + i, &o, 8);
                  }
 #endif

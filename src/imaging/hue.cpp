@@ -103,9 +103,16 @@ int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t 
              [&](uint8_t* d, const uint8_t* s, int32_t w) {
                int32_t x = 0;
                if (simd) {
-                 x = HueSaturationRowSse2(d, s, w, dst_bpp, h.shift, rec->saturation);
-                 d += static_cast<ptrdiff_t>(x) * dst_bpp;
-                 s += static_cast<ptrdiff_t>(x) * src_bpp;
+                 if (UseAvx2()) {
+                   x = HueSaturationRowAvx2(d, s, w, dst_bpp, h.shift, rec->saturation);
+                   d += static_cast<ptrdiff_t>(x) * dst_bpp;
+                   s += static_cast<ptrdiff_t>(x) * src_bpp;
+                 }
+                 const int32_t more =
+                     HueSaturationRowSse2(d, s, w - x, dst_bpp, h.shift, rec->saturation);
+                 x += more;
+                 d += static_cast<ptrdiff_t>(more) * dst_bpp;
+                 s += static_cast<ptrdiff_t>(more) * src_bpp;
                }
                for (; x < w; ++x, d += dst_bpp, s += src_bpp) {
                  int32_t b, g, r;

@@ -1,4 +1,4 @@
-// SSE2 path of the 8-bit hue/saturation filter; identical results to the scalar path.
+// SSE2 and AVX2 paths of the 8-bit hue/saturation filter; identical results to the scalar path.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,10 @@ namespace imaging {
 // groups of eight and returns how many it did; the caller finishes the row. shift is the hue
 // position on the 1530-step circle; saturation must lie in -255..255.
 int HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int width, int bpp, int32_t shift,
+                         int32_t saturation);
+
+// The same sixteen pixels at a time; needs AVX2.
+int HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int width, int bpp, int32_t shift,
                          int32_t saturation);
 
 }  // namespace imaging

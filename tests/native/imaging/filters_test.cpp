@@ -319,24 +319,30 @@ TEST(FilterSse2, HueSaturationMatchesScalar) {
   if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
   std::mt19937 rng(33);
   const uint8_t few[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
-  for (int w = 1; w <= 40; ++w)
+  for (int w = 1; w <= 56; ++w)
     for (uint16_t bits : {24, 32})
       for (bool ties : {false, true}) {
-        CDibImage a, b;
+        CDibImage a, b, c;
         ASSERT_EQ(a.Create(w, 3, bits), 1);
         testutil::FillRandomBytes(a, rng);
         if (ties)  // equal channels, gray pixels and the extremes
           for (int i = 0; i < a.Stride() * 3; ++i) a.Pixels()[i] = few[rng() % 9];
         b.CreateLike(&a);
+        c.CreateLike(&a);
         testutil::CopyBytes(b, a);
+        testutil::CopyBytes(c, a);
         const int hue = static_cast<int>(rng() % 721) - 360;
         const int sat = static_cast<int>(rng() % 511) - 255;
         {
           SimdGuard guard(false);
           RunHue(imaging::HueSaturation8, a, hue, sat);
         }
+        imaging::SetAvx2Enabled(false);  // SSE2 only
         RunHue(imaging::HueSaturation8, b, hue, sat);
-        ASSERT_TRUE(testutil::SameBytes(a, b)) << "hue " << hue << " sat " << sat << " width " << w;
+        imaging::SetAvx2Enabled(true);
+        ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2 hue " << hue << " sat " << sat << " width " << w;
+        RunHue(imaging::HueSaturation8, c, hue, sat);  // AVX2 where the processor has it
+        ASSERT_TRUE(testutil::SameBytes(a, c)) << "AVX2 hue " << hue << " sat " << sat << " width " << w;
       }
 }
 
