@@ -96,11 +96,12 @@ int Brightness(const Call& c, void** param) {
   if (!rec) return 1;
   const float f = BrightnessFactor(rec->value);
   const int32_t top = Wide ? (1 << ClampBits(rec->bits)) - 1 : 255;
-  if (!Wide && UseSse2() && BrightnessBytesSse2(c.dst, c.src, *c.region, c.dst_x, c.dst_y,
-                                                StepOf(false, Channels, c.dst_bpp),
-                                                StepOf(false, Channels, c.src_bpp), Channels,
-                                                c.dst_stride, c.src_stride, f))
-    return 1;
+  if (!Wide && UseSse2()) {
+    auto path = UseAvx2() ? BrightnessBytesAvx2 : BrightnessBytesSse2;
+    if (path(c.dst, c.src, *c.region, c.dst_x, c.dst_y, StepOf(false, Channels, c.dst_bpp),
+             StepOf(false, Channels, c.src_bpp), Channels, c.dst_stride, c.src_stride, f))
+      return 1;
+  }
   const float ftop = static_cast<float>(top);
   MapSamples<Wide, Channels>(c, [&](int32_t s) {
     QELVAN_X87_STORE float p = static_cast<float>(s) * f;  // single precision, also on x87
@@ -236,10 +237,14 @@ int Sharpen(const Call& c, void** param) {
   const int32_t top = Wide ? (1 << ClampBits(rec->bits)) - 1 : 255;
   const int dstep = StepOf(Wide, Channels, c.dst_bpp);
   const int sstep = StepOf(Wide, Channels, c.src_bpp);
-  if (!Wide && UseSse2() &&
-      SharpenBytesSse2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
-                       c.src_stride, k))
-    return 1;
+  if (!Wide && UseSse2()) {
+    if (UseAvx2() && SharpenBytesAvx2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels,
+                                      c.dst_stride, c.src_stride, k))
+      return 1;
+    if (SharpenBytesSse2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
+                         c.src_stride, k))
+      return 1;
+  }
   const ptrdiff_t ss = c.src_stride;
   for (int32_t y = 2; y < h - 2; ++y) {
     uint8_t* d = DstRow(c.dst, c.dst_stride, c.dst_y, c.dst_x, dstep, y);

@@ -1,4 +1,5 @@
-// SSE2 paths of the 8-bit brightness and sharpening; identical results to the scalar paths.
+// SSE2 and AVX2 paths of the 8-bit brightness and sharpening; identical results to the scalar
+// paths.
 // Each returns false when it does not handle the layout, and the caller runs the scalar path.
 #pragma once
 
@@ -12,6 +13,15 @@ bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, i
                          int32_t dst_stride, int32_t src_stride, float factor);
 
 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                      int32_t dst_y, int dst_step, int src_step, int channels,
+                      int32_t dst_stride, int32_t src_stride, int32_t k);
+
+// The same with AVX2.
+bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                         int32_t dst_y, int dst_step, int src_step, int channels,
+                         int32_t dst_stride, int32_t src_stride, float factor);
+
+bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                       int32_t dst_y, int dst_step, int src_step, int channels,
                       int32_t dst_stride, int32_t src_stride, int32_t k);
 

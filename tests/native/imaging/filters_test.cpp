@@ -280,7 +280,7 @@ TEST(FilterSse2, BrightnessAndSharpenMatchScalar) {
   const Member sharpen[] = {{imaging::SharpenMono8, 8},
                             {imaging::SharpenColor8, 24},
                             {imaging::SharpenColor8, 32}};
-  for (int w = 5; w <= 70; ++w) {
+  for (int w = 5; w <= 90; ++w) {
     const int h = 5 + static_cast<int>(rng() % 4);
     for (const Member& m : brightness) {
       CDibImage a, b;
@@ -289,12 +289,19 @@ TEST(FilterSse2, BrightnessAndSharpenMatchScalar) {
       b.CreateLike(&a);
       testutil::CopyBytes(b, a);
       const int v = static_cast<int>(rng() % 511) - 255;
+      CDibImage c;
+      c.CreateLike(&a);
+      testutil::CopyBytes(c, a);
       {
         SimdGuard guard(false);
         Apply(m.routine, a, v);
       }
+      imaging::SetAvx2Enabled(false);
       Apply(m.routine, b, v);
-      ASSERT_TRUE(testutil::SameBytes(a, b)) << "brightness " << v << " width " << w;
+      imaging::SetAvx2Enabled(true);
+      Apply(m.routine, c, v);
+      ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2 brightness " << v << " width " << w;
+      ASSERT_TRUE(testutil::SameBytes(a, c)) << "AVX2 brightness " << v << " width " << w;
     }
     for (const Member& m : sharpen) {
       CDibImage scratch, a, b;
@@ -305,12 +312,19 @@ TEST(FilterSse2, BrightnessAndSharpenMatchScalar) {
       testutil::FillRandomBytes(a, rng);
       testutil::CopyBytes(b, a);
       const int k = 1 + static_cast<int>(rng() % 30);
+      CDibImage c;
+      c.CreateLike(&a);
+      testutil::CopyBytes(c, a);
       {
         SimdGuard guard(false);
         Sharpen(m.routine, a, scratch, k);
       }
+      imaging::SetAvx2Enabled(false);
       Sharpen(m.routine, b, scratch, k);
-      ASSERT_TRUE(testutil::SameBytes(a, b)) << "sharpen " << k << " width " << w;
+      imaging::SetAvx2Enabled(true);
+      Sharpen(m.routine, c, scratch, k);
+      ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2 sharpen " << k << " width " << w;
+      ASSERT_TRUE(testutil::SameBytes(a, c)) << "AVX2 sharpen " << k << " width " << w;
     }
   }
 }

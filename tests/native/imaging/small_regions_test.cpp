@@ -69,8 +69,10 @@ TEST(SmallRegions, NoRoutineReadsOrWritesOutsideItsBuffers) {
   imaging::FilterRecord filter{27, 10};
   imaging::HueRecord hue{200, 0, -90, 10};
   void* records[] = {nullptr, &bayer, &measure, &gray, &filter, &hue};
-  for (int level : {1, 0}) {
-    imaging::SetSse2Enabled(level == 1);
+  for (int level : {2, 1, 0}) {
+    imaging::SetSse2Enabled(level >= 1);
+    imaging::SetAvx2Enabled(level >= 2);
+    imaging::SetSsse3Enabled(level >= 2);
     for (const Member& m : kMembers)
       for (int w = 1; w <= 24; ++w)
         for (int h = 1; h <= 7; ++h) {
@@ -91,4 +93,6 @@ TEST(SmallRegions, NoRoutineReadsOrWritesOutsideItsBuffers) {
         }
   }
   imaging::SetSse2Enabled(true);
+  imaging::SetAvx2Enabled(true);
+  imaging::SetSsse3Enabled(true);
 }
