@@ -349,7 +349,6 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
     if (frame_irp) {
         PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(frame_irp);
         uint32_t asked = stack->Parameters.DeviceIoControl.OutputBufferLength;
-        uint32_t tb = vcam_sensor_transfer_bytes(&cam->sensor);
         cam->info.reads_pending--;
         if (cam->sensor.ports[VCAM_P_TRIGGER] == 1) {
             cam->triggers--;
@@ -362,7 +361,8 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
             cam->info.sensor_frames++;
         }
         frame = cam->sensor.moving ? cam->frame_seq : 0;
-        count = tb && tb < asked ? tb : asked;
+        /* A read moves exactly what it asks for: the image, then padding. */
+        count = asked;
         if (cam->fault_fail) {
             fail = 1;
             if (cam->fault_fail != UNTIL_CLEARED)

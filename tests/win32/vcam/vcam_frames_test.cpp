@@ -1,4 +1,5 @@
 // Frame content, sample depth, timing and trigger mode of the virtual camera.
+#include <algorithm>
 #include <cstring>
 
 #include "vcam_test_util.h"
@@ -68,6 +69,23 @@ TEST_F(Frames, WindowRegistersSelectThePartOfTheScene)
     EXPECT_EQ((16 + 150 * 1000 / 751) >> 2, f[50]);
     EXPECT_EQ((16 + 299 * 1000 / 751) >> 2, f[199]);
     EXPECT_EQ((16 + 100 * 1000 / 751) >> 2, f[200]) << "lines have no padding between them";
+}
+
+TEST_F(Frames, AReadMovesTheLengthItAsksFor)
+{
+    int w = 0, ht = 0;
+    auto f = window(0, 200, 100, 10, 0, &w, &ht);  // 1000 pixels, transfer size 1024
+    ASSERT_EQ(1024u, f.size());
+    std::vector<uint8_t> longer(4096, 0xEE), shorter(500, 0xEE);
+    DWORD moved = 0;
+    ASSERT_EQ(0u, vcamraw_read_frame(h(), longer.data(), 4096, &moved));
+    EXPECT_EQ(4096u, moved);
+    EXPECT_TRUE(std::equal(f.begin(), f.end(), longer.begin()));
+    for (size_t i = 1000; i < 4096; i++)
+        ASSERT_EQ(0, longer[i]) << i;
+    ASSERT_EQ(0u, vcamraw_read_frame(h(), shorter.data(), 500, &moved));
+    EXPECT_EQ(500u, moved);
+    EXPECT_TRUE(std::equal(shorter.begin(), shorter.end(), f.begin()));
 }
 
 TEST_F(Frames, BinningAveragesBlocksAndKeepsTheMosaic)
