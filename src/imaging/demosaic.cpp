@@ -193,6 +193,9 @@ int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
   int32_t kr = BayerGainFactor(rec->red_gain);
   int32_t kb = BayerGainFactor(rec->blue_gain);
   if (sizeof(T) == 1 && (dst_bpp == 3 || dst_bpp == 4)) {
+    if (UseAvx2() && DemosaicInterior8Avx2(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride,
+                                           src_stride, g.row_phase, g.column_phase, kr, kb))
+      return 1;
     auto kernel = UseSsse3() ? DemosaicInterior8Ssse3 : (UseSse2() ? DemosaicInterior8Sse2 : nullptr);
     if (kernel && kernel(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
                          g.row_phase, g.column_phase, kr, kb))

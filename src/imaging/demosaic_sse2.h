@@ -1,4 +1,4 @@
-// SSE2 and SSSE3 paths of the 8-bit interior demosaicing; identical results to the scalar path.
+// SSE2, SSSE3 and AVX2 paths of the 8-bit interior demosaicing; identical results to the scalar path.
 #pragma once
 
 #include "imaging/row_routine.h"
@@ -15,5 +15,11 @@ bool DemosaicInterior8Sse2(uint8_t* dst, const uint8_t* src, const Rect& region,
 bool DemosaicInterior8Ssse3(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                             int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                             int row_phase, int column_phase, int32_t kr, int32_t kb);
+
+// 32 pixels per step into 24 bpp; needs AVX2. Falls back to the narrower paths for the last
+// columns, and returns false for 32 bpp or frames narrower than one block.
+bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                           int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                           int row_phase, int column_phase, int32_t kr, int32_t kb);
 
 }  // namespace imaging

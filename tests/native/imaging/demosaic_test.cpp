@@ -92,16 +92,19 @@ void ExpectMatchesReference(const CDibImage& out, const CDibImage& raw, int mode
   EXPECT_EQ(mismatches, 0) << w << "x" << h;
 }
 
-// Which paths may run: 0 scalar only, 1 up to SSE2, 2 everything the processor has.
+// Which paths may run: 0 scalar only, 1 up to SSE2, 2 up to SSSE3, 3 everything the processor
+// has (AVX2 too).
 class SimdGuard {
  public:
   explicit SimdGuard(int level) {
     imaging::SetSse2Enabled(level >= 1);
     imaging::SetSsse3Enabled(level >= 2);
+    imaging::SetAvx2Enabled(level >= 3);
   }
   ~SimdGuard() {
     imaging::SetSse2Enabled(true);
     imaging::SetSsse3Enabled(true);
+    imaging::SetAvx2Enabled(true);
   }
 };
 
@@ -207,7 +210,7 @@ TEST(Demosaic, BayerModesSwapAndShiftThePattern) {
 TEST(Demosaic, MatchesIndependentReferenceOnRandomFrames) {
   std::mt19937 rng(1234);
   const int sizes[][2] = {{4, 4}, {6, 5}, {8, 8}, {16, 10}, {37, 23}, {64, 48}, {98, 7}, {53, 31}};
-  for (int level : {2, 1, 0}) {
+  for (int level : {3, 2, 1, 0}) {
     SimdGuard guard(level);
     for (auto& sz : sizes)
       for (int bits : {8, 16})
@@ -245,35 +248,32 @@ TEST(Demosaic, InteriorPassLeavesTheBorderAlone) {
 
 TEST(Demosaic, SimdInteriorIsBitIdenticalToScalar) {
   if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
-  const bool ssse3 = imaging::CpuHasSsse3();
   std::mt19937 rng(7);
-  for (int w = 5; w <= 90; w += 1)
+  for (int w = 5; w <= 110; w += 1)
     for (int bpp : {24, 32}) {
       const int h = 5 + static_cast<int>(rng() % 5);
-      CDibImage raw, a, b, c;
+      CDibImage raw, expected;
       ASSERT_EQ(raw.Create(w, h, 8), 1);
-      ASSERT_EQ(a.Create(w, h, static_cast<uint16_t>(bpp)), 1);
-      ASSERT_EQ(b.Create(w, h, static_cast<uint16_t>(bpp)), 1);
-      ASSERT_EQ(c.Create(w, h, static_cast<uint16_t>(bpp)), 1);
+      ASSERT_EQ(expected.Create(w, h, static_cast<uint16_t>(bpp)), 1);
       testutil::FillRandomBytes(raw, rng);
-      testutil::FillRandomBytes(a, rng);
-      testutil::CopyBytes(b, a);
-      testutil::CopyBytes(c, a);
+      testutil::FillRandomBytes(expected, rng);
       const int mode = static_cast<int>(rng() % 4);
       // Gains up to the clamp and beyond the accepted range, so that saturation is covered.
       Gains g{static_cast<int>(rng() % 1700), 100, static_cast<int>(rng() % 1700)};
+      CDibImage got[3];
+      for (CDibImage& c : got) {
+        ASSERT_EQ(c.CreateLike(&expected), 1);
+        testutil::CopyBytes(c, expected);
+      }
       {
         SimdGuard guard(0);
-        Demosaic(a, raw, mode, g, true, false);
+        Demosaic(expected, raw, mode, g, true, false);
       }
-      {
-        SimdGuard guard(1);
-        Demosaic(b, raw, mode, g, true, false);
-      }
-      ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2, width " << w << " bpp " << bpp;
-      if (ssse3) {
-        Demosaic(c, raw, mode, g, true, false);
-        ASSERT_TRUE(testutil::SameBytes(a, c)) << "SSSE3, width " << w << " bpp " << bpp;
+      for (int level = 1; level <= 3; ++level) {
+        SimdGuard guard(level);
+        Demosaic(got[level - 1], raw, mode, g, true, false);
+        ASSERT_TRUE(testutil::SameBytes(expected, got[level - 1]))
+            << "level " << level << ", width " << w << " bpp " << bpp;
       }
     }
 }
@@ -347,7 +347,7 @@ TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
   // The region starts at column 3, memory row 5 of a larger raw frame and lands at (1, 2) of
   // the destination; it must equal demosaicing the cropped samples on their own.
   std::mt19937 rng(17);
-  for (int level : {2, 0})
+  for (int level : {3, 2, 0})
     for (int bits : {8, 16}) {
       SimdGuard guard(level);
       const uint16_t out_bits = static_cast<uint16_t>(bits == 8 ? 24 : 48);

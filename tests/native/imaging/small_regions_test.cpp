@@ -69,12 +69,12 @@ TEST(SmallRegions, NoRoutineReadsOrWritesOutsideItsBuffers) {
   imaging::FilterRecord filter{27, 10};
   imaging::HueRecord hue{200, 0, -90, 10};
   void* records[] = {nullptr, &bayer, &measure, &gray, &filter, &hue};
-  for (int level : {2, 1, 0}) {
+  for (int level : {3, 2, 1, 0}) {
     imaging::SetSse2Enabled(level >= 1);
-    imaging::SetAvx2Enabled(level >= 2);
     imaging::SetSsse3Enabled(level >= 2);
+    imaging::SetAvx2Enabled(level >= 3);
     for (const Member& m : kMembers)
-      for (int w = 1; w <= 24; ++w)
+      for (int w = 1; w <= 40; ++w)
         for (int h = 1; h <= 7; ++h) {
           // Holders exactly as large as the region plus its placement, rows padded to 4 bytes.
           const int left = static_cast<int>(rng() % 3), top = static_cast<int>(rng() % 3);
