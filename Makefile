@@ -1,5 +1,6 @@
 # Build, test and demo entry points; see README.md.
 SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 WIN := build/win32
 NATIVE := build/native
