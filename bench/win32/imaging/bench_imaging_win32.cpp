@@ -30,7 +30,8 @@ double MedianMs(const std::function<void()>& work, int batches = 9, int per_batc
 int main() {
   bench::Frames f;
   bench::ChainSettings s;
-  std::printf("SSE2 %s\n", imaging::UseSse2() ? "on" : "off");
+  std::printf("SIMD paths: SSE2 %s, SSSE3 %s, AVX2 %s\n", imaging::UseSse2() ? "on" : "off",
+              imaging::UseSsse3() ? "on" : "off", imaging::UseAvx2() ? "on" : "off");
   struct Item {
     const char* name;
     std::function<void()> work;
