@@ -6,10 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <string>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <string>
 
 #include "frames.h"
 #include "imaging/format.h"
@@ -41,14 +40,22 @@ enum Buffer { kRaw8, kRaw16, kRgb24, kRgb48, kScratch24, kScratch48, kMono8Out, 
 uint8_t* Buf(Buffer b) {
   bench::Frames& f = F();
   switch (b) {
-    case kRaw8: return f.raw8.data();
-    case kRaw16: return f.raw16.data();
-    case kRgb24: return f.rgb24.data();
-    case kRgb48: return f.rgb48.data();
-    case kScratch24: return f.scratch24.data();
-    case kScratch48: return f.scratch48.data();
-    case kMono8Out: return f.mono8_out.data();
-    case kMono16Out: return f.mono16_out.data();
+    case kRaw8:
+      return f.raw8.data();
+    case kRaw16:
+      return f.raw16.data();
+    case kRgb24:
+      return f.rgb24.data();
+    case kRgb48:
+      return f.rgb48.data();
+    case kScratch24:
+      return f.scratch24.data();
+    case kScratch48:
+      return f.scratch48.data();
+    case kMono8Out:
+      return f.mono8_out.data();
+    case kMono16Out:
+      return f.mono16_out.data();
   }
   return nullptr;
 }
@@ -114,8 +121,8 @@ void Register() {
       {"CopyRowsReversed", imaging::CopyRowsReversed, kScratch24, kRgb24, 3, 3, nullptr},
   };
   for (const Entry& e : entries)
-    benchmark::RegisterBenchmark(e.name, RunRoutine, e.routine, e.dst, e.src, e.dst_bpp,
-                                 e.src_bpp, e.record)
+    benchmark::RegisterBenchmark(e.name, RunRoutine, e.routine, e.dst, e.src, e.dst_bpp, e.src_bpp,
+                                 e.record)
         ->Unit(benchmark::kMicrosecond);
 }
 
@@ -176,11 +183,11 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       if (run.iterations > 0)
-        seconds[run.benchmark_name()] = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+        seconds[run.benchmark_name()] =
+            run.cpu_accumulated_time / static_cast<double>(run.iterations);
     ConsoleReporter::ReportRuns(runs);
   }
 };
-
 
 // Seconds per call of work, timed over a batch.
 template <typename F>
@@ -217,7 +224,10 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 21; ++round) {
     double theirs = BatchSeconds([&] { cv::cvtColor(raw, bgr, cv::COLOR_BayerGB2BGR); }, 20);
     double ours = BatchSeconds(
-        [&] { bench::Call(imaging::DemosaicInterior8, f.rgb24.data(), f.raw8.data(), f.all, 3, 1, &bayer); },
+        [&] {
+          bench::Call(imaging::DemosaicInterior8, f.rgb24.data(), f.raw8.data(), f.all, 3, 1,
+                      &bayer);
+        },
         20);
     ratios.push_back(theirs / ours);
     chain.push_back(BatchSeconds([&] { bench::ColourChain8(f, settings); }, 5));

@@ -19,9 +19,13 @@ struct Frames {
   imaging::Rect all{0, 0, kWidth, kHeight};
 
   Frames()
-      : raw8(kWidth * kHeight), raw16(kWidth * kHeight * 2), rgb24(kWidth * kHeight * 3),
-        rgb48(kWidth * kHeight * 6), scratch24(kWidth * kHeight * 3),
-        scratch48(kWidth * kHeight * 6), mono8_out(kWidth * kHeight),
+      : raw8(kWidth * kHeight),
+        raw16(kWidth * kHeight * 2),
+        rgb24(kWidth * kHeight * 3),
+        rgb48(kWidth * kHeight * 6),
+        scratch24(kWidth * kHeight * 3),
+        scratch48(kWidth * kHeight * 6),
+        mono8_out(kWidth * kHeight),
         mono16_out(kWidth * kHeight * 2) {
     // A smooth scene with sensor noise, so that branches see realistic data.
     std::mt19937 rng(42);

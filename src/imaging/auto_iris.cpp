@@ -13,9 +13,11 @@ int32_t Fraction(int32_t size, double fraction) {
 }  // namespace
 
 void AutoIrisWindows(int32_t width, int32_t height, Rect windows[kAutoIrisWindows]) {
-  static constexpr double corners[kAutoIrisWindows][4] = {
-      {0.1, 0.1, 0.2, 0.2}, {0.1, 0.8, 0.2, 0.9}, {0.45, 0.45, 0.55, 0.55},
-      {0.8, 0.1, 0.9, 0.2}, {0.8, 0.8, 0.9, 0.9}};
+  static constexpr double corners[kAutoIrisWindows][4] = {{0.1, 0.1, 0.2, 0.2},
+                                                          {0.1, 0.8, 0.2, 0.9},
+                                                          {0.45, 0.45, 0.55, 0.55},
+                                                          {0.8, 0.1, 0.9, 0.2},
+                                                          {0.8, 0.8, 0.9, 0.9}};
   for (int i = 0; i < kAutoIrisWindows; ++i)
     windows[i] = {Fraction(width, corners[i][0]), Fraction(height, corners[i][1]),
                   Fraction(width, corners[i][2]), Fraction(height, corners[i][3])};

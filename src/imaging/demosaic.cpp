@@ -104,13 +104,12 @@ ByteTaps ToBytes(const PhaseTaps& t, int32_t stride) {
 }
 
 template <typename T>
-inline void ComputePixel(const uint8_t* s, const ByteTaps& t, int32_t kr, int32_t kb,
-                         uint8_t* d) {
+inline void ComputePixel(const uint8_t* s, const ByteTaps& t, int32_t kr, int32_t kb, uint8_t* d) {
   int32_t g = Green<T>(Load<T>(s + t.g0), Load<T>(s + t.g1));
-  int32_t sr = 9 * Load<T>(s + t.rp) + 3 * Load<T>(s + t.rx) + 3 * Load<T>(s + t.ry) +
-               Load<T>(s + t.rd);
-  int32_t sb = 9 * Load<T>(s + t.bp) + 3 * Load<T>(s + t.bx) + 3 * Load<T>(s + t.by) +
-               Load<T>(s + t.bd);
+  int32_t sr =
+      9 * Load<T>(s + t.rp) + 3 * Load<T>(s + t.rx) + 3 * Load<T>(s + t.ry) + Load<T>(s + t.rd);
+  int32_t sb =
+      9 * Load<T>(s + t.bp) + 3 * Load<T>(s + t.bx) + 3 * Load<T>(s + t.by) + Load<T>(s + t.bd);
   StorePixel<T>(d, Weigh<T>(sb, kb), g, Weigh<T>(sr, kr));
 }
 
@@ -163,9 +162,9 @@ inline int FoldOffset(int delta, int pos, int size) {
 }
 
 template <typename T>
-void BorderPixel(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                 int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
-                 const Geometry& g, int32_t kr, int32_t kb, int32_t x, int32_t y) {
+void BorderPixel(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x, int32_t dst_y,
+                 int dst_bpp, int32_t dst_stride, int32_t src_stride, const Geometry& g, int32_t kr,
+                 int32_t kb, int32_t x, int32_t y) {
   int rp = g.row_phase ^ (y & 1);
   int cp = g.column_phase ^ (x & 1);
   PhaseTaps t = kTaps[rp * 2 + cp];
@@ -196,13 +195,14 @@ int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
     if (UseAvx2() && DemosaicInterior8Avx2(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride,
                                            src_stride, g.row_phase, g.column_phase, kr, kb))
       return 1;
-    auto kernel = UseSsse3() ? DemosaicInterior8Ssse3 : (UseSse2() ? DemosaicInterior8Sse2 : nullptr);
+    auto kernel =
+        UseSsse3() ? DemosaicInterior8Ssse3 : (UseSse2() ? DemosaicInterior8Sse2 : nullptr);
     if (kernel && kernel(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
                          g.row_phase, g.column_phase, kr, kb))
       return 1;
   }
-  InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
-                    2, g.height - 2);
+  InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb, 2,
+                    g.height - 2);
   return 1;
 }
 
@@ -217,8 +217,8 @@ int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, 
   int32_t kr = BayerGainFactor(rec->red_gain);
   int32_t kb = BayerGainFactor(rec->blue_gain);
   auto pixel = [&](int32_t x, int32_t y) {
-    BorderPixel<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb,
-                   x, y);
+    BorderPixel<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb, x,
+                   y);
   };
   // Taps of one phase with the row offsets and/or the column offsets folded for (x, y).
   auto folded = [&](int rp, int cp, int32_t x, int32_t y, bool fold_rows, bool fold_cols) {
@@ -301,9 +301,7 @@ int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** p
   red = red / 3;
   red = red * 100;
   red = red / green_term;
-  auto to_int = [](double v) {
-    return v >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(v);
-  };
+  auto to_int = [](double v) { return v >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(v); };
   rec->blue_result = to_int(blue);
   rec->green_result = 100;
   rec->red_result = to_int(red);
@@ -322,15 +320,13 @@ int32_t BayerGainFactor(int32_t gain) {
 int DemosaicInterior8(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
                       int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
                       int32_t src_stride, void** param, int32_t) {
-  return Interior<uint8_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
-                           param);
+  return Interior<uint8_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, param);
 }
 
 int DemosaicInterior16(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
                        int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
                        int32_t src_stride, void** param, int32_t) {
-  return Interior<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
-                            param);
+  return Interior<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, param);
 }
 
 int DemosaicBorder8(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
@@ -342,12 +338,11 @@ int DemosaicBorder8(uint8_t* dst, const uint8_t* src, const Rect* region, int32_
 int DemosaicBorder16(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
                      int32_t dst_y, uint16_t dst_bpp, uint16_t, int32_t dst_stride,
                      int32_t src_stride, void** param, int32_t) {
-  return Border<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
-                          param);
+  return Border<uint16_t>(dst, src, region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, param);
 }
 
-int MeasureBayerGains8(uint8_t*, const uint8_t* src, const Rect* region, int32_t, int32_t,
-                       uint16_t, uint16_t, int32_t, int32_t src_stride, void** param, int32_t) {
+int MeasureBayerGains8(uint8_t*, const uint8_t* src, const Rect* region, int32_t, int32_t, uint16_t,
+                       uint16_t, int32_t, int32_t src_stride, void** param, int32_t) {
   return Measure<uint8_t, uint32_t>(src, region, src_stride, param);
 }
 

@@ -34,7 +34,8 @@ inline void FilterRow(const uint8_t* row, int x_first, int count, V site_even, i
     V near = _mm256_or_si256(z0, zm1);  // one of the two is zero
     for (int half = 0; half < 2; ++half) {
       auto widen = [&](V v) {
-        return _mm256_cvtepu8_epi16(half ? _mm256_extracti128_si256(v, 1) : _mm256_castsi256_si128(v));
+        return _mm256_cvtepu8_epi16(half ? _mm256_extracti128_si256(v, 1)
+                                         : _mm256_castsi256_si128(v));
       };
       V n = widen(near);
       V h = _mm256_add_epi16(_mm256_add_epi16(n, _mm256_slli_epi16(n, 1)),
@@ -52,9 +53,7 @@ inline V Weigh16(const int16_t* near, const int16_t* far, V k32) {
 }
 
 // 32 lanes of 0..255 from two halves of 16, in order.
-inline V Pack32(V lo, V hi) {
-  return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
-}
+inline V Pack32(V lo, V hi) { return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8); }
 
 inline V FloorAverage(V a, V b) {
   return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
@@ -76,9 +75,12 @@ struct Interleave24 {
 constexpr Interleave24 kInterleave;
 
 inline V Shuffle3(int i, V b, V g, V r) {
-  auto m = [&](int c) { return _mm256_load_si256(reinterpret_cast<const V*>(kInterleave.mask[i][c])); };
-  return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, m(0)), _mm256_shuffle_epi8(g, m(1))),
-                         _mm256_shuffle_epi8(r, m(2)));
+  auto m = [&](int c) {
+    return _mm256_load_si256(reinterpret_cast<const V*>(kInterleave.mask[i][c]));
+  };
+  return _mm256_or_si256(
+      _mm256_or_si256(_mm256_shuffle_epi8(b, m(0)), _mm256_shuffle_epi8(g, m(1))),
+      _mm256_shuffle_epi8(r, m(2)));
 }
 
 // 32 pixels, 96 bytes.
@@ -128,9 +130,11 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
       const V green_mask = (rp ^ column_phase) == 0 ? even8 : odd8;
       const uint8_t* cur = src_row(y);
       const uint8_t* prev = src_row(y - 1);
-      uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
-                   static_cast<ptrdiff_t>(dst_x) * 3;
-      auto load = [&](const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); };
+      uint8_t* d =
+          dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride + static_cast<ptrdiff_t>(dst_x) * 3;
+      auto load = [&](const uint8_t* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+      };
       for (int i = 0; i < count; i += 32) {
         const int x = x0 + i;
         V r = Pack32(Weigh16(red_near + i, red_far + i, k32r),
@@ -139,7 +143,8 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
                      Weigh16(blue_near + i + 16, blue_far + i + 16, k32b));
         V diag = FloorAverage(load(cur + x), load(prev + x - 1));
         V anti = FloorAverage(load(cur + x - 1), load(prev + x));
-        V g = _mm256_or_si256(_mm256_and_si256(green_mask, diag), _mm256_andnot_si256(green_mask, anti));
+        V g = _mm256_or_si256(_mm256_and_si256(green_mask, diag),
+                              _mm256_andnot_si256(green_mask, anti));
         Store24(d + static_cast<ptrdiff_t>(x) * 3, b, g, r);
       }
     }
@@ -150,8 +155,8 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
     Rect rest = region;
     rest.left += end - 2;
     auto narrow = UseSsse3() ? DemosaicInterior8Ssse3 : DemosaicInterior8Sse2;
-    if (!narrow(dst, src, rest, dst_x + end - 2, dst_y, dst_bpp, dst_stride, src_stride,
-                row_phase, column_phase, kr, kb))
+    if (!narrow(dst, src, rest, dst_x + end - 2, dst_y, dst_bpp, dst_stride, src_stride, row_phase,
+                column_phase, kr, kb))
       return false;
   }
   return true;

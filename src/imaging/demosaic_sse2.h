@@ -1,4 +1,5 @@
-// SSE2, SSSE3 and AVX2 paths of the 8-bit interior demosaicing; identical results to the scalar path.
+// SSE2, SSSE3 and AVX2 paths of the 8-bit interior demosaicing; identical results to the scalar
+// path.
 #pragma once
 
 #include "imaging/row_routine.h"

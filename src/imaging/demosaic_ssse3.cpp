@@ -1,8 +1,9 @@
+#include <tmmintrin.h>
+
 #include <cstddef>
 
 #include "imaging/demosaic_sse2.h"
 #include "imaging/sse2_target.h"
-#include <tmmintrin.h>
 
 #if defined(__GNUC__) && !defined(__SSSE3__)
 #pragma GCC push_options
@@ -32,8 +33,9 @@ inline __m128i Mask(int i, int c) {
 }
 
 inline __m128i Shuffle3(int i, __m128i b, __m128i g, __m128i r) {
-  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, Mask(i, 0)), _mm_shuffle_epi8(g, Mask(i, 1))),
-                      _mm_shuffle_epi8(r, Mask(i, 2)));
+  return _mm_or_si128(
+      _mm_or_si128(_mm_shuffle_epi8(b, Mask(i, 0)), _mm_shuffle_epi8(g, Mask(i, 1))),
+      _mm_shuffle_epi8(r, Mask(i, 2)));
 }
 
 }  // namespace

@@ -65,8 +65,10 @@ void MapTable8(const Call& c, const uint8_t* table) {
                    std::memcpy(&v, s + i, 8);
                    const uint64_t o =
                        uint64_t{table[v & 0xFF]} | uint64_t{table[(v >> 8) & 0xFF]} << 8 |
-                       uint64_t{table[(v >> 16) & 0xFF]} << 16 | uint64_t{table[(v >> 24) & 0xFF]} << 24 |
-                       uint64_t{table[(v >> 32) & 0xFF]} << 32 | uint64_t{table[(v >> 40) & 0xFF]} << 40 |
+                       uint64_t{table[(v >> 16) & 0xFF]} << 16 |
+                       uint64_t{table[(v >> 24) & 0xFF]} << 24 |
+                       uint64_t{table[(v >> 32) & 0xFF]} << 32 |
+                       uint64_t{table[(v >> 40) & 0xFF]} << 40 |
                        uint64_t{table[(v >> 48) & 0xFF]} << 48 | uint64_t{table[v >> 56]} << 56;
                    std::memcpy(d + i, &o, 8);
                  }
@@ -293,29 +295,78 @@ float BrightnessFactor(int32_t value) {
   return static_cast<float>(f);
 }
 
-#define QELVAN_CALL MakeCall(dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride)
+#define QELVAN_CALL \
+  MakeCall(dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride)
 #define QELVAN_GUARD \
   (void)extra2;      \
   if (!Usable(dst, src, region)) return 1
 
-QELVAN_ROW_ROUTINE(BrightnessMono8) { QELVAN_GUARD; return Brightness<false, 1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(BrightnessMono16) { QELVAN_GUARD; return Brightness<true, 1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(BrightnessColor8) { QELVAN_GUARD; return Brightness<false, 3>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(BrightnessColor16) { QELVAN_GUARD; return Brightness<true, 3>(QELVAN_CALL, param); }
+QELVAN_ROW_ROUTINE(BrightnessMono8) {
+  QELVAN_GUARD;
+  return Brightness<false, 1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(BrightnessMono16) {
+  QELVAN_GUARD;
+  return Brightness<true, 1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(BrightnessColor8) {
+  QELVAN_GUARD;
+  return Brightness<false, 3>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(BrightnessColor16) {
+  QELVAN_GUARD;
+  return Brightness<true, 3>(QELVAN_CALL, param);
+}
 
-QELVAN_ROW_ROUTINE(ContrastMono8) { QELVAN_GUARD; return Contrast8<1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(ContrastMono16) { QELVAN_GUARD; return Contrast16<1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(ContrastColor8) { QELVAN_GUARD; return Contrast8<3>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(ContrastColor16) { QELVAN_GUARD; return Contrast16<3>(QELVAN_CALL, param); }
+QELVAN_ROW_ROUTINE(ContrastMono8) {
+  QELVAN_GUARD;
+  return Contrast8<1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(ContrastMono16) {
+  QELVAN_GUARD;
+  return Contrast16<1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(ContrastColor8) {
+  QELVAN_GUARD;
+  return Contrast8<3>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(ContrastColor16) {
+  QELVAN_GUARD;
+  return Contrast16<3>(QELVAN_CALL, param);
+}
 
-QELVAN_ROW_ROUTINE(GammaMono8) { QELVAN_GUARD; return Gamma8<1>(QELVAN_CALL, param, false); }
-QELVAN_ROW_ROUTINE(GammaMono16) { QELVAN_GUARD; return Gamma16<1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(GammaColor8) { QELVAN_GUARD; return Gamma8<3>(QELVAN_CALL, param, true); }
-QELVAN_ROW_ROUTINE(GammaColor16) { QELVAN_GUARD; return Gamma16<3>(QELVAN_CALL, param); }
+QELVAN_ROW_ROUTINE(GammaMono8) {
+  QELVAN_GUARD;
+  return Gamma8<1>(QELVAN_CALL, param, false);
+}
+QELVAN_ROW_ROUTINE(GammaMono16) {
+  QELVAN_GUARD;
+  return Gamma16<1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(GammaColor8) {
+  QELVAN_GUARD;
+  return Gamma8<3>(QELVAN_CALL, param, true);
+}
+QELVAN_ROW_ROUTINE(GammaColor16) {
+  QELVAN_GUARD;
+  return Gamma16<3>(QELVAN_CALL, param);
+}
 
-QELVAN_ROW_ROUTINE(SharpenMono8) { QELVAN_GUARD; return Sharpen<false, 1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(SharpenMono16) { QELVAN_GUARD; return Sharpen<true, 1>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(SharpenColor8) { QELVAN_GUARD; return Sharpen<false, 3>(QELVAN_CALL, param); }
-QELVAN_ROW_ROUTINE(SharpenColor16) { QELVAN_GUARD; return Sharpen<true, 3>(QELVAN_CALL, param); }
+QELVAN_ROW_ROUTINE(SharpenMono8) {
+  QELVAN_GUARD;
+  return Sharpen<false, 1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(SharpenMono16) {
+  QELVAN_GUARD;
+  return Sharpen<true, 1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(SharpenColor8) {
+  QELVAN_GUARD;
+  return Sharpen<false, 3>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(SharpenColor16) {
+  QELVAN_GUARD;
+  return Sharpen<true, 3>(QELVAN_CALL, param);
+}
 
 }  // namespace imaging

@@ -89,8 +89,8 @@ bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
 }
 
 bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                      int32_t dst_y, int dst_step, int src_step, int channels,
-                      int32_t dst_stride, int32_t src_stride, int32_t k) {
+                      int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
+                      int32_t src_stride, int32_t k) {
   if (dst_step != src_step || k < 0 || k > 64) return false;
   const bool keep_fourth = channels == 3 && dst_step == 4;
   if (dst_step != channels && !keep_fourth) return false;
@@ -106,7 +106,8 @@ bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
   const V tenth = _mm256_set1_epi16(6554);  // exact for |k * d| < 16384
   for (int32_t y = 2; y < h - 2; ++y) {
     const uint8_t* rows[4];
-    for (int r = 0; r < 4; ++r) rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
+    for (int r = 0; r < 4; ++r)
+      rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
     const uint8_t* cur = rows[2];
     uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, s, y);
     for (int c0 = out_begin; c0 < out_end;) {
@@ -133,7 +134,8 @@ bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
         V q = _mm256_mulhi_epu16(ax, tenth);
         q = _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
         V sum = _mm256_add_epi16(px, q);
-        __m128i out = _mm_packus_epi16(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        __m128i out =
+            _mm_packus_epi16(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
         if (keep_fourth) {
           __m128i mask = FourthByteMask16(b);
           __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + b));

@@ -46,28 +46,26 @@ QELVAN_SSE2 bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rec
   for (int32_t row = 0; row < HeightOf(region); ++row) {
     uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, row);
     const uint8_t* s = SrcRow(src, src_stride, region, src_step, region.top + row);
-    {
-               const int32_t n = w * dst_step;
-               int32_t i = 0;
-               for (; i + 16 <= n; i += 16) {
-                 __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-                 __m128i lo = _mm_unpacklo_epi8(v, zero);
-                 __m128i hi = _mm_unpackhi_epi8(v, zero);
-                 __m128i a = _mm_packs_epi32(Scale4(_mm_unpacklo_epi16(lo, zero), f, top),
-                                             Scale4(_mm_unpackhi_epi16(lo, zero), f, top));
-                 __m128i b = _mm_packs_epi32(Scale4(_mm_unpacklo_epi16(hi, zero), f, top),
-                                             Scale4(_mm_unpackhi_epi16(hi, zero), f, top));
-                 __m128i out = _mm_packus_epi16(a, b);
-                 if (keep_fourth) {
-                   __m128i mask = FourthByteMask(i);
-                   __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-                   out = _mm_or_si128(_mm_and_si128(mask, old), _mm_andnot_si128(mask, out));
-                 }
-                 _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), out);
-               }
-               for (; i < n; ++i)
-                 if (!keep_fourth || (i & 3) != 3) d[i] = ScaleByte(s[i], factor);
+    const int32_t n = w * dst_step;
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      __m128i lo = _mm_unpacklo_epi8(v, zero);
+      __m128i hi = _mm_unpackhi_epi8(v, zero);
+      __m128i a = _mm_packs_epi32(Scale4(_mm_unpacklo_epi16(lo, zero), f, top),
+                                  Scale4(_mm_unpackhi_epi16(lo, zero), f, top));
+      __m128i b = _mm_packs_epi32(Scale4(_mm_unpacklo_epi16(hi, zero), f, top),
+                                  Scale4(_mm_unpackhi_epi16(hi, zero), f, top));
+      __m128i out = _mm_packus_epi16(a, b);
+      if (keep_fourth) {
+        __m128i mask = FourthByteMask(i);
+        __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        out = _mm_or_si128(_mm_and_si128(mask, old), _mm_andnot_si128(mask, out));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), out);
     }
+    for (; i < n; ++i)
+      if (!keep_fourth || (i & 3) != 3) d[i] = ScaleByte(s[i], factor);
   }
   return true;
 }
@@ -81,7 +79,8 @@ QELVAN_SSE2 inline void VerticalSum(const uint8_t* const rows[4], int b, int16_t
   __m128i sum = zero;
   for (int r = 0; r < 4; ++r)
     sum = _mm_add_epi16(
-        sum, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + b)), zero));
+        sum,
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + b)), zero));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
 }
 
@@ -89,8 +88,7 @@ QELVAN_SSE2 inline void VerticalSum(const uint8_t* const rows[4], int b, int16_t
 
 QELVAN_SSE2 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region,
                                   int32_t dst_x, int32_t dst_y, int dst_step, int src_step,
-                                  int channels, int32_t dst_stride, int32_t src_stride,
-                                  int32_t k) {
+                                  int channels, int32_t dst_stride, int32_t src_stride, int32_t k) {
   if (dst_step != src_step || k < 0 || k > 64) return false;
   const bool keep_fourth = channels == 3 && dst_step == 4;
   if (dst_step != channels && !keep_fourth) return false;
@@ -107,7 +105,8 @@ QELVAN_SSE2 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& 
   const __m128i tenth = _mm_set1_epi16(6554);  // exact for |k * d| < 16384
   for (int32_t y = 2; y < h - 2; ++y) {
     const uint8_t* rows[4];
-    for (int r = 0; r < 4; ++r) rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
+    for (int r = 0; r < 4; ++r)
+      rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
     const uint8_t* cur = rows[2];
     uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, s, y);
     for (int c0 = out_begin; c0 < out_end;) {
@@ -126,7 +125,8 @@ QELVAN_SSE2 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& 
             _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)),
                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + s))));
         __m128i blur = _mm_srli_epi16(hsum, 4);
-        __m128i px = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cur + b)), zero);
+        __m128i px =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cur + b)), zero);
         __m128i x = _mm_mullo_epi16(_mm_sub_epi16(px, blur), vk);
         // Division by 10 truncating toward zero, on the magnitude.
         __m128i sign = _mm_srai_epi16(x, 15);

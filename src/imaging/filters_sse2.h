@@ -13,8 +13,8 @@ bool BrightnessBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, i
                          int32_t dst_stride, int32_t src_stride, float factor);
 
 bool SharpenBytesSse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                      int32_t dst_y, int dst_step, int src_step, int channels,
-                      int32_t dst_stride, int32_t src_stride, int32_t k);
+                      int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
+                      int32_t src_stride, int32_t k);
 
 // The same with AVX2.
 bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
@@ -22,7 +22,7 @@ bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
                          int32_t dst_stride, int32_t src_stride, float factor);
 
 bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                      int32_t dst_y, int dst_step, int src_step, int channels,
-                      int32_t dst_stride, int32_t src_stride, int32_t k);
+                      int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
+                      int32_t src_stride, int32_t k);
 
 }  // namespace imaging

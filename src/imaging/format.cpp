@@ -103,7 +103,8 @@ int Scale(uint8_t* dst, const uint8_t* src, const Rect* dst_rect, const Rect* sr
 
 }  // namespace
 
-#define QELVAN_WALK Walk{dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride}
+#define QELVAN_WALK \
+  Walk { dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride }
 #define QELVAN_UNUSED_EXTRAS (void)param, (void)extra2
 
 QELVAN_ROW_ROUTINE(Mean8) {
@@ -192,14 +193,46 @@ QELVAN_ROW_ROUTINE(Copy3ChannelsReversed) {
   return 1;
 }
 
-QELVAN_ROW_ROUTINE(Widen48Bits12) { QELVAN_UNUSED_EXTRAS; Widen3<4, false, false>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen48Bits12Swapped) { QELVAN_UNUSED_EXTRAS; Widen3<4, true, false>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen48Bits10) { QELVAN_UNUSED_EXTRAS; Widen3<6, false, false>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen48Bits10Swapped) { QELVAN_UNUSED_EXTRAS; Widen3<6, true, false>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen64Bits12) { QELVAN_UNUSED_EXTRAS; Widen3<4, false, true>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen64Bits12Swapped) { QELVAN_UNUSED_EXTRAS; Widen3<4, true, true>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen64Bits10) { QELVAN_UNUSED_EXTRAS; Widen3<6, false, true>(QELVAN_WALK); return 1; }
-QELVAN_ROW_ROUTINE(Widen64Bits10Swapped) { QELVAN_UNUSED_EXTRAS; Widen3<6, true, true>(QELVAN_WALK); return 1; }
+QELVAN_ROW_ROUTINE(Widen48Bits12) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<4, false, false>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen48Bits12Swapped) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<4, true, false>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen48Bits10) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<6, false, false>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen48Bits10Swapped) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<6, true, false>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen64Bits12) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<4, false, true>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen64Bits12Swapped) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<4, true, true>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen64Bits10) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<6, false, true>(QELVAN_WALK);
+  return 1;
+}
+QELVAN_ROW_ROUTINE(Widen64Bits10Swapped) {
+  QELVAN_UNUSED_EXTRAS;
+  Widen3<6, true, true>(QELVAN_WALK);
+  return 1;
+}
 
 QELVAN_ROW_ROUTINE(Swap24) {
   QELVAN_UNUSED_EXTRAS;

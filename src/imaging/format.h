@@ -51,10 +51,10 @@ QELVAN_ROW_ROUTINE(Alpha32);
 // Whole rows (the smaller of the two strides), bottom row first.
 QELVAN_ROW_ROUTINE(CopyRowsReversed);
 
-#define QELVAN_STRETCH_ROUTINE(name)                                                        \
-  int name(uint8_t* dst, const uint8_t* src, const Rect* dst_rect, const Rect* src_rect,    \
-           int32_t dst_width, int32_t dst_height, int32_t src_width, int32_t src_height,    \
-           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride,      \
+#define QELVAN_STRETCH_ROUTINE(name)                                                     \
+  int name(uint8_t* dst, const uint8_t* src, const Rect* dst_rect, const Rect* src_rect, \
+           int32_t dst_width, int32_t dst_height, int32_t src_width, int32_t src_height, \
+           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride,   \
            void** param, int32_t extra2)
 
 // Nearest-neighbour scaling for the preview; turns the rows over.

@@ -19,7 +19,8 @@ int CellGain(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
   if (!rec || !dst || !src || !region) return 1;
   const int32_t top = Wide ? MaxSampleOf(rec->bits) : 255;
   int32_t gain[4], offset[4];
-  gain[kG1] = rec->gain_g1, gain[kR] = rec->gain_r, gain[kB] = rec->gain_b, gain[kG2] = rec->gain_g2;
+  gain[kG1] = rec->gain_g1, gain[kR] = rec->gain_r, gain[kB] = rec->gain_b,
+  gain[kG2] = rec->gain_g2;
   offset[kG1] = rec->offset_g1, offset[kR] = rec->offset_r, offset[kB] = rec->offset_b,
   offset[kG2] = rec->offset_g2;
   const int rp0 = RowPhaseOf(rec->bayer_mode);
@@ -47,11 +48,16 @@ int CellGain(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
 
 int32_t MaxSampleOf(int32_t bits) {
   switch (bits) {
-    case 8: return 255;
-    case 10: return 1023;
-    case 12: return 4095;
-    case 14: return 16383;
-    default: return 65535;
+    case 8:
+      return 255;
+    case 10:
+      return 1023;
+    case 12:
+      return 4095;
+    case 14:
+      return 16383;
+    default:
+      return 65535;
   }
 }
 

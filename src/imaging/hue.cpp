@@ -13,9 +13,9 @@ namespace imaging {
 namespace {
 
 struct FixedTables {
-  uint32_t gray[256];   // level replicated into 0xRRGGBB
-  int32_t recip[256];   // 0xFF0000 / i
-  int32_t lim[511];     // j below 256, else 511 - j
+  uint32_t gray[256];  // level replicated into 0xRRGGBB
+  int32_t recip[256];  // 0xFF0000 / i
+  int32_t lim[511];    // j below 256, else 511 - j
   FixedTables() {
     for (int i = 0; i < 256; ++i) gray[i] = static_cast<uint32_t>(i) * 0x010101u;
     recip[0] = 0;
@@ -90,8 +90,8 @@ inline void ShiftPixel(const HueContext& h, int32_t b, int32_t g, int32_t r, int
 
 template <bool Wide>
 int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
-                  int32_t dst_y, int dst_bpp, int src_bpp, int32_t dst_stride,
-                  int32_t src_stride, void** param) {
+                  int32_t dst_y, int dst_bpp, int src_bpp, int32_t dst_stride, int32_t src_stride,
+                  void** param) {
   const HueRecord* rec = RecordOf<HueRecord>(param);
   if (!rec || !dst || !src || !region) return 1;
   int32_t sat[256];

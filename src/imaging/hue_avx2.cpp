@@ -34,7 +34,8 @@ inline V Spread3x8(const uint8_t* p) {
 inline V Pack3(V p) {
   const V low24 = _mm256_set1_epi64x(0x00FFFFFF);
   const V high24 = _mm256_set1_epi64x(0x0000FFFFFF000000LL);
-  V lanes = _mm256_or_si256(_mm256_and_si256(p, low24), _mm256_and_si256(_mm256_srli_epi64(p, 8), high24));
+  V lanes = _mm256_or_si256(_mm256_and_si256(p, low24),
+                            _mm256_and_si256(_mm256_srli_epi64(p, 8), high24));
   const V low_lane = _mm256_set_epi64x(0, -1, 0, -1);
   return _mm256_or_si256(_mm256_and_si256(lanes, low_lane),
                          _mm256_srli_si256(_mm256_andnot_si256(low_lane, lanes), 2));
@@ -74,8 +75,8 @@ const RecipTable& Recips() {
 QELVAN_ALWAYS_INLINE V Position8(V n32, V d32, const float* recip) {
   __m256 r = _mm256_i32gather_ps(recip, d32, 4);
   __m256 prod = _mm256_mul_ps(_mm256_cvtepi32_ps(n32), r);
-  __m256 scaled = _mm256_mul_ps(_mm256_add_ps(prod, _mm256_set1_ps(32768.0f)),
-                                _mm256_set1_ps(1.0f / 65536.0f));
+  __m256 scaled =
+      _mm256_mul_ps(_mm256_add_ps(prod, _mm256_set1_ps(32768.0f)), _mm256_set1_ps(1.0f / 65536.0f));
   return _mm256_cvttps_epi32(scaled);
 }
 
@@ -94,9 +95,9 @@ QELVAN_ALWAYS_INLINE void Shift16(const Params& k, V& b, V& g, V& r) {
   const V lim = _mm256_min_epi16(j, _mm256_sub_epi16(Set16(511), j));
   const V lo = _mm256_mullo_epi16(d, k.u);
   const V hi = _mm256_mulhi_epu16(d, k.u);
-  const V sat = _mm256_add_epi16(
-      _mm256_slli_epi16(hi, 8),
-      _mm256_srli_epi16(_mm256_add_epi16(_mm256_srli_epi16(lo, 1), Set16(64)), 7));
+  const V sat =
+      _mm256_add_epi16(_mm256_slli_epi16(hi, 8),
+                       _mm256_srli_epi16(_mm256_add_epi16(_mm256_srli_epi16(lo, 1), Set16(64)), 7));
   const V c = _mm256_min_epi16(lim, sat);
   const V base = _mm256_srai_epi16(_mm256_sub_epi16(j, c), 1);
   V level = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_add_epi16(j, c), 1), base);
@@ -179,7 +180,8 @@ int HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int width, int bpp, i
       Pixels(b, g, r, p0, p1);
       V* d = reinterpret_cast<V*>(dst + 4 * x);
       _mm256_storeu_si256(d, _mm256_or_si256(p0, _mm256_and_si256(_mm256_loadu_si256(d), keep)));
-      _mm256_storeu_si256(d + 1, _mm256_or_si256(p1, _mm256_and_si256(_mm256_loadu_si256(d + 1), keep)));
+      _mm256_storeu_si256(d + 1,
+                          _mm256_or_si256(p1, _mm256_and_si256(_mm256_loadu_si256(d + 1), keep)));
     }
     return x;
   }

@@ -22,7 +22,8 @@ inline __m128i Pack3(__m128i p) {
   const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
   const __m128i high24 = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000), 0x0000FFFF,
                                        static_cast<int>(0xFF000000));
-  __m128i lanes = _mm_or_si128(_mm_and_si128(p, low24), _mm_and_si128(_mm_srli_epi64(p, 8), high24));
+  __m128i lanes =
+      _mm_or_si128(_mm_and_si128(p, low24), _mm_and_si128(_mm_srli_epi64(p, 8), high24));
   const __m128i low_lane = _mm_set_epi32(0, 0, -1, -1);
   return _mm_or_si128(_mm_and_si128(lanes, low_lane),
                       _mm_srli_si128(_mm_andnot_si128(low_lane, lanes), 2));
@@ -61,10 +62,10 @@ QELVAN_ALWAYS_INLINE __m128i Position4(__m128i n32, __m128 recip) {
 }
 
 struct Params {
-  __m128i u;         // saturation + 256
-  __m128i shift_mod; // shift % 255
-  __m128i shift_div; // shift / 255
-  const float* recip; // floor(0xFF0000 / d)
+  __m128i u;           // saturation + 256
+  __m128i shift_mod;   // shift % 255
+  __m128i shift_div;   // shift / 255
+  const float* recip;  // floor(0xFF0000 / d)
 };
 
 // Eight pixels as 16-bit lanes of B, G and R; returns them shifted in place.
@@ -78,9 +79,9 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   // Sat(d) = (d * u + 128) >> 8, from a 17-bit product.
   const __m128i lo = _mm_mullo_epi16(d, k.u);
   const __m128i hi = _mm_mulhi_epu16(d, k.u);
-  const __m128i sat = _mm_add_epi16(
-      _mm_slli_epi16(hi, 8),
-      _mm_srli_epi16(_mm_add_epi16(_mm_srli_epi16(lo, 1), _mm_set1_epi16(64)), 7));
+  const __m128i sat =
+      _mm_add_epi16(_mm_slli_epi16(hi, 8),
+                    _mm_srli_epi16(_mm_add_epi16(_mm_srli_epi16(lo, 1), _mm_set1_epi16(64)), 7));
   const __m128i c = _mm_min_epi16(lim, sat);
   const __m128i base = _mm_srai_epi16(_mm_sub_epi16(j, c), 1);
   __m128i level = _mm_sub_epi16(_mm_srai_epi16(_mm_add_epi16(j, c), 1), base);
@@ -90,9 +91,9 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   const __m128i green_max = _mm_andnot_si128(red_max, _mm_cmpeq_epi16(g, mx));
   __m128i n = Select(red_max, _mm_sub_epi16(g, b),
                      Select(green_max, _mm_sub_epi16(b, r), _mm_sub_epi16(r, g)));
-  __m128i s0 = _mm_add_epi16(_mm_set1_epi16(5),
-                             _mm_add_epi16(_mm_and_si128(green_max, _mm_set1_epi16(-2)),
-                                           _mm_and_si128(red_max, _mm_set1_epi16(-4))));
+  __m128i s0 =
+      _mm_add_epi16(_mm_set1_epi16(5), _mm_add_epi16(_mm_and_si128(green_max, _mm_set1_epi16(-2)),
+                                                     _mm_and_si128(red_max, _mm_set1_epi16(-4))));
   const __m128i negative = _mm_cmplt_epi16(n, zero);
   s0 = _mm_add_epi16(s0, negative);
   n = _mm_add_epi16(n, _mm_and_si128(negative, d));
@@ -110,8 +111,8 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   const __m128i wrap = _mm_cmpgt_epi16(p, _mm_set1_epi16(254));
   __m128i index = _mm_sub_epi16(_mm_add_epi16(s0, k.shift_div), wrap);
   p = _mm_sub_epi16(p, _mm_and_si128(wrap, _mm_set1_epi16(255)));
-  index = _mm_sub_epi16(index, _mm_and_si128(_mm_cmpgt_epi16(index, _mm_set1_epi16(5)),
-                                             _mm_set1_epi16(6)));
+  index = _mm_sub_epi16(
+      index, _mm_and_si128(_mm_cmpgt_epi16(index, _mm_set1_epi16(5)), _mm_set1_epi16(6)));
   // (p * level + 128) >> 8; the product stays below 65536.
   __m128i q = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(p, level), _mm_set1_epi16(128)), 8);
   // Gray pixels keep their level only.
@@ -129,9 +130,11 @@ QELVAN_ALWAYS_INLINE void Shift8(const Params& k, __m128i& b, __m128i& g, __m128
   const __m128i middle = Select(odd, q, _mm_sub_epi16(level, q));
   auto channel = [&](int top, int mid) {
     __m128i v = _mm_add_epi16(
-        base, _mm_and_si128(_mm_cmpeq_epi16(half, _mm_set1_epi16(static_cast<int16_t>(top))), level));
+        base,
+        _mm_and_si128(_mm_cmpeq_epi16(half, _mm_set1_epi16(static_cast<int16_t>(top))), level));
     return _mm_add_epi16(
-        v, _mm_and_si128(_mm_cmpeq_epi16(third, _mm_set1_epi16(static_cast<int16_t>(mid))), middle));
+        v,
+        _mm_and_si128(_mm_cmpeq_epi16(third, _mm_set1_epi16(static_cast<int16_t>(mid))), middle));
   };
   r = channel(0, 2);
   g = channel(1, 1);

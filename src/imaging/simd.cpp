@@ -11,9 +11,12 @@ bool Detect(Feature f) {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
   switch (f) {
-    case kSse2: return __builtin_cpu_supports("sse2");
-    case kSsse3: return __builtin_cpu_supports("ssse3");
-    case kAvx2: return __builtin_cpu_supports("avx2");  // includes the system's YMM support
+    case kSse2:
+      return __builtin_cpu_supports("sse2");
+    case kSsse3:
+      return __builtin_cpu_supports("ssse3");
+    case kAvx2:
+      return __builtin_cpu_supports("avx2");  // includes the system's YMM support
   }
   return false;
 #else

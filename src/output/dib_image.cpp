@@ -83,8 +83,8 @@ int CDibImage::Allocate(HDC reference) {
   if (bit_count_ == 8) SetGrayPalette();
 #ifdef _WIN32
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(reference, reinterpret_cast<BITMAPINFO*>(&header_),
-                                 DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP dib = CreateDIBSection(reference, reinterpret_cast<BITMAPINFO*>(&header_), DIB_RGB_COLORS,
+                                 &bits, nullptr, 0);
   if (dib) {
     dib_ = dib;
     pixels_ = static_cast<uint8_t*>(bits);
@@ -190,9 +190,10 @@ int CDibImage::StretchTransfer(imaging::StretchRoutine routine, const CDibImage*
                                const imaging::Rect* src_rect, const imaging::Rect* dst_rect,
                                void** extra1, int32_t extra2) {
   if (!routine || !source) return 0;
-  const imaging::Rect s = src_rect ? *src_rect : imaging::Rect{0, 0, source->width_, source->height_};
+  const imaging::Rect s =
+      src_rect ? *src_rect : imaging::Rect{0, 0, source->width_, source->height_};
   const imaging::Rect d = dst_rect ? *dst_rect : imaging::Rect{0, 0, width_, height_};
-  return routine(pixels_, source->pixels_, &d, &s, width_, height_, source->width_,
-                 source->height_, BytesPerPixel(), source->BytesPerPixel(), stride_,
-                 source->stride_, extra1, extra2);
+  return routine(pixels_, source->pixels_, &d, &s, width_, height_, source->width_, source->height_,
+                 BytesPerPixel(), source->BytesPerPixel(), stride_, source->stride_, extra1,
+                 extra2);
 }

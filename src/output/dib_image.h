@@ -74,8 +74,8 @@ class CDibImage {
                int32_t x, int32_t y, void** extra1, int32_t extra2);
   // Hands both rectangles (default: the whole holder) to a stretch routine; no clipping.
   int StretchTransfer(imaging::StretchRoutine routine, const CDibImage* source,
-                      const imaging::Rect* src_rect, const imaging::Rect* dst_rect,
-                      void** extra1, int32_t extra2);
+                      const imaging::Rect* src_rect, const imaging::Rect* dst_rect, void** extra1,
+                      int32_t extra2);
 
   uint8_t* Pixels() const { return pixels_; }
   int32_t Width() const { return width_; }

@@ -39,14 +39,25 @@ int main() {
   uint8_t* rgb = f.rgb24.data();
   uint8_t* rgb48 = f.rgb48.data();
   const Item items[] = {
-      {"DemosaicInterior8", [&] { bench::Call(imaging::DemosaicInterior8, rgb, f.raw8.data(), f.all, 3, 1, &s.bayer); }},
-      {"DemosaicBorder8", [&] { bench::Call(imaging::DemosaicBorder8, rgb, f.raw8.data(), f.all, 3, 1, &s.bayer); }},
-      {"DemosaicInterior16", [&] { bench::Call(imaging::DemosaicInterior16, rgb48, f.raw16.data(), f.all, 6, 2, &s.bayer); }},
-      {"HueSaturation8", [&] { bench::Call(imaging::HueSaturation8, rgb, rgb, f.all, 3, 3, &s.hue); }},
+      {"DemosaicInterior8",
+       [&] { bench::Call(imaging::DemosaicInterior8, rgb, f.raw8.data(), f.all, 3, 1, &s.bayer); }},
+      {"DemosaicBorder8",
+       [&] { bench::Call(imaging::DemosaicBorder8, rgb, f.raw8.data(), f.all, 3, 1, &s.bayer); }},
+      {"DemosaicInterior16",
+       [&] {
+         bench::Call(imaging::DemosaicInterior16, rgb48, f.raw16.data(), f.all, 6, 2, &s.bayer);
+       }},
+      {"HueSaturation8",
+       [&] { bench::Call(imaging::HueSaturation8, rgb, rgb, f.all, 3, 3, &s.hue); }},
       {"GammaColor8", [&] { bench::Call(imaging::GammaColor8, rgb, rgb, f.all, 3, 3, &s.gamma); }},
-      {"ContrastColor8", [&] { bench::Call(imaging::ContrastColor8, rgb, rgb, f.all, 3, 3, &s.contrast); }},
-      {"SharpenColor8", [&] { bench::Call(imaging::SharpenColor8, rgb, f.scratch24.data(), f.all, 3, 3, &s.sharpness); }},
-      {"BrightnessColor8", [&] { bench::Call(imaging::BrightnessColor8, rgb, rgb, f.all, 3, 3, &s.brightness); }},
+      {"ContrastColor8",
+       [&] { bench::Call(imaging::ContrastColor8, rgb, rgb, f.all, 3, 3, &s.contrast); }},
+      {"SharpenColor8",
+       [&] {
+         bench::Call(imaging::SharpenColor8, rgb, f.scratch24.data(), f.all, 3, 3, &s.sharpness);
+       }},
+      {"BrightnessColor8",
+       [&] { bench::Call(imaging::BrightnessColor8, rgb, rgb, f.all, 3, 3, &s.brightness); }},
       {"ColourChain8", [&] { bench::ColourChain8(f, s); }},
       {"ColourChain10", [&] { bench::ColourChain10(f, s); }},
   };

@@ -24,8 +24,8 @@ void Demosaic(CDibImage& out, const CDibImage& raw, int mode, Gains g, bool inte
   void* p = &rec;
   const bool wide = raw.BitCount() == 16;
   if (interior)
-    out.Transfer(wide ? imaging::DemosaicInterior16 : imaging::DemosaicInterior8, &raw, nullptr,
-                 0, 0, &p, 0);
+    out.Transfer(wide ? imaging::DemosaicInterior16 : imaging::DemosaicInterior8, &raw, nullptr, 0,
+                 0, &p, 0);
   if (border)
     out.Transfer(wide ? imaging::DemosaicBorder16 : imaging::DemosaicBorder8, &raw, nullptr, 0, 0,
                  &p, 0);
@@ -133,10 +133,10 @@ TEST(Demosaic, GainsScaleTheWeightedSumAndClamp) {
   ASSERT_EQ(raw.Create(8, 8, 8), 1);
   ASSERT_EQ(out.Create(8, 8, 24), 1);
   testutil::Fill(raw, 0, 1);
-  Set(raw, 2, 3, 0, 17);  // P, weight 9
-  Set(raw, 4, 3, 0, 5);   // X, weight 3
-  Set(raw, 2, 1, 0, 200); // Y, weight 3
-  Set(raw, 4, 1, 0, 7);   // D, weight 1
+  Set(raw, 2, 3, 0, 17);                         // P, weight 9
+  Set(raw, 4, 3, 0, 5);                          // X, weight 3
+  Set(raw, 2, 1, 0, 200);                        // Y, weight 3
+  Set(raw, 4, 1, 0, 7);                          // D, weight 1
   const int sum = 9 * 17 + 3 * 5 + 3 * 200 + 7;  // 775
   Demosaic(out, raw, 0, {}, true, false);
   EXPECT_EQ(Get(out, 3, 3, 2), sum / 16);  // 48
@@ -371,6 +371,7 @@ TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
       for (int y = 0; y < 17; ++y)
         for (int x = 0; x < 41; ++x)
           for (int c = 0; c < 3; ++c)
-            ASSERT_EQ(Get(got, x + 1, y + 2, c), Get(want, x, y, c)) << x << "," << y << " level " << level;
+            ASSERT_EQ(Get(got, x + 1, y + 2, c), Get(want, x, y, c))
+                << x << "," << y << " level " << level;
     }
 }

@@ -19,8 +19,8 @@ struct Seen {
 };
 
 int Record(uint8_t*, const uint8_t*, const imaging::Rect* rect, int32_t dst_x, int32_t dst_y,
-           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride,
-           void** param, int32_t extra2) {
+           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride, void** param,
+           int32_t extra2) {
   Seen* s = static_cast<Seen*>(*param);
   ++s->calls;
   s->rect = *rect;

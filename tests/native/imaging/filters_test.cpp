@@ -52,7 +52,7 @@ TEST(Brightness, ExtremesAndScaling) {
   for (bool simd : {true, false}) {
     SimdGuard guard(simd);
     CDibImage img;
-  Ramp(img, 24, 3);
+    Ramp(img, 24, 3);
     Apply(imaging::BrightnessColor8, img, -255);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(Get(img, i, 0, 1), 0);
     Ramp(img, 24, 3);
@@ -277,9 +277,8 @@ TEST(FilterSse2, BrightnessAndSharpenMatchScalar) {
   const Member brightness[] = {{imaging::BrightnessMono8, 8},
                                {imaging::BrightnessColor8, 24},
                                {imaging::BrightnessColor8, 32}};
-  const Member sharpen[] = {{imaging::SharpenMono8, 8},
-                            {imaging::SharpenColor8, 24},
-                            {imaging::SharpenColor8, 32}};
+  const Member sharpen[] = {
+      {imaging::SharpenMono8, 8}, {imaging::SharpenColor8, 24}, {imaging::SharpenColor8, 32}};
   for (int w = 5; w <= 90; ++w) {
     const int h = 5 + static_cast<int>(rng() % 4);
     for (const Member& m : brightness) {
@@ -354,9 +353,11 @@ TEST(FilterSse2, HueSaturationMatchesScalar) {
         imaging::SetAvx2Enabled(false);  // SSE2 only
         RunHue(imaging::HueSaturation8, b, hue, sat);
         imaging::SetAvx2Enabled(true);
-        ASSERT_TRUE(testutil::SameBytes(a, b)) << "SSE2 hue " << hue << " sat " << sat << " width " << w;
+        ASSERT_TRUE(testutil::SameBytes(a, b))
+            << "SSE2 hue " << hue << " sat " << sat << " width " << w;
         RunHue(imaging::HueSaturation8, c, hue, sat);  // AVX2 where the processor has it
-        ASSERT_TRUE(testutil::SameBytes(a, c)) << "AVX2 hue " << hue << " sat " << sat << " width " << w;
+        ASSERT_TRUE(testutil::SameBytes(a, c))
+            << "AVX2 hue " << hue << " sat " << sat << " width " << w;
       }
 }
 
@@ -364,7 +365,8 @@ TEST(Sharpen, WideMembersMatchThePlainFormulaOnRandomFrames) {
   std::mt19937 rng(8);
   for (uint16_t bits : {16, 48, 64}) {
     const int channels = bits == 16 ? 1 : 3;
-    const imaging::RowRoutine routine = bits == 16 ? imaging::SharpenMono16 : imaging::SharpenColor16;
+    const imaging::RowRoutine routine =
+        bits == 16 ? imaging::SharpenMono16 : imaging::SharpenColor16;
     CDibImage scratch, out;
     ASSERT_EQ(scratch.Create(13, 9, bits), 1);
     testutil::FillRandom(scratch, rng, 1023, bits == 64 ? 4 : channels);

@@ -86,7 +86,7 @@ TEST(GrayBalance, FlatFrameGivesCellGains) {
   CDibImage wide;
   ASSERT_EQ(wide.Create(8, 6, 16), 1);
   FillCells(wide, 300, 900, 1023, 450);  // B holds only saturated samples
-  Set(wide, 0, 1, 0, 600);                // one usable B sample
+  Set(wide, 0, 1, 0, 600);               // one usable B sample
   imaging::GrayRecord rec16{0, 0, 0, 0, 0, 0, 0, 0, 0, 10};
   RunGray(imaging::MeasureGrayBalance, wide, rec16);
   EXPECT_EQ(rec16.gain_r, 128);
@@ -218,8 +218,8 @@ TEST(FormatRoutines, ReduceWidenSwapAlpha) {
 
 TEST(FormatRoutines, CopyRowsReversedAndScale) {
   CDibImage src, dst;
-  ASSERT_EQ(src.Create(5, 3, 8), 1);   // stride 8
-  ASSERT_EQ(dst.Create(6, 3, 8), 1);   // stride 8
+  ASSERT_EQ(src.Create(5, 3, 8), 1);  // stride 8
+  ASSERT_EQ(dst.Create(6, 3, 8), 1);  // stride 8
   for (int i = 0; i < 24; ++i) src.Pixels()[i] = static_cast<uint8_t>(i);
   dst.Transfer(imaging::CopyRowsReversed, &src, nullptr, 0, 0, nullptr, 0);
   for (int r = 0; r < 3; ++r)
@@ -259,9 +259,9 @@ TEST(Mean, WindowsAndEmptyRegion) {
   imaging::Rect r{1, 2, 4, 4};
   EXPECT_EQ(img.Transfer(imaging::Mean8, &img, &r, r.left, r.top, nullptr, 0), 26);  // 159 / 6
   imaging::Rect memory_rows{0, 0, 0, 5};
-  EXPECT_EQ(imaging::Mean8(nullptr, img.Pixels(), &memory_rows, 0, 0, 0, 1, 0, img.Stride(),
-                           nullptr, 0),
-            0);
+  EXPECT_EQ(
+      imaging::Mean8(nullptr, img.Pixels(), &memory_rows, 0, 0, 0, 1, 0, img.Stride(), nullptr, 0),
+      0);
 
   CDibImage wide;
   ASSERT_EQ(wide.Create(2, 1, 16), 1);
