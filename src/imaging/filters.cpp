@@ -52,12 +52,14 @@ template <int Channels>
 void MapTable8(const Call& c, const uint8_t* table) {
   const int dstep = StepOf(false, Channels, c.dst_bpp);
   const int sstep = StepOf(false, Channels, c.src_bpp);
+  const bool packed = dstep == sstep && dstep == Channels;
+  const bool keep_fourth = dstep == sstep && Channels == 3 && dstep == 4;
+  const bool avx2 = (packed || keep_fourth) && UseAvx2();
   ForEachRow(c.dst, c.src, *c.region, c.dst_x, c.dst_y, dstep, sstep, c.dst_stride, c.src_stride,
              [&](uint8_t* d, const uint8_t* s, int32_t w) {
-               if (dstep == sstep && dstep == Channels) {
-                 // Packed samples: one run of bytes.
-                 const int32_t n = w * Channels;
-                 int32_t i = 0;
+               const int32_t n = w * dstep;
+               int32_t i = avx2 ? MapTableBytesAvx2(d, s, n, table, keep_fourth) : 0;
+               if (packed) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
                  // Eight samples per step on 64-bit machines: one load, eight lookups, one store.
                  for (; i + 8 <= n; i += 8) {
@@ -76,8 +78,10 @@ void MapTable8(const Call& c, const uint8_t* table) {
                  for (; i < n; ++i) d[i] = table[s[i]];
                  return;
                }
-               for (int32_t x = 0; x < w; ++x, d += dstep, s += sstep)
-                 for (int ch = 0; ch < Channels; ++ch) d[ch] = table[s[ch]];
+               // Whole pixels from here; i is a multiple of the pixel size.
+               for (int32_t x = i / dstep; x < w; ++x)
+                 for (int ch = 0; ch < Channels; ++ch)
+                   d[x * dstep + ch] = table[s[x * sstep + ch]];
              });
 }
 

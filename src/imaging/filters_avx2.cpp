@@ -152,6 +152,34 @@ bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
   return true;
 }
 
+int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
+                      bool keep_fourth) {
+  // The table as sixteen rows of sixteen bytes, each row in both halves for the byte shuffle.
+  V rows[16];
+  for (int h = 0; h < 16; ++h)
+    rows[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h)));
+  const V sixteen = _mm256_set1_epi8(16);
+  const V bias = _mm256_set1_epi8(0x70);
+  const V fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000));
+  int i = 0;
+  for (; i + 32 <= count; i += 32) {
+    V x = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i));
+    V out = _mm256_setzero_si256();
+    // Row h: x - 16h is 0..15 for the samples of that row; adding 0x70 with saturation keeps
+    // their low nibble and sets the top bit, which makes the shuffle give 0, for all others.
+    for (int h = 0; h < 16; ++h) {
+      out = _mm256_or_si256(out, _mm256_shuffle_epi8(rows[h], _mm256_adds_epu8(x, bias)));
+      x = _mm256_sub_epi8(x, sixteen);
+    }
+    if (keep_fourth) {  // i is a multiple of 4 here
+      V old = _mm256_loadu_si256(reinterpret_cast<const V*>(dst + i));
+      out = _mm256_or_si256(_mm256_and_si256(fourth, old), _mm256_andnot_si256(fourth, out));
+    }
+    _mm256_storeu_si256(reinterpret_cast<V*>(dst + i), out);
+  }
+  return i;
+}
+
 }  // namespace imaging
 
 #ifdef QELVAN_AVX2_PUSHED

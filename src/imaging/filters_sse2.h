@@ -25,4 +25,9 @@ bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
                       int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
                       int32_t src_stride, int32_t k);
 
+// Replaces count bytes through a 256-entry table, in 32-byte steps; returns how many it did.
+// With keep_fourth (4-byte pixels from a multiple of 4) the fourth byte of each pixel stays.
+int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
+                      bool keep_fourth);
+
 }  // namespace imaging

@@ -429,3 +429,29 @@ TEST(FilterSse2, SubRegionsAtOffsetsMatchScalar) {
     }
   }
 }
+
+TEST(FilterSse2, TableFiltersMatchScalar) {
+  std::mt19937 rng(41);
+  struct Member {
+    imaging::RowRoutine routine;
+    uint16_t bits;
+  };
+  const Member members[] = {{imaging::GammaMono8, 8},     {imaging::GammaColor8, 24},
+                            {imaging::GammaColor8, 32},   {imaging::ContrastMono8, 8},
+                            {imaging::ContrastColor8, 24}, {imaging::ContrastColor8, 32}};
+  for (int w = 1; w <= 50; ++w)
+    for (const Member& m : members) {
+      CDibImage a, b;
+      ASSERT_EQ(a.Create(w, 3, m.bits), 1);
+      testutil::FillRandomBytes(a, rng);
+      b.CreateLike(&a);
+      testutil::CopyBytes(b, a);
+      const int v = static_cast<int>(rng() % 200);
+      {
+        SimdGuard guard(false);
+        Apply(m.routine, a, v);
+      }
+      Apply(m.routine, b, v);
+      ASSERT_TRUE(testutil::SameBytes(a, b)) << "bits " << m.bits << " width " << w;
+    }
+}
