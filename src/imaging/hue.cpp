@@ -88,6 +88,30 @@ inline void ShiftPixel(const HueContext& h, int32_t b, int32_t g, int32_t r, int
   *ob = static_cast<int32_t>(p & 0xFF);
 }
 
+// One row of 8-bit pixels: the SIMD paths for as much as they take, then pixel by pixel.
+void ShiftRow8(const HueContext& h, int32_t saturation, bool simd, uint8_t* d, const uint8_t* s,
+               int32_t w, int dst_bpp, int src_bpp) {
+  int32_t x = 0;
+  if (simd && dst_bpp == src_bpp) {
+    if (UseAvx2()) {
+      x = HueSaturationRowAvx2(d, s, w, dst_bpp, h.shift, saturation);
+      d += static_cast<ptrdiff_t>(x) * dst_bpp;
+      s += static_cast<ptrdiff_t>(x) * src_bpp;
+    }
+    const int32_t more = HueSaturationRowSse2(d, s, w - x, dst_bpp, h.shift, saturation);
+    x += more;
+    d += static_cast<ptrdiff_t>(more) * dst_bpp;
+    s += static_cast<ptrdiff_t>(more) * src_bpp;
+  }
+  for (; x < w; ++x, d += dst_bpp, s += src_bpp) {
+    int32_t b, g, r;
+    ShiftPixel(h, s[0], s[1], s[2], &b, &g, &r);
+    d[0] = static_cast<uint8_t>(b);
+    d[1] = static_cast<uint8_t>(g);
+    d[2] = static_cast<uint8_t>(r);
+  }
+}
+
 template <bool Wide>
 int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x,
                   int32_t dst_y, int dst_bpp, int src_bpp, int32_t dst_stride, int32_t src_stride,
@@ -97,41 +121,35 @@ int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t 
   int32_t sat[256];
   CopySaturationTable(rec->saturation, sat);
   const HueContext h{&Fixed(), sat, HueShift(rec->hue)};
-  const int down = Wide ? ClampBits(rec->bits) - 8 : 0;
-  const bool simd = !Wide && UseSse2() && dst_bpp == src_bpp;
+  const bool simd = UseSse2();
+  if (!Wide) {
+    ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
+               [&](uint8_t* d, const uint8_t* s, int32_t w) {
+                 ShiftRow8(h, rec->saturation, simd, d, s, w, dst_bpp, src_bpp);
+               });
+    return 1;
+  }
+  // Wide samples go through the 8-bit algorithm: shifted down to 8 bits (samples above the bit
+  // depth count as full scale), shifted, and shifted back up, the low bits lost. The 8-bit
+  // values are staged in a small buffer so that the same paths serve both depths.
+  const int down = ClampBits(rec->bits) - 8;
+  constexpr int32_t kChunk = 256;
+  uint8_t staged[kChunk * 3];
   ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
              [&](uint8_t* d, const uint8_t* s, int32_t w) {
-               int32_t x = 0;
-               if (simd) {
-                 if (UseAvx2()) {
-                   x = HueSaturationRowAvx2(d, s, w, dst_bpp, h.shift, rec->saturation);
-                   d += static_cast<ptrdiff_t>(x) * dst_bpp;
-                   s += static_cast<ptrdiff_t>(x) * src_bpp;
-                 }
-                 const int32_t more =
-                     HueSaturationRowSse2(d, s, w - x, dst_bpp, h.shift, rec->saturation);
-                 x += more;
-                 d += static_cast<ptrdiff_t>(more) * dst_bpp;
-                 s += static_cast<ptrdiff_t>(more) * src_bpp;
-               }
-               for (; x < w; ++x, d += dst_bpp, s += src_bpp) {
-                 int32_t b, g, r;
-                 if (Wide) {
-                   // Samples above the bit depth are treated as full scale.
-                   auto in = [&](int i) {
-                     int32_t v = Load16(s + 2 * i) >> down;
-                     return v > 255 ? 255 : v;
-                   };
-                   ShiftPixel(h, in(0), in(1), in(2), &b, &g, &r);
-                   Store16(d, b << down);
-                   Store16(d + 2, g << down);
-                   Store16(d + 4, r << down);
-                 } else {
-                   ShiftPixel(h, s[0], s[1], s[2], &b, &g, &r);
-                   d[0] = static_cast<uint8_t>(b);
-                   d[1] = static_cast<uint8_t>(g);
-                   d[2] = static_cast<uint8_t>(r);
-                 }
+               for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
+                 const int32_t n = w - x0 < kChunk ? w - x0 : kChunk;
+                 for (int32_t i = 0; i < n; ++i)
+                   for (int c = 0; c < 3; ++c) {
+                     const int32_t v =
+                         Load16(s + static_cast<ptrdiff_t>(x0 + i) * src_bpp + 2 * c) >> down;
+                     staged[3 * i + c] = static_cast<uint8_t>(v > 255 ? 255 : v);
+                   }
+                 ShiftRow8(h, rec->saturation, simd, staged, staged, n, 3, 3);
+                 for (int32_t i = 0; i < n; ++i)
+                   for (int c = 0; c < 3; ++c)
+                     Store16(d + static_cast<ptrdiff_t>(x0 + i) * dst_bpp + 2 * c,
+                             staged[3 * i + c] << down);
                }
              });
   return 1;

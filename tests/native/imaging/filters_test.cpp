@@ -455,3 +455,29 @@ TEST(FilterSse2, TableFiltersMatchScalar) {
       ASSERT_TRUE(testutil::SameBytes(a, b)) << "bits " << m.bits << " width " << w;
     }
 }
+
+TEST(HueSaturation, WideMemberIsTheByteAlgorithmOnReducedSamples) {
+  std::mt19937 rng(51);
+  for (bool simd : {true, false}) {
+    SimdGuard guard(simd);
+    for (uint16_t bits : {48, 64}) {
+      CDibImage wide;
+      ASSERT_EQ(wide.Create(37, 3, bits), 1);
+      testutil::FillRandom(wide, rng, 1023, bits == 64 ? 4 : 3);
+      testutil::Set(wide, 5, 1, 2, 40000);  // above the bit depth: full scale
+      CDibImage original;
+      original.CreateLike(&wide);
+      testutil::CopyBytes(original, wide);
+      RunHue(imaging::HueSaturation16, wide, 77, -40);
+      for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 37; ++x) {
+          CDibImage one;
+          ASSERT_EQ(one.Create(1, 1, 24), 1);
+          for (int c = 0; c < 3; ++c) Set(one, 0, 0, c, std::min(Get(original, x, y, c) >> 2, 255));
+          RunHue(imaging::HueSaturation8, one, 77, -40);
+          for (int c = 0; c < 3; ++c) ASSERT_EQ(Get(wide, x, y, c), Get(one, 0, 0, c) << 2) << x;
+          if (bits == 64) ASSERT_EQ(Get(wide, x, y, 3), Get(original, x, y, 3));
+        }
+    }
+  }
+}
