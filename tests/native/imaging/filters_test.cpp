@@ -476,7 +476,9 @@ TEST(HueSaturation, WideMemberIsTheByteAlgorithmOnReducedSamples) {
           for (int c = 0; c < 3; ++c) Set(one, 0, 0, c, std::min(Get(original, x, y, c) >> 2, 255));
           RunHue(imaging::HueSaturation8, one, 77, -40);
           for (int c = 0; c < 3; ++c) ASSERT_EQ(Get(wide, x, y, c), Get(one, 0, 0, c) << 2) << x;
-          if (bits == 64) ASSERT_EQ(Get(wide, x, y, 3), Get(original, x, y, 3));
+          if (bits == 64) {
+            ASSERT_EQ(Get(wide, x, y, 3), Get(original, x, y, 3));
+          }
         }
     }
   }
