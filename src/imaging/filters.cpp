@@ -108,6 +108,11 @@ int Brightness(const Call& c, void** param) {
              StepOf(false, Channels, c.src_bpp), Channels, c.dst_stride, c.src_stride, f))
       return 1;
   }
+  if (Wide && UseAvx2() &&
+      BrightnessWordsAvx2(c.dst, c.src, *c.region, c.dst_x, c.dst_y,
+                          StepOf(true, Channels, c.dst_bpp), StepOf(true, Channels, c.src_bpp),
+                          Channels, c.dst_stride, c.src_stride, f, top))
+    return 1;
   const float ftop = static_cast<float>(top);
   MapSamples<Wide, Channels>(c, [&](int32_t s) {
     QELVAN_X87_STORE float p = static_cast<float>(s) * f;  // single precision, also on x87

@@ -25,6 +25,7 @@ inline __m128i FourthByteMask16(int offset) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kFourthBytes + (offset & 3)));
 }
 
+// trunc(v * f) limited to 0..top, in single precision, for eight 32-bit lanes.
 inline V Scale8(V v32, __m256 f, __m256 top) {
   __m256 p = _mm256_mul_ps(_mm256_cvtepi32_ps(v32), f);
   p = _mm256_max_ps(_mm256_min_ps(p, top), _mm256_setzero_ps());
@@ -147,6 +148,42 @@ bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
       for (; b + 16 <= c1; b += 16) step(b);
       if (b < c1) step(c1 - 16);  // overlaps the previous step with the same values
       c0 = c1;
+    }
+  }
+  return true;
+}
+
+bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                         int32_t dst_y, int dst_step, int src_step, int channels,
+                         int32_t dst_stride, int32_t src_stride, float factor, int32_t top) {
+  if (dst_step != src_step) return false;
+  const bool keep_fourth = channels == 3 && dst_step == 8;
+  if (dst_step != 2 * channels && !keep_fourth) return false;
+  const __m256 f = _mm256_set1_ps(factor);
+  const float ftop = static_cast<float>(top);
+  const __m256 vtop = _mm256_set1_ps(ftop);
+  const V fourth = _mm256_set1_epi64x(static_cast<long long>(0xFFFF000000000000ULL));
+  const int32_t n = WidthOf(region) * dst_step / 2;  // words per row
+  for (int32_t row = 0; row < HeightOf(region); ++row) {
+    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, row);
+    const uint8_t* s = SrcRow(src, src_stride, region, src_step, region.top + row);
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      V v = _mm256_loadu_si256(reinterpret_cast<const V*>(s + 2 * i));
+      V lo = Scale8(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)), f, vtop);
+      V hi = Scale8(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)), f, vtop);
+      V out = _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
+      if (keep_fourth) {  // i is a multiple of 4 here
+        V old = _mm256_loadu_si256(reinterpret_cast<const V*>(d + 2 * i));
+        out = _mm256_or_si256(_mm256_and_si256(fourth, old), _mm256_andnot_si256(fourth, out));
+      }
+      _mm256_storeu_si256(reinterpret_cast<V*>(d + 2 * i), out);
+    }
+    for (; i < n; ++i) {
+      if (keep_fourth && (i & 3) == 3) continue;
+      QELVAN_X87_STORE float p = static_cast<float>(Load16(s + 2 * i)) * factor;
+      const float v = p;
+      Store16(d + 2 * i, v >= ftop ? top : (!(v > 0.0f) ? 0 : static_cast<int32_t>(v)));
     }
   }
   return true;

@@ -483,3 +483,26 @@ TEST(HueSaturation, WideMemberIsTheByteAlgorithmOnReducedSamples) {
     }
   }
 }
+
+TEST(FilterSse2, WideBrightnessMatchesScalar) {
+  std::mt19937 rng(61);
+  const imaging::RowRoutine routines[] = {imaging::BrightnessMono16, imaging::BrightnessColor16,
+                                          imaging::BrightnessColor16};
+  const uint16_t bits[] = {16, 48, 64};
+  for (int w = 1; w <= 40; ++w)
+    for (int m = 0; m < 3; ++m)
+      for (int sample_bits : {10, 16}) {
+        CDibImage a, b;
+        ASSERT_EQ(a.Create(w, 3, bits[m]), 1);
+        testutil::FillRandomBytes(a, rng);  // samples above the bit depth included
+        b.CreateLike(&a);
+        testutil::CopyBytes(b, a);
+        const int v = static_cast<int>(rng() % 511) - 255;
+        {
+          SimdGuard guard(false);
+          Apply(routines[m], a, v, sample_bits);
+        }
+        Apply(routines[m], b, v, sample_bits);
+        ASSERT_TRUE(testutil::SameBytes(a, b)) << "bits " << bits[m] << " width " << w << " value " << v;
+      }
+}
