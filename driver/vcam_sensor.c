@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-/* Register values after power-up or a soft reset. Registers not listed read 0. */
+/* Register values after power-up. Registers not listed read 0. */
 static const struct {
     uint8_t reg;
     uint16_t value;
@@ -15,7 +15,7 @@ static const struct {
     {114, 16}, {175, 0},
 };
 
-void vcam_sensor_soft_reset(vcam_sensor* s)
+void vcam_sensor_reset_registers(vcam_sensor* s)
 {
     unsigned i;
     memset(s->regs, 0, sizeof s->regs);
@@ -39,7 +39,7 @@ void vcam_sensor_init(vcam_sensor* s, int number, int mono, uint16_t chip)
     s->moving = 1;
     s->noise = 0;
     s->wide_enable = 0;
-    vcam_sensor_soft_reset(s);
+    vcam_sensor_reset_registers(s);
     s->transfer_pixels = VCAM_DEFAULT_TRANSFER;
     s->ports[0] = (uint8_t)VCAM_DEFAULT_TRANSFER;
     s->ports[1] = (uint8_t)(VCAM_DEFAULT_TRANSFER >> 8);
@@ -72,13 +72,10 @@ void vcam_sensor_write_reg(vcam_sensor* s, uint8_t reg, uint16_t value)
 
     if (reg == VCAM_R_CHIP)
         return; /* read-only */
-    if (reg == VCAM_R_RESET) {
-        if (value & 1) {
-            vcam_sensor_soft_reset(s);
-            return;
-        }
+    /* A soft reset restarts the sensor's readout and keeps the register values: the
+     * library switches trigger mode on by writing the mode registers and then resetting. */
+    if (reg == VCAM_R_RESET)
         value &= (uint16_t)~1u; /* the reset bit clears itself */
-    }
     s->regs[reg] = value;
 }
 

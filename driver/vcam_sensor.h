@@ -95,8 +95,8 @@ typedef struct vcam_window {
 /* Power-up state: registers at their defaults, controller ports cleared, ROM contents for the
  * camera with the given number. */
 void vcam_sensor_init(vcam_sensor* s, int number, int mono, uint16_t chip);
-/* Register defaults only (what a write of 1 to the reset register does). */
-void vcam_sensor_soft_reset(vcam_sensor* s);
+/* Register defaults only, as at power-up. */
+void vcam_sensor_reset_registers(vcam_sensor* s);
 void vcam_sensor_write_reg(vcam_sensor* s, uint8_t reg, uint16_t value);
 uint16_t vcam_sensor_read_reg(const vcam_sensor* s, uint8_t reg);
 void vcam_sensor_write_port(vcam_sensor* s, uint8_t port, uint8_t value);

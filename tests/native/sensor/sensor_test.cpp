@@ -44,10 +44,14 @@ TEST_F(Sensor, ResetDefaultsAndSoftReset)
     vcam_sensor_write_reg(&s, 12, 2);  // without bit 0: no reset
     EXPECT_EQ(99, vcam_sensor_read_reg(&s, 53));
     EXPECT_EQ(2, vcam_sensor_read_reg(&s, 12));
+    // A soft reset keeps the registers (trigger mode is applied through it) and clears itself.
     vcam_sensor_write_reg(&s, 12, 1);
+    EXPECT_EQ(99, vcam_sensor_read_reg(&s, 53));
+    EXPECT_EQ(5, vcam_sensor_read_reg(&s, 77));
+    EXPECT_EQ(0, vcam_sensor_read_reg(&s, 12));
+    vcam_sensor_reset_registers(&s);
     EXPECT_EQ(16, vcam_sensor_read_reg(&s, 53));
     EXPECT_EQ(0, vcam_sensor_read_reg(&s, 77));
-    EXPECT_EQ(0, vcam_sensor_read_reg(&s, 12));
     // Ports belong to the controller and survive a sensor reset.
     vcam_sensor_write_port(&s, 7, 0x3C);
     vcam_sensor_write_reg(&s, 12, 1);

@@ -300,7 +300,9 @@ TEST_F(Registers, TriggerModeOnAndOff) {
   EXPECT_EQ(dev.TriggerMode(), 1);
   EXPECT_EQ(Info(0).trigger_mode, 1u);
 
-  const vcam_regs on = Regs(0);  // after the soft reset
+  const vcam_regs on = Regs(0);
+  // The soft reset that applies trigger mode keeps the window, binning, exposure and gain.
+  for (int reg : {1, 2, 3, 4, 11, 13, 53}) EXPECT_EQ(on.regs[reg], start.regs[reg]) << "register " << reg;
   before = LogCount(0);
   EXPECT_EQ(dev.SetTriggerMode(0), 1);
   EXPECT_EQ(WritesSince(0, before), Expected({{7, 904},
