@@ -248,6 +248,10 @@ int Sharpen(const Call& c, void** param) {
   const int32_t top = Wide ? (1 << ClampBits(rec->bits)) - 1 : 255;
   const int dstep = StepOf(Wide, Channels, c.dst_bpp);
   const int sstep = StepOf(Wide, Channels, c.src_bpp);
+  if (Wide && UseAvx2() &&
+      SharpenWordsAvx2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
+                       c.src_stride, k, top))
+    return 1;
   if (!Wide && UseSse2()) {
     if (UseAvx2() && SharpenBytesAvx2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels,
                                       c.dst_stride, c.src_stride, k))

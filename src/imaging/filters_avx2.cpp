@@ -189,6 +189,57 @@ bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
   return true;
 }
 
+bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                      int32_t dst_y, int dst_step, int src_step, int channels,
+                      int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top) {
+  if (dst_step != src_step || k < -64 || k > 64) return false;
+  const bool keep_fourth = channels == 3 && dst_step == 8;
+  if (dst_step != 2 * channels && !keep_fourth) return false;
+  const int wpp = dst_step / 2;  // words per pixel
+  const int32_t w = WidthOf(region);
+  const int32_t h = HeightOf(region);
+  const int out_begin = 2 * wpp;  // words [2 wpp, (w - 2) wpp) of each row
+  const int out_end = (w - 2) * wpp;
+  if (out_end - out_begin < 8) return false;
+  const V vk = _mm256_set1_epi32(k);
+  const __m256 ten = _mm256_set1_ps(10.0f);
+  const V vtop = _mm256_set1_epi32(top);
+  const V zero = _mm256_setzero_si256();
+  // Fourth words of 8-byte pixels, by word offset modulo 4.
+  alignas(16) static const uint16_t kFourthWords[12] = {0, 0, 0, 0xFFFF, 0, 0, 0, 0xFFFF,
+                                                        0, 0, 0, 0xFFFF};
+  const ptrdiff_t ss = src_stride;
+  for (int32_t y = 2; y < h - 2; ++y) {
+    const uint8_t* cur = SrcRow(src, src_stride, region, dst_step, region.top + y);
+    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, y);
+    auto step = [&](int b) {
+      // Sums are 32-bit: 16 samples of up to 65535.
+      V sum = zero;
+      for (int dy = -2; dy <= 1; ++dy)
+        for (int m = -2; m <= 1; ++m)
+          sum = _mm256_add_epi32(sum, _mm256_cvtepu16_epi32(_mm_loadu_si128(
+                                          reinterpret_cast<const __m128i*>(cur + dy * ss + 2 * (b + m * wpp)))));
+      const V px = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + 2 * b)));
+      const V x = _mm256_mullo_epi32(_mm256_sub_epi32(px, _mm256_srli_epi32(sum, 4)), vk);
+      // x / 10 truncated toward zero: |x| < 2^23, so the single-precision quotient is never
+      // rounded across an integer.
+      const V q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(x), ten));
+      const V out = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(px, q), zero), vtop);
+      __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(out), _mm256_extracti128_si256(out, 1));
+      if (keep_fourth) {
+        __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kFourthWords + (b & 3)));
+        __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2 * b));
+        packed = _mm_or_si128(_mm_and_si128(mask, old), _mm_andnot_si128(mask, packed));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * b), packed);
+    };
+    int b = out_begin;
+    for (; b + 8 <= out_end; b += 8) step(b);
+    if (b < out_end) step(out_end - 8);  // overlaps the previous step with the same values
+  }
+  return true;
+}
+
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
                       bool keep_fourth) {
   // The table as sixteen rows of sixteen bytes, each row in both halves for the byte shuffle.

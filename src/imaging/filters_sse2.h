@@ -30,6 +30,11 @@ bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
                          int32_t dst_y, int dst_step, int src_step, int channels,
                          int32_t dst_stride, int32_t src_stride, float factor, int32_t top);
 
+// Sharpening of 16-bit samples, values limited to 0..top.
+bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                      int32_t dst_y, int dst_step, int src_step, int channels,
+                      int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top);
+
 // Replaces count bytes through a 256-entry table, in 32-byte steps; returns how many it did.
 // With keep_fourth (4-byte pixels from a multiple of 4) the fourth byte of each pixel stays.
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,

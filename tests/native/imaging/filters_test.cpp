@@ -506,3 +506,30 @@ TEST(FilterSse2, WideBrightnessMatchesScalar) {
         ASSERT_TRUE(testutil::SameBytes(a, b)) << "bits " << bits[m] << " width " << w << " value " << v;
       }
 }
+
+TEST(FilterSse2, WideSharpenMatchesScalar) {
+  std::mt19937 rng(71);
+  const imaging::RowRoutine routines[] = {imaging::SharpenMono16, imaging::SharpenColor16,
+                                          imaging::SharpenColor16};
+  const uint16_t bits[] = {16, 48, 64};
+  for (int w = 5; w <= 30; ++w)
+    for (int m = 0; m < 3; ++m)
+      for (int sample_bits : {10, 16}) {
+        const int h = 5 + static_cast<int>(rng() % 3);
+        CDibImage scratch, a, b;
+        ASSERT_EQ(scratch.Create(w, h, bits[m]), 1);
+        testutil::FillRandomBytes(scratch, rng);  // samples above the bit depth included
+        a.CreateLike(&scratch);
+        b.CreateLike(&scratch);
+        testutil::FillRandomBytes(a, rng);
+        testutil::CopyBytes(b, a);
+        imaging::FilterRecord rec{1 + static_cast<int>(rng() % 30), sample_bits};
+        void* p = &rec;
+        {
+          SimdGuard guard(false);
+          a.Transfer(routines[m], &scratch, nullptr, 0, 0, &p, 0);
+        }
+        b.Transfer(routines[m], &scratch, nullptr, 0, 0, &p, 0);
+        ASSERT_TRUE(testutil::SameBytes(a, b)) << "bits " << bits[m] << " width " << w;
+      }
+}
