@@ -146,10 +146,24 @@ void ContrastTable(int32_t q, int32_t m, T* table) {
   }
 }
 
-// Samples of n or more map to n - 1; others through the table.
+// Samples below n through the table, samples of n or more to over.
 template <int Channels>
-void MapTable16(const Call& c, const uint16_t* table, int32_t n) {
-  MapSamples<true, Channels>(c, [&](int32_t s) { return s >= n ? n - 1 : table[s]; });
+void MapTable16(const Call& c, const uint16_t* table, int32_t n, uint16_t over) {
+  const int dstep = StepOf(true, Channels, c.dst_bpp);
+  const int sstep = StepOf(true, Channels, c.src_bpp);
+  if (dstep == sstep && dstep == 2 * Channels) {
+    // Packed samples: one run of words per row.
+    ForEachRow(c.dst, c.src, *c.region, c.dst_x, c.dst_y, dstep, sstep, c.dst_stride,
+               c.src_stride, [&](uint8_t* d, const uint8_t* s, int32_t w) {
+                 const int32_t words = w * Channels;
+                 for (int32_t i = 0; i < words; ++i) {
+                   const int32_t v = Load16(s + 2 * i);
+                   Store16(d + 2 * i, v < n ? table[v] : over);
+                 }
+               });
+    return;
+  }
+  MapSamples<true, Channels>(c, [&](int32_t s) { return s < n ? table[s] : over; });
 }
 
 template <int Channels>
@@ -185,7 +199,7 @@ int Contrast16(const Call& c, void** param) {
   Table16 storage;
   uint16_t* table = storage.get(n);
   ContrastTable<uint16_t>(q, n, table);
-  MapTable16<Channels>(c, table, n);
+  MapTable16<Channels>(c, table, n, static_cast<uint16_t>(n - 1));
   return 1;
 }
 
@@ -230,7 +244,7 @@ int Gamma16(const Call& c, void** param) {
   for (int32_t i = 0; i < n; ++i)
     table[i] = static_cast<uint16_t>(GammaEntry(static_cast<double>(i) / n, e, n - 1.0, n - 1));
   // Samples outside the table read its top entry.
-  MapSamples<true, Channels>(c, [&](int32_t s) { return table[s >= n ? n - 1 : s]; });
+  MapTable16<Channels>(c, table, n, table[n - 1]);
   return 1;
 }
 
