@@ -199,6 +199,20 @@ TEST(Exports, AliasesShareOneBody) {
   EXPECT_EQ(GetProcAddress(QelvanDll(), "Qelvan_GetSamplingRate"), GetProcAddress(QelvanDll(), "Qelvan_GetVideoFormat"));
 }
 
+TEST(Exports, VersionResourceMatchesTheVersionNumber) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA("QelvanSdk_Z51QK2_RVN.dll", &ignored);
+  ASSERT_GT(size, 0u);
+  std::string block(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA("QelvanSdk_Z51QK2_RVN.dll", 0, size, &block[0]));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length));
+  // 26215711 is 0x0190051F: the four bytes are the four parts of the file version.
+  EXPECT_EQ(0x00010090u, info->dwFileVersionMS);
+  EXPECT_EQ(0x0005001Fu, info->dwFileVersionLS);
+}
+
 TEST(Exports, ImportsOnlySystemDlls) {
   const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",  "advapi32.dll",
                                          "winmm.dll",    "msvcrt.dll", "comctl32.dll"};
