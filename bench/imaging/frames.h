@@ -27,11 +27,12 @@ struct Frames {
         scratch48(kWidth * kHeight * 6),
         mono8_out(kWidth * kHeight),
         mono16_out(kWidth * kHeight * 2) {
-    // A smooth scene with sensor noise, so that branches see realistic data.
+    // A smooth scene with sensor noise, so that branches see realistic data; 8-bit samples
+    // and 10-bit ones (four times the 8-bit level plus noise, at most 1023).
     std::mt19937 rng(42);
     for (int y = 0; y < kHeight; ++y)
       for (int x = 0; x < kWidth; ++x) {
-        int level = (x * 200 / kWidth + y * 50 / kHeight + static_cast<int>(rng() % 9)) & 0x3FF;
+        int level = x * 200 / kWidth + y * 45 / kHeight + static_cast<int>(rng() % 9);
         int tint = ((x ^ y) & 1) ? level : level * 3 / 4;
         raw8[y * kWidth + x] = static_cast<uint8_t>(tint);
         uint16_t v = static_cast<uint16_t>(tint * 4 + (rng() & 3));

@@ -201,6 +201,24 @@ int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
                          g.row_phase, g.column_phase, kr, kb))
       return 1;
   }
+  if (sizeof(T) == 2 && UseAvx2()) {
+    const int32_t done = DemosaicInterior16Avx2(dst, src, *region, dst_x, dst_y, dst_bpp,
+                                                dst_stride, src_stride, g.row_phase,
+                                                g.column_phase, kr, kb);
+    if (done > 0) {
+      // The columns after the last block, as a region that starts two columns before them; an
+      // even number of columns in, so its phases are the same.
+      if (done <= g.width - 3) {
+        Rect rest = *region;
+        rest.left += done - 2;
+        Geometry rg = g;
+        rg.width = g.width - (done - 2);
+        InteriorScalar<T>(dst, src, rest, dst_x + done - 2, dst_y, dst_bpp, dst_stride,
+                          src_stride, rg, kr, kb, 2, g.height - 2);
+      }
+      return 1;
+    }
+  }
   InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb, 2,
                     g.height - 2);
   return 1;

@@ -23,4 +23,11 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
                            int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                            int row_phase, int column_phase, int32_t kr, int32_t kb);
 
+// 16-bit samples into 48 bpp, 16 pixels per step; needs AVX2. Does the interior columns from 2
+// up to the returned column (exclusive) and leaves the rest to the caller; returns 0, having done
+// nothing, for other depths, narrow frames or samples above 1023.
+int DemosaicInterior16Avx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                           int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                           int row_phase, int column_phase, int32_t kr, int32_t kb);
+
 }  // namespace imaging

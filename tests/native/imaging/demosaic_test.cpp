@@ -375,3 +375,27 @@ TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
                 << x << "," << y << " level " << level;
     }
 }
+
+TEST(Demosaic, WideSimdInteriorMatchesScalarAboveTenBitsToo) {
+  std::mt19937 rng(27);
+  for (int w = 5; w <= 70; ++w)
+    for (int top : {1023, 65535}) {
+      const int h = 5 + static_cast<int>(rng() % 4);
+      CDibImage raw, a, b;
+      ASSERT_EQ(raw.Create(w, h, 16), 1);
+      ASSERT_EQ(a.Create(w, h, 48), 1);
+      testutil::FillRandom(raw, rng, 1023, 1);
+      if (top > 1023) Set(raw, static_cast<int>(rng() % w), static_cast<int>(rng() % h), 0, top);
+      testutil::FillRandomBytes(a, rng);
+      b.CreateLike(&a);
+      testutil::CopyBytes(b, a);
+      const int mode = static_cast<int>(rng() % 4);
+      Gains g{static_cast<int>(rng() % 1700), 100, static_cast<int>(rng() % 1700)};
+      {
+        SimdGuard guard(0);
+        Demosaic(a, raw, mode, g, true, false);
+      }
+      Demosaic(b, raw, mode, g, true, false);
+      ASSERT_TRUE(testutil::SameBytes(a, b)) << "width " << w << " top " << top;
+    }
+}
