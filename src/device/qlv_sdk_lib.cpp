@@ -45,6 +45,7 @@ CQLVSdkLib::~CQLVSdkLib() {
   FreeFrameBuffers();
   runScratch_.reset();
   CloseSingleShot();
+  if (block_.frameEvent != nullptr) CloseHandle(block_.frameEvent);
 }
 
 // --- Device naming -------------------------------------------------------------------------

@@ -89,14 +89,16 @@ void CQLVSdkLib::FreeFrameBuffers() {
 void CQLVSdkLib::ReleaseRun() {
   if (block_.endedEvent != nullptr) WaitForSingleObject(block_.endedEvent, INFINITE);
   lastRunMs_ = block_.elapsed.load();
-  if (block_.frameEvent != nullptr) CloseHandle(block_.frameEvent);
   if (block_.endedEvent != nullptr) CloseHandle(block_.endedEvent);
   if (thread_ != nullptr) CloseHandle(thread_);
-  block_.frameEvent = nullptr;
   block_.endedEvent = nullptr;
   thread_ = nullptr;
   block_.stopped.store(1);
   block_.error.store(0);
+  // A consumer may be waiting in WaitFrame while the run is stopped, and the thread's last
+  // request need not have set the frame event: wake it. The frame event is kept for the
+  // object's life so that such a waiter never holds a closed handle.
+  if (block_.frameEvent != nullptr) SetEvent(block_.frameEvent);
 }
 
 int CQLVSdkLib::StartStreaming() {
@@ -109,15 +111,15 @@ int CQLVSdkLib::StartStreaming() {
   SendPacket(reset, sizeof(reset));
 
   HANDLE ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE frame = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (block_.frameEvent == nullptr) block_.frameEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   runScratch_.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(outLines_ > 0 ? outLines_ : 1)]);
-  if (ended == nullptr || frame == nullptr || !runScratch_) {
+  if (ended == nullptr || block_.frameEvent == nullptr || !runScratch_) {
     if (ended != nullptr) CloseHandle(ended);
-    if (frame != nullptr) CloseHandle(frame);
     return DEV_START_FAILED;
   }
+  // Drop the wake-up the previous stop left behind.
+  ResetEvent(block_.frameEvent);
   block_.endedEvent = ended;
-  block_.frameEvent = frame;
   block_.rgbBytes = 3 * pixelsPerFrame_;
   block_.wide = wide_;
   block_.ringCount = static_cast<int32_t>(ringTable_.size());
@@ -137,9 +139,7 @@ int CQLVSdkLib::StartStreaming() {
   if (thread_ == nullptr) {
     block_.stopped.store(1);
     CloseHandle(ended);
-    CloseHandle(frame);
     block_.endedEvent = nullptr;
-    block_.frameEvent = nullptr;
     return DEV_START_FAILED;
   }
   SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);

@@ -16,7 +16,7 @@ struct RingEntry {
 // words both threads touch are atomic; the others are fixed for the run.
 struct TransferBlock {
   int32_t bytesPerTransfer = 0;
-  HANDLE frameEvent = nullptr;  // auto reset, set after every advance of the write index
+  HANDLE frameEvent = nullptr;  // auto reset, set after every advance of the write index and by a stop
   HANDLE endedEvent = nullptr;  // manual reset, set once when the thread ends
   std::atomic<int32_t> elapsed{0};
   std::atomic<int32_t> frames{0};

@@ -1,4 +1,5 @@
 // Streaming, single shots and handle hygiene against the virtual camera.
+#include <atomic>
 #include <vector>
 
 #include "device/qelvan_device.h"
@@ -270,6 +271,66 @@ TEST_F(Transfer, GeometryStaysWhileStreaming) {
   EXPECT_EQ(dev.StartStreaming(), 0);
   EXPECT_EQ(NextFrame(dev, frame), 3);
   EXPECT_EQ(dev.StopStreaming(), 0);
+}
+
+// The camera instance stops a run while its consumer may be inside WaitFrame. The consumer must
+// be woken by the stop, not left on an event closed under it and then told the device is lost.
+// The run's last read here is a short one, which is retried silently: no frame wakes anyone.
+TEST_F(Transfer, StopWakesAConsumerWaitingForAFrame) {
+  CQelvanZ51QKRVNSdk dev;
+  ASSERT_EQ(dev.InitDevice(kMono), 0);
+  dev.SetTransferTimeout(60000);
+  ASSERT_EQ(dev.SetTriggerMode(1), 1);  // frames only on a trigger: the thread's read waits
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(dev.StartStreaming(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Info(kMono).reads_pending == 1; }));
+
+    struct Consumer {
+      CQLVSdkLib* dev;
+      std::atomic<int> waiting{0};
+      std::atomic<int> result{-1};
+      static DWORD WINAPI Run(LPVOID arg) {
+        Consumer& c = *static_cast<Consumer*>(arg);
+        c.waiting = 1;
+        c.result = c.dev->WaitFrame();
+        return 0;
+      }
+    } consumer;
+    consumer.dev = &dev;
+    struct Stopper {
+      CQLVSdkLib* dev;
+      std::atomic<int> result{-1};
+      static DWORD WINAPI Run(LPVOID arg) {
+        Stopper& s = *static_cast<Stopper*>(arg);
+        s.result = s.dev->StopStreaming();
+        return 0;
+      }
+    } stopper;
+    stopper.dev = &dev;
+
+    HANDLE consumerThread = CreateThread(nullptr, 0, Consumer::Run, &consumer, 0, nullptr);
+    ASSERT_NE(consumerThread, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return consumer.waiting.load() == 1; }));
+    HANDLE stopperThread = CreateThread(nullptr, 0, Stopper::Run, &stopper, 0, nullptr);
+    ASSERT_NE(stopperThread, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return dev.Block().stopped.load() == 1; }));
+    // Let the pending read end short: the thread sees the stop and ends without a frame.
+    ASSERT_EQ(vcamctl_fault(kMono, VCAM_FAULT_SHORT_READ, 1), 0u);
+    ASSERT_EQ(vcamctl_trigger(kMono, 1), 0u);
+
+    EXPECT_EQ(WaitForSingleObject(stopperThread, 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(consumerThread, 30000), WAIT_OBJECT_0);
+    CloseHandle(stopperThread);
+    CloseHandle(consumerThread);
+    EXPECT_EQ(stopper.result.load(), 0) << round;
+    // 2 (woken: ask again) or 0 (stopped), never the error answer.
+    EXPECT_TRUE(consumer.result.load() == 2 || consumer.result.load() == 0)
+        << "round " << round << ": WaitFrame answered " << consumer.result.load();
+    EXPECT_EQ(dev.WaitFrame(), 0);
+    EXPECT_EQ(Info(kMono).reads_short, static_cast<uint32_t>(round + 1));
+  }
+  ASSERT_EQ(dev.SetTriggerMode(0), 1);
+  EXPECT_TRUE(HandlesSettleAt(kMono, 0));
 }
 
 TEST_F(Transfer, ReleasingTheDeviceStopsItsRun) {
