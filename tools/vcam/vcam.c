@@ -1,4 +1,6 @@
 /* vcam.exe: controls the virtual camera (attach, detach, trigger, faults, state). */
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,15 +35,27 @@ static int usage_error(const char* message)
     return 2;
 }
 
-/* Parses a number (decimal or 0x hex) within [lo, hi]. */
+/* Parses a number (decimal or 0x hex, digits only: "010" is ten) within [lo, hi]. */
 static int parse_num(const char* text, unsigned long lo, unsigned long hi, unsigned long* out)
 {
+    const char* p;
     char* end;
     unsigned long v;
-    if (!text || !*text || *text == '-')
+    int base = 10;
+    if (!text)
         return 0;
-    v = strtoul(text, &end, 0);
-    if (*end || v < lo || v > hi)
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    for (p = text; *p; p++)
+        if (base == 16 ? !isxdigit((unsigned char)*p) : !isdigit((unsigned char)*p))
+            return 0;
+    if (p == text)
+        return 0;
+    errno = 0;
+    v = strtoul(text, &end, base);
+    if (errno || v < lo || v > hi)
         return 0;
     *out = v;
     return 1;

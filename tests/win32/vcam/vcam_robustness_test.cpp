@@ -296,4 +296,24 @@ TEST_F(Robustness, VcamToolCommandsWorkAndRejectBadArguments)
     EXPECT_EQ(1u, d.attached_mask);
 }
 
+TEST_F(Robustness, VcamToolReadsNumbersAsDecimalOrHexOnly)
+{
+    // A leading zero is still decimal: camera 10, not octal 8.
+    EXPECT_EQ(0u, run("vcam.exe attach 010"));
+    EXPECT_EQ(1u, info(10).attached);
+    EXPECT_EQ(0u, info(8).attached);
+    EXPECT_EQ(0u, run("vcam.exe attach 09"));
+    EXPECT_EQ(1u, info(9).attached);
+    EXPECT_EQ(0u, run("vcam.exe attach 0x0B --chip 0X1311"));
+    EXPECT_EQ(0x1311u, info(11).chip);
+    EXPECT_EQ(0u, run("vcam.exe fault 0 fail-read 012"));
+    EXPECT_EQ(12u, info(0).fault_fail_read);
+    // Signs, blanks and stray prefixes are refused, not read as huge counts.
+    EXPECT_EQ(2u, run("vcam.exe fault 0 fail-read \" -2\""));
+    EXPECT_EQ(2u, run("vcam.exe fault 0 fail-read +3"));
+    EXPECT_EQ(2u, run("vcam.exe fault 0 fail-read 0x"));
+    EXPECT_EQ(2u, run("vcam.exe rom 0 0x0x1820"));
+    EXPECT_EQ(12u, info(0).fault_fail_read) << "a refused command changed nothing";
+}
+
 }  // namespace
