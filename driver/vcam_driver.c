@@ -667,10 +667,14 @@ static NTSTATUS control_ioctl(PIRP irp)
         KeAcquireSpinLock(&g_lock, &irql);
         switch (req.op) {
         case VCAM_OP_TRIGGER:
-            if (cam->sensor.ports[VCAM_P_TRIGGER] != 1)
+            if (cam->sensor.ports[VCAM_P_TRIGGER] != 1) {
                 status = STATUS_INVALID_DEVICE_STATE;
-            else
-                cam->triggers += req.arg0 ? req.arg0 : 1;
+            } else {
+                /* The count saturates: a wrap would silently drop fired triggers. */
+                uint32_t fired = req.arg0 ? req.arg0 : 1;
+                cam->triggers = fired > 0xFFFFFFFFu - cam->triggers ? 0xFFFFFFFFu
+                                                                   : cam->triggers + fired;
+            }
             break;
         case VCAM_OP_FAULT: {
             uint32_t count = req.arg1 ? req.arg1 : UNTIL_CLEARED;

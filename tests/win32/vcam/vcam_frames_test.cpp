@@ -268,4 +268,17 @@ TEST_F(Frames, TriggerModeWaitsForATriggerOrTheTimeOut)
     EXPECT_EQ(0u, info(0).triggers_pending);
 }
 
+TEST_F(Frames, FiredTriggersSaturateRatherThanWrap)
+{
+    ASSERT_EQ(0u, vcamraw_write_port(h(), 11, 1));
+    ASSERT_EQ(0u, vcamctl_trigger(0, 0xFFFFFFFFu));
+    ASSERT_EQ(0u, vcamctl_trigger(0, 2));
+    EXPECT_EQ(0xFFFFFFFFu, info(0).triggers_pending) << "the count wrapped and lost the triggers";
+    ASSERT_EQ(0u, vcamraw_set_timeout(h(), 60000));
+    std::vector<uint8_t> buf(kFull);
+    DWORD moved = 0;
+    EXPECT_EQ(0u, vcamraw_read_frame(h(), buf.data(), kFull, &moved));
+    EXPECT_EQ(0xFFFFFFFEu, info(0).triggers_pending);
+}
+
 }  // namespace
