@@ -4,6 +4,7 @@
 
 #include <mmsystem.h>
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -35,15 +36,30 @@ double MillisecondsPerClock(int clock) {
   }
 }
 
-int LineClocks(int captureWidth) { return captureWidth >= 570 ? captureWidth + 64 : 660; }
+namespace {
+
+// Clocks per line in double precision: a refused capture width stays stored and may be huge.
+double LineClocksExact(int captureWidth) { return captureWidth >= 570 ? captureWidth + 64.0 : 660.0; }
+
+// Truncates toward zero, saturating where the value does not fit an int.
+int TruncateToInt(double value) {
+  if (!(value == value)) return 0;
+  if (value >= 2147483647.0) return INT_MAX;
+  if (value <= -2147483648.0) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+int LineClocks(int captureWidth) { return TruncateToInt(LineClocksExact(captureWidth)); }
 
 int ExposureMicroseconds(int lines, int captureWidth, int clock) {
-  const double ms = static_cast<double>(lines) * LineClocks(captureWidth) * MillisecondsPerClock(clock);
-  return static_cast<int>(ms * 1000.0);
+  const double ms = static_cast<double>(lines) * LineClocksExact(captureWidth) * MillisecondsPerClock(clock);
+  return TruncateToInt(ms * 1000.0);
 }
 
 int ExposureLinesFor(int microseconds, int captureWidth, int clock) {
-  return static_cast<int>((microseconds / 1000.0) / (LineClocks(captureWidth) * MillisecondsPerClock(clock)));
+  return TruncateToInt((microseconds / 1000.0) / (LineClocksExact(captureWidth) * MillisecondsPerClock(clock)));
 }
 
 CQelvan::CQelvan() {

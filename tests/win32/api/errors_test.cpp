@@ -1,6 +1,7 @@
 // The error history and WM_CAMERA_ERROR, on a camera instance and through the exports.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 
 #include "camera/camera.h"
@@ -183,6 +184,10 @@ TEST(Exposure, LinesAndMicroseconds) {
   EXPECT_EQ(1, ExposureLinesFor(34, 752, 0));
   EXPECT_EQ(660, LineClocks(500));
   EXPECT_EQ(634, LineClocks(570));
+  // A refused width stays stored; the arithmetic saturates instead of overflowing.
+  EXPECT_EQ(INT_MAX, LineClocks(INT_MAX));
+  EXPECT_EQ(INT_MAX, ExposureMicroseconds(32767, INT_MAX, 5));
+  EXPECT_EQ(0, ExposureLinesFor(1000, INT_MAX, 0));
   EXPECT_DOUBLE_EQ(8.333333244081587e-05, MillisecondsPerClock(1));
   EXPECT_DOUBLE_EQ(4.166666622040793e-05, MillisecondsPerClock(9));
 }
