@@ -242,28 +242,50 @@ bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
 
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
                       bool keep_fourth) {
-  // The table as sixteen rows of sixteen bytes, each row in both halves for the byte shuffle.
-  V rows[16];
-  for (int h = 0; h < 16; ++h)
-    rows[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h)));
   const V sixteen = _mm256_set1_epi8(16);
   const V bias = _mm256_set1_epi8(0x70);
   const V fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000));
+  // Row h of the table (sixteen bytes) in both halves, for the byte shuffle. The rows are read
+  // from memory at each use: on 32-bit builds only eight vector registers exist, and a table
+  // held in sixteen of them would be spilled anyway.
+  auto row = [&](int h) {
+    return _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h)));
+  };
+  // Row h: x - 16h is 0..15 for the samples of that row; adding 0x70 with saturation keeps
+  // their low nibble and sets the top bit, which makes the shuffle give 0, for all others.
+  auto finish = [&](int at, V out) {
+    if (keep_fourth) {  // at is a multiple of 4 here
+      V old = _mm256_loadu_si256(reinterpret_cast<const V*>(dst + at));
+      out = _mm256_or_si256(_mm256_and_si256(fourth, old), _mm256_andnot_si256(fourth, out));
+    }
+    _mm256_storeu_si256(reinterpret_cast<V*>(dst + at), out);
+  };
   int i = 0;
+  // Two vectors per step, so that each row read serves both.
+  for (; i + 64 <= count; i += 64) {
+    V x0 = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i));
+    V x1 = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i + 32));
+    V out0 = _mm256_setzero_si256();
+    V out1 = _mm256_setzero_si256();
+    for (int h = 0; h < 16; ++h) {
+      const V r = row(h);
+      out0 = _mm256_or_si256(out0, _mm256_shuffle_epi8(r, _mm256_adds_epu8(x0, bias)));
+      out1 = _mm256_or_si256(out1, _mm256_shuffle_epi8(r, _mm256_adds_epu8(x1, bias)));
+      x0 = _mm256_sub_epi8(x0, sixteen);
+      x1 = _mm256_sub_epi8(x1, sixteen);
+    }
+    finish(i, out0);
+    finish(i + 32, out1);
+  }
   for (; i + 32 <= count; i += 32) {
     V x = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i));
     V out = _mm256_setzero_si256();
-    // Row h: x - 16h is 0..15 for the samples of that row; adding 0x70 with saturation keeps
-    // their low nibble and sets the top bit, which makes the shuffle give 0, for all others.
     for (int h = 0; h < 16; ++h) {
-      out = _mm256_or_si256(out, _mm256_shuffle_epi8(rows[h], _mm256_adds_epu8(x, bias)));
+      out = _mm256_or_si256(out, _mm256_shuffle_epi8(row(h), _mm256_adds_epu8(x, bias)));
       x = _mm256_sub_epi8(x, sixteen);
     }
-    if (keep_fourth) {  // i is a multiple of 4 here
-      V old = _mm256_loadu_si256(reinterpret_cast<const V*>(dst + i));
-      out = _mm256_or_si256(_mm256_and_si256(fourth, old), _mm256_andnot_si256(fourth, out));
-    }
-    _mm256_storeu_si256(reinterpret_cast<V*>(dst + i), out);
+    finish(i, out);
   }
   return i;
 }

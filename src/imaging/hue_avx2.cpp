@@ -1,8 +1,6 @@
 // The hue/saturation path of hue_sse2.cpp widened to sixteen pixels per step with AVX2.
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "imaging/hue_sse2.h"
 #include "imaging/sse2_target.h"
 
@@ -17,46 +15,81 @@ namespace {
 
 using V = __m256i;
 
-// Four 3-byte pixels into the low three bytes of four 32-bit lanes.
-inline __m128i Spread3(const uint8_t* p) {
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i a = _mm_unpacklo_epi32(v, _mm_srli_si128(v, 3));
-  __m128i b = _mm_unpacklo_epi32(_mm_srli_si128(v, 6), _mm_srli_si128(v, 9));
-  return _mm_unpacklo_epi64(a, b);
-}
-
-// Eight 3-byte pixels into eight 32-bit lanes.
-inline V Spread3x8(const uint8_t* p) {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(Spread3(p)), Spread3(p + 12), 1);
-}
-
-// Four BGR0 lanes of each half into 12 bytes at the bottom of that half.
-inline V Pack3(V p) {
-  const V low24 = _mm256_set1_epi64x(0x00FFFFFF);
-  const V high24 = _mm256_set1_epi64x(0x0000FFFFFF000000LL);
-  V lanes = _mm256_or_si256(_mm256_and_si256(p, low24),
-                            _mm256_and_si256(_mm256_srli_epi64(p, 8), high24));
-  const V low_lane = _mm256_set_epi64x(0, -1, 0, -1);
-  return _mm256_or_si256(_mm256_and_si256(lanes, low_lane),
-                         _mm256_srli_si256(_mm256_andnot_si256(low_lane, lanes), 2));
-}
-
-inline void Store12(uint8_t* d, __m128i c) {
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), c);
-  int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(c, 8));
-  std::memcpy(d + 8, &tail, 4);
-}
-
-inline void Store24(uint8_t* d, V c) {
-  Store12(d, _mm256_castsi256_si128(c));
-  Store12(d + 12, _mm256_extracti128_si256(c, 1));
-}
-
 inline V Select(V mask, V a, V b) {
   return _mm256_or_si256(_mm256_and_si256(mask, a), _mm256_andnot_si256(mask, b));
 }
 
 inline V Set16(int v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
+
+// Byte shuffles between 3-byte pixels and 16-bit channel lanes. Each 128-bit half handles eight
+// pixels: "first" holds the half's bytes 0..15 (pixels 0..4), "second" its bytes 8..23 (pixels
+// 3..7). -1 (top bit set) gives a zero byte.
+struct Shuffles {
+  alignas(32) int8_t from_first[3][32];   // channel c of pixels 0..4 into words 0..4
+  alignas(32) int8_t from_second[3][32];  // channel c of pixels 5..7 into words 5..7
+  alignas(32) int8_t out_bg[2][32];       // bytes 0..15, then 16..23, from the B | G << 8 words
+  alignas(32) int8_t out_r[2][32];        // the same from the R words
+  Shuffles() {
+    for (int half = 0; half < 2; ++half)
+      for (int i = 0; i < 16; ++i) {
+        const int at = 16 * half + i;
+        for (int c = 0; c < 3; ++c) {
+          const int pixel = i / 2;
+          const bool low = i % 2 == 0;
+          from_first[c][at] = static_cast<int8_t>(low && pixel <= 4 ? 3 * pixel + c : -1);
+          from_second[c][at] = static_cast<int8_t>(low && pixel >= 5 ? 3 * pixel + c - 8 : -1);
+        }
+        for (int part = 0; part < 2; ++part) {
+          const int k = 16 * part + i;  // output byte of the half's 24
+          const int pixel = k / 3, c = k % 3;
+          const bool used = k < 24;
+          out_bg[part][at] = static_cast<int8_t>(used && c < 2 ? 2 * pixel + c : -1);
+          out_r[part][at] = static_cast<int8_t>(used && c == 2 ? 2 * pixel : -1);
+        }
+      }
+  }
+};
+
+const Shuffles& ShuffleTables() {
+  static const Shuffles tables;
+  return tables;
+}
+
+inline V Load32(const int8_t* p) { return _mm256_load_si256(reinterpret_cast<const V*>(p)); }
+
+// Two 16-byte reads, at p and at p + 24, as the two halves.
+inline V LoadHalves(const uint8_t* p) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 24)), 1);
+}
+
+// Sixteen 3-byte pixels (48 bytes, nothing read beyond) as 16-bit lanes of B, G and R: pixels
+// 0..7 in the lower half, 8..15 in the upper one, in order.
+inline void Channels3(const Shuffles& t, const uint8_t* s, V& b, V& g, V& r) {
+  const V first = LoadHalves(s);
+  const V second = LoadHalves(s + 8);
+  auto channel = [&](int c) {
+    return _mm256_or_si256(_mm256_shuffle_epi8(first, Load32(t.from_first[c])),
+                           _mm256_shuffle_epi8(second, Load32(t.from_second[c])));
+  };
+  b = channel(0);
+  g = channel(1);
+  r = channel(2);
+}
+
+// Inverse of Channels3: writes exactly the 48 bytes.
+inline void Store3(const Shuffles& t, uint8_t* d, V b, V g, V r) {
+  const V bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
+  const V lo = _mm256_or_si256(_mm256_shuffle_epi8(bg, Load32(t.out_bg[0])),
+                               _mm256_shuffle_epi8(r, Load32(t.out_r[0])));
+  const V hi = _mm256_or_si256(_mm256_shuffle_epi8(bg, Load32(t.out_bg[1])),
+                               _mm256_shuffle_epi8(r, Load32(t.out_r[1])));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(lo));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_castsi256_si128(hi));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 24), _mm256_extracti128_si256(lo, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 40), _mm256_extracti128_si256(hi, 1));
+}
 
 struct RecipTable {
   alignas(32) float value[256];
@@ -185,16 +218,12 @@ int HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int width, int bpp, i
     }
     return x;
   }
-  // Each load of four pixels reads 16 bytes, so stop two pixels early.
-  for (; x + 18 <= width; x += 16) {
-    const uint8_t* s = src + 3 * x;
+  const Shuffles& t = ShuffleTables();
+  for (; x + 16 <= width; x += 16) {
     V b, g, r;
-    Channels(Spread3x8(s), Spread3x8(s + 24), b, g, r);
+    Channels3(t, src + 3 * x, b, g, r);
     Shift16(k, b, g, r);
-    V p0, p1;
-    Pixels(b, g, r, p0, p1);
-    Store24(dst + 3 * x, Pack3(p0));
-    Store24(dst + 3 * x + 24, Pack3(p1));
+    Store3(t, dst + 3 * x, b, g, r);
   }
   return x;
 }

@@ -361,6 +361,42 @@ TEST(FilterSse2, HueSaturationMatchesScalar) {
       }
 }
 
+// Rows long enough for several steps of the widest paths, with every tail length after them.
+TEST(FilterSse2, HueAndTablesMatchScalarOnLongRows) {
+  if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
+  std::mt19937 rng(61);
+  const int widths[] = {16, 17, 31, 32, 33, 47, 63, 64, 65, 79, 95, 111, 127, 753};
+  for (int w : widths)
+    for (uint16_t bits : {8, 24, 32}) {
+      CDibImage plain, sse2, avx2;
+      ASSERT_EQ(plain.Create(w, 2, bits), 1);
+      testutil::FillRandomBytes(plain, rng);
+      sse2.CreateLike(&plain);
+      avx2.CreateLike(&plain);
+      testutil::CopyBytes(sse2, plain);
+      testutil::CopyBytes(avx2, plain);
+      const int hue = static_cast<int>(rng() % 721) - 360;
+      const int sat = static_cast<int>(rng() % 511) - 255;
+      const int gamma = static_cast<int>(rng() % 200);
+      const int contrast = static_cast<int>(rng() % 128);
+      auto run = [&](CDibImage& img) {
+        if (bits != 8) RunHue(imaging::HueSaturation8, img, hue, sat);
+        Apply(bits == 8 ? imaging::GammaMono8 : imaging::GammaColor8, img, gamma);
+        Apply(bits == 8 ? imaging::ContrastMono8 : imaging::ContrastColor8, img, contrast);
+      };
+      {
+        SimdGuard guard(false);
+        run(plain);
+      }
+      imaging::SetAvx2Enabled(false);
+      run(sse2);
+      imaging::SetAvx2Enabled(true);
+      run(avx2);
+      ASSERT_TRUE(testutil::SameBytes(plain, sse2)) << "SSE2 bits " << bits << " width " << w;
+      ASSERT_TRUE(testutil::SameBytes(plain, avx2)) << "AVX2 bits " << bits << " width " << w;
+    }
+}
+
 TEST(Sharpen, WideMembersMatchThePlainFormulaOnRandomFrames) {
   std::mt19937 rng(8);
   for (uint16_t bits : {16, 48, 64}) {
