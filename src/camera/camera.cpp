@@ -164,19 +164,20 @@ int CQelvan::GetDeviceNameW(int, wchar_t*, int) { return DeviceLayerPending(); }
 int CQelvan::SetDeviceNumber(int) { return DeviceLayerPending(); }
 
 int CQelvan::Preview() {
-  frameWindow = nullptr;
-  frameBuffer = nullptr;
-  frameBufferSize = 0;
-  frameTopDown = 0;
+  SetFrameDelivery(nullptr, nullptr, 0, 0);
   return StartPreview();
 }
 
 int CQelvan::CallBackPreview(HWND window, void* buffer, int size, int topDown) {
+  SetFrameDelivery(window, buffer, size, topDown);
+  return StartPreview();
+}
+
+void CQelvan::SetFrameDelivery(HWND window, void* buffer, int size, int topDown) {
   frameWindow = window;
   frameBuffer = buffer;
   frameBufferSize = size;
   frameTopDown = topDown;
-  return StartPreview();
 }
 
 int CQelvan::StartPreview() { return DeviceLayerPending(); }
@@ -361,10 +362,7 @@ int CQelvan::SaveImageW(const wchar_t*, int) { return DeviceLayerPending(); }
 
 int CQelvan::Record(const char* name, int, int) {
   if (!name || !name[0]) return PushError(ERR_ARGUMENT), 0;
-  frameWindow = nullptr;
-  frameBuffer = nullptr;
-  frameBufferSize = 0;
-  frameTopDown = 0;
+  SetFrameDelivery(nullptr, nullptr, 0, 0);
   if (!StartPreview()) return PushError(ERR_FILE), 0;
   return 0;
 }

@@ -228,6 +228,8 @@ class CQelvan {
   // Posts ERR_NOT_READY when there is no device; true when there is one.
   bool RequireDevicePostOnly();
   void CloseInstance();
+  // Where frames go: the window for WM_CAMERA_FRAME and the application's buffer.
+  void SetFrameDelivery(HWND window, void* buffer, int size, int topDown);
   // Operations that need the device layer: without a device they record ERR_NOT_READY as
   // they must; the device path itself is not driven yet and answers 0.
   int DeviceLayerPending();
