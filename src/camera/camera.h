@@ -48,6 +48,10 @@ int ExposureMicroseconds(int lines, int captureWidth, int clock);
 // Whole lines that fit in an exposure of microseconds, truncated.
 int ExposureLinesFor(int microseconds, int captureWidth, int clock);
 
+// Converts a wide file name to the system code page for the narrow operations; false when it
+// does not fit or cannot be converted.
+bool NarrowFileName(const wchar_t* name, char (&buffer)[1024]);
+
 class CQelvan {
  public:
   CQelvan();
@@ -223,6 +227,20 @@ class CQelvan {
   int cameraNumber = 0;
 
  private:
+  // Each area keeps its private helpers and state in its own block below.
+
+  // Opening, device selection, closing and the settings store (camera_open.cpp).
+
+  // Setting pass-through (camera_settings.cpp) and geometry (camera_geometry.cpp).
+
+  // Acquisition modes and workers (camera_acquisition.cpp) and the preview window.
+
+  // Frame conversion (camera_convert.cpp).
+
+  // Still images and recording (camera_files.cpp).
+
+  // Dialogs (camera_dialogs.cpp).
+
   // Records ERR_NOT_READY when there is no device; true when there is one.
   bool RequireDevice();
   // Posts ERR_NOT_READY when there is no device; true when there is one.
