@@ -162,10 +162,13 @@ int CQelvan::StopAcquisition() {
   ModeGuard guard(modeLock_);
   if (!RequireDevice()) return 0;
   runFlag = 0;
-  if (mode.load() != MODE_IDLE) {
+  const int stopping = mode.load();
+  if (stopping != MODE_IDLE) {
     mode = MODE_IDLE;
     device->SetTriggerMode(0);
     device->StopStreaming();
+    // Capture mode kept the shot handle open for its snapshots.
+    if (stopping == MODE_CAPTURE) device->CloseSingleShot();
   }
   // Only what this instance claimed: capture and trigger mode claim nothing.
   if (claimedNumber_ >= 0) {

@@ -47,6 +47,8 @@ class Acquisition : public ::testing::Test {
     Qelvan_SetWaitTime(h, 0);
     Qelvan_SetSubSample(h, 0);
     Qelvan_SetAutoIris(h, 0);
+    Qelvan_SetGlobalGain(h, 16);
+    Qelvan_SetExposureTime(h, 480);
     Qelvan_SetBrightness(h, 0);
     Qelvan_SetContrast(h, 0);
     Qelvan_SetHue(h, 0);

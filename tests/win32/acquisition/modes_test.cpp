@@ -73,7 +73,7 @@ TEST_F(Acquisition, StartingTwiceMakesOneWorkerAndStopEndsIt) {
 
 TEST_F(Acquisition, SnapshotHandleClosedFromIdleKeptInCapture) {
   ASSERT_EQ(Snap(h_), 1);
-  EXPECT_TRUE(HandlesSettleAt(0)) << "an idle snapshot leaves a driver handle open";
+  EXPECT_TRUE(HandlesSettleAt(0)) << "an idle snapshot leaves a driver handle open: " << CameraHandles();
   ASSERT_EQ(Qelvan_Capture(h_), 1);
   ASSERT_EQ(Snap(h_), 1);
   ASSERT_EQ(Snap(h_), 1);
