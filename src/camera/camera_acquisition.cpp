@@ -389,7 +389,7 @@ void CQelvan::PreviewLoop() {
       continue;
     }
     FillFrameInfo(CountFrame(timeGetTime()));
-    ConvertFrame();
+    ConvertFrame(type);
     newFrameFlag = 1;
     frameAvailable = 1;
     PaintPreview(type);
@@ -432,7 +432,7 @@ void CQelvan::TriggerLoop() {
       continue;
     }
     FillFrameInfo(0);
-    ConvertFrame();
+    ConvertFrame(type);
     frameAvailable = 1;
     if (frameBuffer && frameBufferSize != 0 &&
         !CopyFrameOut(OutputImage(type), frameTopDown, frameBuffer, frameBufferSize)) {
@@ -476,7 +476,7 @@ int CQelvan::SnapShot(void* buffer, int size, int topDown) {
     LeaveCriticalSection(&frameLock);
     return 0;
   }
-  ConvertFrame();
+  ConvertFrame(preparedColorType_);
   frameAvailable = 1;
   if (buffer && size != 0 && !CopyFrameOut(OutputImage(preparedColorType_), topDown, buffer, size)) {
     FinishShot();

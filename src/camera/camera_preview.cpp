@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "imaging/format.h"
 #include "output/dib_image.h"
@@ -137,9 +138,18 @@ void CQelvan::PaintPreview(int type) {
 
   const int sw = source->Width();
   const int sh = source->Height();
-  if (cw == sw && ch == sh && type != 1 && source->Dc()) {
-    // The images hold the top row first while their headers say bottom-up: draw them turned over.
-    StretchBlt(previewDC, 0, 0, cw, ch, source->Dc(), 0, sh, sw, -sh, SRCCOPY);
+  if (cw == sw && ch == sh && type != 1) {
+    // The images hold the top row first while their headers say bottom-up: drawn with a
+    // top-down header they come out upright, every row in its place.
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD colors[256];
+    } info;
+    info.header = source->Header();
+    info.header.biHeight = -sh;
+    std::memcpy(info.colors, source->ColorTable(), sizeof info.colors);
+    StretchDIBits(previewDC, 0, 0, cw, ch, 0, 0, sw, sh, source->Pixels(), reinterpret_cast<BITMAPINFO*>(&info),
+                  DIB_RGB_COLORS, SRCCOPY);
     return;
   }
   if (!FitDisplayImage(displayImage, cw, ch, type) || !displayImage->Dc()) return;

@@ -63,7 +63,25 @@ class PreviewWindow : public Acquisition {
   }
   // Polls the window until it shows `expected` (the scene is frozen, so every frame is equal).
   static bool Shows(HWND window, const std::vector<uint8_t>& expected, int width, int height) {
-    return WaitUntil([&] { return ReadClient(window, width, height) == expected; }, 10000);
+    if (WaitUntil([&] { return ReadClient(window, width, height) == expected; }, 10000)) return true;
+    const std::vector<uint8_t> got = ReadClient(window, width, height);
+    int firstRow = -1, rowsSame = 0, rowsFlipped = 0;
+    const size_t rb = static_cast<size_t>(width) * 3;
+    for (int y = 0; y < height; ++y) {
+      const bool same = std::memcmp(&got[y * rb], &expected[y * rb], rb) == 0;
+      rowsSame += same;
+      rowsFlipped += std::memcmp(&got[y * rb], &expected[(height - 1 - y) * rb], rb) == 0;
+      if (!same && firstRow < 0) firstRow = y;
+    }
+    if (firstRow < 0 || got.size() != expected.size()) return false;
+    int col = 0;
+    while (got[firstRow * rb + col] == expected[firstRow * rb + col]) ++col;
+    ADD_FAILURE() << "first differing byte in that row " << col;
+    ADD_FAILURE() << "rows equal " << rowsSame << ", equal when flipped " << rowsFlipped << ", first differing row "
+                  << firstRow << " got " << int(got[firstRow * rb]) << "," << int(got[firstRow * rb + 1]) << ","
+                  << int(got[firstRow * rb + 2]) << " want " << int(expected[firstRow * rb]) << ","
+                  << int(expected[firstRow * rb + 1]) << "," << int(expected[firstRow * rb + 2]);
+    return false;
   }
 };
 
@@ -167,11 +185,15 @@ TEST_F(PreviewWindow, ScalesTheImageIntoAChildWindow) {
       for (uint8_t v : gray) image.insert(image.end(), {v, v, v});
     }
     std::vector<uint8_t> expected(400 * 300 * 3);
+    // The scale runs over the bottom-up display image: its row i, screen row 299 - i, shows
+    // picture row 479 - u(i).
     for (int i = 0; i < 300; ++i) {
-      const int u = std::min(479, static_cast<int>(480.0f / 300.0f * static_cast<float>(i)));
+      volatile float fu = 480.0f / 300.0f * static_cast<float>(i);  // single precision, not x87's
+      const int u = std::min(479, static_cast<int>(fu));
       for (int j = 0; j < 400; ++j) {
-        const int v = std::min(751, static_cast<int>(752.0f / 400.0f * static_cast<float>(j)));
-        std::memcpy(&expected[(i * 400 + j) * 3], &image[(u * 752 + v) * 3], 3);
+        volatile float fv = 752.0f / 400.0f * static_cast<float>(j);
+        const int v = std::min(751, static_cast<int>(fv));
+        std::memcpy(&expected[((299 - i) * 400 + j) * 3], &image[((479 - u) * 752 + v) * 3], 3);
       }
     }
     EXPECT_TRUE(Shows(child, expected, 400, 300));
