@@ -266,10 +266,19 @@ TEST_F(Acquisition, CyclesLeaveThreadsHandlesAndClassesFlat) {
   EXPECT_TRUE(ThreadsBackToStart());
   EXPECT_TRUE(HandlesSettleAt(0));
 
-  Qelvan_SetPreviewWindow(h_, nullptr, 0, 0, 752, 480);
+  // A child window: Wine under a bare X server waits two seconds for each top-level window to
+  // be withdrawn when it is destroyed.
+  WNDCLASSA pc = {};
+  pc.lpfnWndProc = DefWindowProcA;
+  pc.hInstance = GetModuleHandleA(nullptr);
+  pc.lpszClassName = "QelvanCycleParent";
+  RegisterClassA(&pc);
+  HWND parent = CreateWindowExA(0, pc.lpszClassName, "parent", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300,
+                                nullptr, nullptr, pc.hInstance, nullptr);
+  Qelvan_SetPreviewWindow(h_, parent, 0, 0, 320, 240);
   for (int i = 0; i < 200; ++i) {
     ASSERT_EQ(Qelvan_Preview(h_), 1) << "cycle " << i;
-    HWND preview = FindWindowA(nullptr, "Active Window");
+    HWND preview = GetDlgItem(parent, 6540);
     ASSERT_NE(preview, nullptr) << "cycle " << i;
     char cls[256] = {};
     GetClassNameA(preview, cls, sizeof cls);
@@ -279,6 +288,7 @@ TEST_F(Acquisition, CyclesLeaveThreadsHandlesAndClassesFlat) {
     ASSERT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), cls, &wc)) << "class left after cycle " << i;
     ASSERT_FALSE(IsWindow(preview));
   }
+  DestroyWindow(parent);
   EXPECT_TRUE(ThreadsBackToStart());
   EXPECT_TRUE(HandlesSettleAt(0));
   EXPECT_TRUE(Errors().empty());
