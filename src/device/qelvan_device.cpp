@@ -61,6 +61,12 @@ CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk() {
   InitDevice(0);
 }
 
+CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk(DeferInit) {
+  EnumerateDevices();
+  ResetGeometry();
+  SelectDevice(0);
+}
+
 int CQelvanZ51QKRVNSdk::InitDevice(uint32_t number) {
   // The transfer thread and the consumer use the buffers about to be replaced.
   if (IsStreaming()) return DEV_BUSY;
