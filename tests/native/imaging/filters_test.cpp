@@ -104,6 +104,35 @@ TEST(Contrast, Plus127AndMinus127) {
   EXPECT_EQ(Get(wide, 3, 0), 1023);
 }
 
+TEST(Contrast, ValuesFarOutsideTheSettingRangeFollowTheFormula) {
+  // Entry i: 0 below q, M - 1 above M - 1 - q, else trunc(M / (M - 2q) x (i - q)) in double;
+  // no value may overflow on the way (q = c x 4 for 10-bit samples).
+  auto entry = [](int64_t q, int64_t m, int64_t i) -> int {
+    if (q > m / 2 - 1) return 0;
+    if (i < q) return 0;
+    if (i > m - 1 - q) return static_cast<int>(m - 1);
+    const double slope = static_cast<double>(m) / static_cast<double>(m - 2 * q);
+    return static_cast<int>(slope * static_cast<double>(i - q));
+  };
+  for (int c : {INT32_MIN, INT32_MIN + 1, -1000000000, -300, -129, 130, 1000, INT32_MAX}) {
+    CDibImage img;
+    Ramp(img, 8, 1);
+    Apply(imaging::ContrastMono8, img, c);
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(Get(img, i, 0), entry(c, 256, i)) << c << " at " << i;
+    CDibImage wide;
+    ASSERT_EQ(wide.Create(1024, 1, 16), 1);
+    for (int i = 0; i < 1024; ++i) Set(wide, i, 0, 0, i);
+    Apply(imaging::ContrastMono16, wide, c, 10);
+    for (int i = 0; i < 1024; ++i)
+      ASSERT_EQ(Get(wide, i, 0), entry(int64_t{c} * 4, 1024, i)) << c << " at " << i;
+  }
+  CDibImage img;
+  Ramp(img, 8, 1);
+  Apply(imaging::ContrastMono8, img, INT32_MIN);
+  EXPECT_EQ(Get(img, 0, 0), 127);  // the range pressed into its middle
+  EXPECT_EQ(Get(img, 255, 0), 128);
+}
+
 TEST(Gamma, ExponentTablesPerMember) {
   CDibImage img;
   Ramp(img, 8, 1);
@@ -173,6 +202,35 @@ TEST(Sharpen, FlatImageUnchangedEdgeOvershoots) {
   EXPECT_EQ(Get(wide, 4, 4, 1), 1023);  // 1000 + 3 x 500, clamped
   EXPECT_EQ(Get(wide, 3, 4, 1), 0);
   EXPECT_EQ(Get(wide, 4, 4, 0), 0);
+}
+
+TEST(Sharpen, SameBufferAsSourceGivesTheResultOfASeparateCopy) {
+  // Writing into the rows it reads would feed sharpened samples into the next rows' blur.
+  std::mt19937 rng(41);
+  const struct {
+    imaging::RowRoutine routine;
+    uint16_t bits;
+    int max;
+    int channels;
+  } cases[] = {{imaging::SharpenMono8, 8, 255, 1},
+               {imaging::SharpenColor8, 32, 255, 3},
+               {imaging::SharpenMono16, 16, 1023, 1},
+               {imaging::SharpenColor16, 48, 1023, 3}};
+  for (const auto& c : cases)
+    for (bool simd : {true, false}) {
+      SimdGuard guard(simd);
+      CDibImage in_place, separate, scratch;
+      ASSERT_EQ(in_place.Create(38, 11, c.bits), 1);
+      testutil::FillRandom(in_place, rng, c.max, c.channels);
+      ASSERT_EQ(separate.CreateLike(&in_place), 1);
+      ASSERT_EQ(scratch.CreateLike(&in_place), 1);
+      testutil::CopyBytes(separate, in_place);
+      testutil::CopyBytes(scratch, in_place);
+      Sharpen(c.routine, separate, scratch, 23);
+      Sharpen(c.routine, in_place, in_place, 23);
+      EXPECT_TRUE(testutil::SameBytes(in_place, separate)) << c.bits << " bpp, simd " << simd;
+      ASSERT_FALSE(testutil::SameBytes(separate, scratch));  // the filter did something
+    }
 }
 
 TEST(HueSaturation, WorkedExamples) {

@@ -272,3 +272,25 @@ TEST(Mean, WindowsAndEmptyRegion) {
   Set(wide, 1, 0, 0, 0);
   EXPECT_EQ(wide.Transfer(imaging::Mean16, &wide, nullptr, 0, 0, nullptr, 0), 1);
 }
+
+TEST(GrayBalance, RecordThatDisagreesWithTheBitmapIsRefused) {
+  // A 10-bit record on an 8 bpp bitmap would read two bytes per sample, past the buffer's end;
+  // an 8-bit record on 16 bpp samples would read half samples. Both keep the gains.
+  CDibImage narrow, wide;
+  ASSERT_EQ(narrow.Create(8, 6, 8), 1);
+  ASSERT_EQ(wide.Create(8, 6, 16), 1);
+  FillCells(narrow, 100, 100, 50, 100);
+  FillCells(wide, 400, 400, 200, 400);
+  const struct {
+    CDibImage* img;
+    int bits;
+    int result;
+  } cases[] = {{&narrow, 10, 0}, {&narrow, 16, 0}, {&wide, 8, 0}, {&narrow, 8, 1}, {&wide, 10, 1}};
+  for (const auto& c : cases) {
+    imaging::GrayRecord rec{0, 11, 12, 13, 14, 0, 0, 0, 0, c.bits};
+    EXPECT_EQ(RunGray(imaging::MeasureGrayBalance, *c.img, rec), c.result)
+        << c.img->BitCount() << " bpp, " << c.bits << " bits";
+    EXPECT_EQ(rec.gain_b, c.result ? 256 : 14);
+    EXPECT_EQ(rec.gain_r, c.result ? 128 : 11);
+  }
+}
