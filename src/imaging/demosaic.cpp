@@ -302,20 +302,20 @@ int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** p
     }
   }
   if (count[0] == 0 || count[1] == 0 || count[2] == 0) return 0;
-  QELVAN_X87_STORE double gm = static_cast<double>(sum[0]) / count[0];
-  QELVAN_X87_STORE double rm = static_cast<double>(sum[1]) / count[1];
-  QELVAN_X87_STORE double bm = static_cast<double>(sum[2]) / count[2];
+  double gm = static_cast<double>(sum[0]) / count[0];
+  double rm = static_cast<double>(sum[1]) / count[1];
+  double bm = static_cast<double>(sum[2]) / count[2];
   // A zero mean would divide by zero below; keep the previous gains then.
   if (gm == 0.0 || rm == 0.0 || bm == 0.0) return 0;
-  QELVAN_X87_STORE double t = gm + bm;
+  double t = gm + bm;
   t = t + rm;
-  QELVAN_X87_STORE double green_term = t / gm;
+  double green_term = t / gm;
   green_term = green_term / 3;
-  QELVAN_X87_STORE double blue = t / bm;
+  double blue = t / bm;
   blue = blue / 3;
   blue = blue * 100;
   blue = blue / green_term;
-  QELVAN_X87_STORE double red = t / rm;
+  double red = t / rm;
   red = red / 3;
   red = red * 100;
   red = red / green_term;
@@ -329,7 +329,7 @@ int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** p
 }  // namespace
 
 int32_t BayerGainFactor(int32_t gain) {
-  QELVAN_X87_STORE double scaled = gain * 1.28;
+  double scaled = gain * 1.28;
   if (scaled <= 0.0) return 0;
   if (scaled >= 2048.0) return 2048;
   return static_cast<int32_t>(scaled);

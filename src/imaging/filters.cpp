@@ -115,8 +115,7 @@ int Brightness(const Call& c, void** param) {
     return 1;
   const float ftop = static_cast<float>(top);
   MapSamples<Wide, Channels>(c, [&](int32_t s) {
-    QELVAN_X87_STORE float p = static_cast<float>(s) * f;  // single precision, also on x87
-    float v = p;
+    const float v = static_cast<float>(s) * f;
     if (v >= ftop) return top;
     if (!(v > 0.0f)) return 0;
     return static_cast<int32_t>(v);
@@ -205,13 +204,13 @@ int Contrast16(const Call& c, void** param) {
 // ---- gamma ----
 
 double GammaExponent(int32_t g) {
-  QELVAN_X87_STORE double e = g > 100 ? (g - 100) / 10.0 + 1.0 : g / 100.0;
+  double e = g > 100 ? (g - 100) / 10.0 + 1.0 : g / 100.0;
   return e;
 }
 
 // trunc(pow(base, e) * scale), kept inside 0..limit should the exponent be out of range.
 int32_t GammaEntry(double base, double e, double scale, int32_t limit) {
-  QELVAN_X87_STORE double v = std::pow(base, e);
+  double v = std::pow(base, e);
   v = v * scale;
   double r = v;
   if (!(r >= 0.0)) return 0;
@@ -342,7 +341,7 @@ int Sharpen(const Call& c, void** param) {
 }  // namespace
 
 float BrightnessFactor(int32_t value) {
-  QELVAN_X87_STORE double f;
+  double f;
   if (value < 0)
     f = 1.0 - std::llabs(static_cast<long long>(value)) * (1.0 / 255);
   else if (value > 0)

@@ -33,8 +33,7 @@ inline V Scale8(V v32, __m256 f, __m256 top) {
 }
 
 inline uint8_t ScaleByte(uint8_t s, float f) {
-  QELVAN_X87_STORE float p = static_cast<float>(s) * f;
-  float v = p;
+  const float v = static_cast<float>(s) * f;
   if (v >= 255.0f) return 255;
   if (!(v > 0.0f)) return 0;
   return static_cast<uint8_t>(static_cast<int32_t>(v));
@@ -181,7 +180,7 @@ bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
     }
     for (; i < n; ++i) {
       if (keep_fourth && (i & 3) == 3) continue;
-      QELVAN_X87_STORE float p = static_cast<float>(Load16(s + 2 * i)) * factor;
+      float p = static_cast<float>(Load16(s + 2 * i)) * factor;
       const float v = p;
       Store16(d + 2 * i, v >= ftop ? top : (!(v > 0.0f) ? 0 : static_cast<int32_t>(v)));
     }

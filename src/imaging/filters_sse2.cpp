@@ -23,8 +23,7 @@ QELVAN_SSE2 inline __m128i Scale4(__m128i v32, __m128 f, __m128 top) {
 }
 
 inline uint8_t ScaleByte(uint8_t s, float f) {
-  QELVAN_X87_STORE float p = static_cast<float>(s) * f;
-  float v = p;
+  const float v = static_cast<float>(s) * f;
   if (v >= 255.0f) return 255;
   if (!(v > 0.0f)) return 0;
   return static_cast<uint8_t>(static_cast<int32_t>(v));

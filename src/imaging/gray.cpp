@@ -101,12 +101,12 @@ QELVAN_ROW_ROUTINE(MeasureGrayBalance) {
   double mean[4];
   double brightest = 0.0;
   for (int c = 0; c < 4; ++c) {
-    QELVAN_X87_STORE double m = static_cast<double>(sum[c]) / static_cast<double>(count[c]);
+    double m = static_cast<double>(sum[c]) / static_cast<double>(count[c]);
     mean[c] = m;
     if (m > brightest) brightest = m;
   }
   auto gain = [&](Cell c) {
-    QELVAN_X87_STORE double g = brightest / mean[c];
+    double g = brightest / mean[c];
     g = g * 128;
     return static_cast<int32_t>(g);
   };
