@@ -1,11 +1,10 @@
-// The 8-bit interior demosaicing of demosaic_kernel.inc widened to 32 pixels per step with AVX2,
-// for 24 bpp destinations. Columns after the last full block go to the 128-bit path.
+// The 8-bit demosaicing of demosaic_kernel.inc widened to 32 pixels per step with AVX2, for
+// 24 bpp destinations.
 #include <immintrin.h>
 
 #include <cstddef>
 
-#include "imaging/demosaic_sse2.h"
-#include "imaging/simd.h"
+#include "imaging/demosaic_simd.h"
 #include "imaging/sse2_target.h"
 
 #if defined(__GNUC__) && !defined(__AVX2__)
@@ -94,33 +93,31 @@ inline void Store24(uint8_t* d, V b, V g, V r) {
 
 }  // namespace
 
-bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                           int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
-                           int row_phase, int column_phase, int32_t kr, int32_t kb) {
-  if (dst_bpp != 3 || kr > 2047 || kb > 2047) return false;
-  const int width = region.right - region.left;
-  const int height = region.bottom - region.top;
+int DemosaicRows8Avx2(const BayerRows& job) {
+  if (job.dst_bpp != 3 || job.kr > 2047 || job.kb > 2047) return 0;
+  const int width = job.region.right - job.region.left;
   const int last = width - 3;
   const int blocks = (last - 1) / 32;  // full 32-pixel blocks from column 2
-  if (blocks == 0) return false;
-  auto src_row = [&](int y) {
-    return src + static_cast<ptrdiff_t>(region.top + y) * src_stride + region.left;
-  };
+  if (blocks <= 0) return 0;
+  const int row_phase = job.row_phase, column_phase = job.column_phase;
+  auto src_row = [&](int y) { return FoldedRow(job, y, 1); };
   const V even8 = _mm256_set1_epi16(0x00FF);
   const V odd8 = _mm256_xor_si256(even8, _mm256_set1_epi8(-1));
-  const V k32r = _mm256_set1_epi16(static_cast<int16_t>(kr * 32));
-  const V k32b = _mm256_set1_epi16(static_cast<int16_t>(kb * 32));
+  const V k32r = _mm256_set1_epi16(static_cast<int16_t>(job.kr * 32));
+  const V k32b = _mm256_set1_epi16(static_cast<int16_t>(job.kb * 32));
   alignas(32) int16_t filtered[4][kStrip];
   // A raw row of phase p has its colour sites where the column phase is 1 - p.
   auto site_mask = [&](int y) {
     const int rp = row_phase ^ (y & 1);
     return ((column_phase ^ 1 ^ rp) == 0) ? even8 : odd8;
   };
+  auto load = [&](const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); };
   const int end = 2 + blocks * 32;
   for (int x0 = 2; x0 < end; x0 += kStrip) {
     const int count = end - x0 < kStrip ? end - x0 : kStrip;
-    for (int r = 0; r < 3; ++r) FilterRow(src_row(r), x0, count, site_mask(r), filtered[r & 3]);
-    for (int y = 2; y < height - 2; ++y) {
+    for (int r = job.y_begin - 2; r <= job.y_begin; ++r)
+      FilterRow(src_row(r), x0, count, site_mask(r), filtered[r & 3]);
+    for (int y = job.y_begin; y < job.y_end; ++y) {
       FilterRow(src_row(y + 1), x0, count, site_mask(y + 1), filtered[(y + 1) & 3]);
       const int rp = row_phase ^ (y & 1);
       const int16_t* red_near = filtered[(rp == 0 ? y - 1 : y) & 3];
@@ -130,11 +127,7 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
       const V green_mask = (rp ^ column_phase) == 0 ? even8 : odd8;
       const uint8_t* cur = src_row(y);
       const uint8_t* prev = src_row(y - 1);
-      uint8_t* d =
-          dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride + static_cast<ptrdiff_t>(dst_x) * 3;
-      auto load = [&](const uint8_t* p) {
-        return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
-      };
+      uint8_t* d = DestinationRow(job, y);
       for (int i = 0; i < count; i += 32) {
         const int x = x0 + i;
         V r = Pack32(Weigh16(red_near + i, red_far + i, k32r),
@@ -149,17 +142,7 @@ bool DemosaicInterior8Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
       }
     }
   }
-  if (end <= last) {
-    // The remaining columns as a region of their own that starts two columns before them,
-    // an even number of columns in, so its phases are the same.
-    Rect rest = region;
-    rest.left += end - 2;
-    auto narrow = UseSsse3() ? DemosaicInterior8Ssse3 : DemosaicInterior8Sse2;
-    if (!narrow(dst, src, rest, dst_x + end - 2, dst_y, dst_bpp, dst_stride, src_stride, row_phase,
-                column_phase, kr, kb))
-      return false;
-  }
-  return true;
+  return end;
 }
 
 }  // namespace imaging

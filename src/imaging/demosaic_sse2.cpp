@@ -1,4 +1,4 @@
-#include "imaging/demosaic_sse2.h"
+#include "imaging/demosaic_simd.h"
 
 #include <cstddef>
 
@@ -24,7 +24,7 @@ inline __m128i Pack3(__m128i p) {
 }  // namespace
 }  // namespace imaging
 
-#define QELVAN_KERNEL_NAME DemosaicInterior8Sse2
+#define QELVAN_KERNEL_NAME DemosaicRows8Sse2
 #define QELVAN_KERNEL_SPACE sse2_kernel
 #define QELVAN_STORE_24(out, b, g, r, p0, p1, p2, p3)                                      \
   do {                                                                                     \

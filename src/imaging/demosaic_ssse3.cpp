@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "imaging/demosaic_sse2.h"
+#include "imaging/demosaic_simd.h"
 #include "imaging/sse2_target.h"
 
 #if defined(__GNUC__) && !defined(__SSSE3__)
@@ -41,7 +41,7 @@ inline __m128i Shuffle3(int i, __m128i b, __m128i g, __m128i r) {
 }  // namespace
 }  // namespace imaging
 
-#define QELVAN_KERNEL_NAME DemosaicInterior8Ssse3
+#define QELVAN_KERNEL_NAME DemosaicRows8Ssse3
 #define QELVAN_KERNEL_SPACE ssse3_kernel
 #define QELVAN_STORE_24(out, b, g, r, p0, p1, p2, p3) \
   do {                                                \
