@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/filters_sse2.h"
+#include "imaging/filters_simd.h"
 #include "imaging/pixel_walk.h"
 #include "imaging/simd.h"
 

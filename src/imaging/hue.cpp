@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "imaging/filters.h"
-#include "imaging/hue_sse2.h"
+#include "imaging/hue_simd.h"
 #include "imaging/hue_tables.h"
 #include "imaging/pixel_walk.h"
 #include "imaging/simd.h"
