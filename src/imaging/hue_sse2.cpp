@@ -60,6 +60,35 @@ int HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int width, int bpp, i
   return HueSaturationRow<Sse2Vector, Bytes3Sse2>(dst, src, width, bpp, shift, saturation);
 }
 
+int NarrowWordsSse2(uint8_t* bytes, const uint8_t* words, int count, int down) {
+  const __m128i shift = _mm_cvtsi32_si128(down);
+  const __m128i top = _mm_set1_epi16(255);
+  int i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m128i v = _mm_srl_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i)),
+                              shift);
+    v = _mm_sub_epi16(v, _mm_subs_epu16(v, top));  // unsigned min with 255
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(v, v));
+  }
+  return i;
+}
+
+int WidenBytesSse2(uint8_t* words, const uint8_t* bytes, int count, int up, bool keep_fourth) {
+  const __m128i shift = _mm_cvtsi32_si128(up);
+  const __m128i fourth = _mm_set_epi32(static_cast<int>(0xFFFF0000), 0,
+                                       static_cast<int>(0xFFFF0000), 0);
+  int i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i));
+    __m128i v = _mm_sll_epi16(_mm_unpacklo_epi8(b, _mm_setzero_si128()), shift);
+    __m128i* out = reinterpret_cast<__m128i*>(words + 2 * i);
+    if (keep_fourth)  // i is a multiple of 4
+      v = _mm_or_si128(_mm_and_si128(fourth, _mm_loadu_si128(out)), _mm_andnot_si128(fourth, v));
+    _mm_storeu_si128(out, v);
+  }
+  return i;
+}
+
 }  // namespace imaging
 
 QELVAN_SSE2_END
