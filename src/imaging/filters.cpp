@@ -291,6 +291,12 @@ int Sharpen(const Call& c, void** param) {
     from_copy.src_stride = pitch;
     return Sharpen<Wide, Channels>(from_copy, param);
   }
+  if (Wide && UseSse2()) {
+    auto ten_bit = UseAvx2() ? SharpenTenBitAvx2 : SharpenTenBitSse2;
+    if (ten_bit(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
+                c.src_stride, k, top))
+      return 1;
+  }
   if (Wide && UseAvx2() &&
       SharpenWordsAvx2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
                        c.src_stride, k, top))

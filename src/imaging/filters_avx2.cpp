@@ -31,6 +31,13 @@ bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
                                      dst_stride, src_stride, factor);
 }
 
+bool SharpenTenBitAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                       int32_t dst_y, int dst_step, int src_step, int channels,
+                       int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top) {
+  return SharpenTenBit<Avx2Vector>(dst, src, region, dst_x, dst_y, dst_step, src_step, channels,
+                               dst_stride, src_stride, k, top);
+}
+
 bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                       int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
                       int32_t src_stride, int32_t k) {

@@ -134,5 +134,79 @@ bool SharpenBytes(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t 
   return true;
 }
 
+// Sharpening of 16-bit samples by the same column sums, for samples of at most 1023: then every
+// sum and product fits a 16-bit lane. Returns false as soon as a larger sample is met (rows
+// written until then are written again by the caller's wider path, with the same values).
+template <typename Vec>
+bool SharpenTenBit(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                   int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
+                   int32_t src_stride, int32_t k, int32_t top) {
+  using V = typename Vec::V;
+  constexpr int kLanes = Vec::kBytes / 2;  // words per step
+  const bool keep_fourth = channels == 3 && dst_step == 8;
+  if (dst_step != src_step || (dst_step != 2 * channels && !keep_fourth)) return false;
+  if (k < 0 || k > 32 || top > 1023) return false;  // 32 * 1023 stays below 32768
+  const int s = dst_step / 2;  // words per pixel
+  const int32_t w = WidthOf(region);
+  const int32_t h = HeightOf(region);
+  const int out_begin = 2 * s;  // words [2s, (w - 2)s) of each row; sums over [0, (w - 1)s)
+  const int out_end = (w - 2) * s;
+  if (out_end - out_begin < kLanes || (w - 1) * s < kLanes) return false;
+  alignas(32) int16_t vsum[kSharpenChunkBytes + 64];
+  // Fourth words of 8-byte pixels, by word offset modulo 4.
+  alignas(32) static const uint16_t kFourthWords[20] = {0, 0, 0, 0xFFFF, 0, 0, 0, 0xFFFF, 0, 0,
+                                                        0, 0xFFFF, 0, 0, 0, 0xFFFF, 0, 0, 0,
+                                                        0xFFFF};
+  const V vk = Vec::Set16(static_cast<int16_t>(k));
+  const V tenth = Vec::Set16(26215);  // x / 10 = (x * 26215) >> 18, then toward zero
+  const V limit = Vec::Set16(1023);
+  const V vtop = Vec::Set16(static_cast<int16_t>(top));
+  const V zero = Vec::Zero();
+  for (int32_t y = 2; y < h - 2; ++y) {
+    const uint8_t* rows[4];
+    for (int r = 0; r < 4; ++r)
+      rows[r] = SrcRow(src, src_stride, region, dst_step, region.top + y - 2 + r);
+    const uint8_t* cur = rows[2];
+    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, y);
+    V over = zero;
+    auto vertical_sum = [&](int b, int16_t* out) {
+      V sum = zero;
+      for (int r = 0; r < 4; ++r) {
+        const V v = Vec::Load(rows[r] + 2 * b);
+        over = Vec::Or(over, Vec::SatSubU16(v, limit));
+        sum = Vec::Add16(sum, v);
+      }
+      Vec::Store(out, sum);
+    };
+    for (int c0 = out_begin; c0 < out_end;) {
+      int c1 = c0 + kSharpenChunkBytes < out_end ? c0 + kSharpenChunkBytes : out_end;
+      if (out_end - c1 < kLanes) c1 = out_end;
+      const int v0 = c0 - 2 * s;
+      const int vcount = c1 + s - v0;
+      int i = 0;
+      for (; i + kLanes <= vcount; i += kLanes) vertical_sum(v0 + i, vsum + i);
+      if (i < vcount) vertical_sum(v0 + vcount - kLanes, vsum + vcount - kLanes);
+      if (!Vec::AllZero(over)) return false;
+      auto step = [&](int b) {
+        const int16_t* v = vsum + (b - v0);
+        const V hsum = Vec::Add16(Vec::Add16(Vec::Load(v - 2 * s), Vec::Load(v - s)),
+                                  Vec::Add16(Vec::Load(v), Vec::Load(v + s)));
+        const V px = Vec::Load(cur + 2 * b);
+        const V x = Vec::MulLo16(Vec::Sub16(px, Vec::template ShiftRight16<4>(hsum)), vk);
+        const V q = Vec::Sub16(Vec::template ShiftRightArith16<2>(Vec::MulHi16(x, tenth)),
+                               Vec::template ShiftRightArith16<15>(x));
+        V out = Vec::Min16(Vec::Max16(Vec::Add16(px, q), zero), vtop);
+        if (keep_fourth) out = Vec::Select(Vec::Load(kFourthWords + (b & 3)), Vec::Load(d + 2 * b), out);
+        Vec::Store(d + 2 * b, out);
+      };
+      int b = c0;
+      for (; b + kLanes <= c1; b += kLanes) step(b);
+      if (b < c1) step(c1 - kLanes);  // overlaps the previous step with the same values
+      c0 = c1;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 }  // namespace imaging

@@ -25,6 +25,9 @@ struct Avx2Vector {
   static V Add16(V a, V b) { return _mm256_add_epi16(a, b); }
   static V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
   static V MulLo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
+  static V MulHi16(V a, V b) { return _mm256_mulhi_epi16(a, b); }
+  static V SatSubU16(V a, V b) { return _mm256_subs_epu16(a, b); }
+  static bool AllZero(V a) { return _mm256_testz_si256(a, a) != 0; }
   static V MulHiU16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
   template <int N>
   static V ShiftRightArith16(V a) {

@@ -25,6 +25,9 @@ struct Sse2Vector {
   static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
   static V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
   static V MulLo16(V a, V b) { return _mm_mullo_epi16(a, b); }
+  static V MulHi16(V a, V b) { return _mm_mulhi_epi16(a, b); }
+  static V SatSubU16(V a, V b) { return _mm_subs_epu16(a, b); }
+  static bool AllZero(V a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF; }
   static V MulHiU16(V a, V b) { return _mm_mulhi_epu16(a, b); }
   template <int N>
   static V ShiftRightArith16(V a) {
