@@ -18,6 +18,14 @@ struct Avx2Vector {
   static V Zero() { return _mm256_setzero_si256(); }
   static V Set16(int16_t v) { return _mm256_set1_epi16(v); }
   static V Set32(int32_t v) { return _mm256_set1_epi32(v); }
+  static V Set8(int8_t v) { return _mm256_set1_epi8(v); }
+  static V Sub8(V a, V b) { return _mm256_sub_epi8(a, b); }
+  static V Avg8(V a, V b) { return _mm256_avg_epu8(a, b); }
+  static V WidenLo8(V a) { return _mm256_cvtepu8_epi16(_mm256_castsi256_si128(a)); }
+  static V WidenHi8(V a) { return _mm256_cvtepu8_epi16(_mm256_extracti128_si256(a, 1)); }
+  static V PackInOrder16(V lo, V hi) {
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+  }
   static V And(V a, V b) { return _mm256_and_si256(a, b); }
   static V AndNot(V a, V b) { return _mm256_andnot_si256(a, b); }
   static V Or(V a, V b) { return _mm256_or_si256(a, b); }

@@ -18,6 +18,13 @@ struct Sse2Vector {
   static V Zero() { return _mm_setzero_si128(); }
   static V Set16(int16_t v) { return _mm_set1_epi16(v); }
   static V Set32(int32_t v) { return _mm_set1_epi32(v); }
+  static V Set8(int8_t v) { return _mm_set1_epi8(v); }
+  static V Sub8(V a, V b) { return _mm_sub_epi8(a, b); }
+  static V Avg8(V a, V b) { return _mm_avg_epu8(a, b); }
+  // Bytes 0..7 and 8..15 as 16-bit lanes, and 16-bit lanes back to bytes in order (saturated).
+  static V WidenLo8(V a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
+  static V WidenHi8(V a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
+  static V PackInOrder16(V lo, V hi) { return _mm_packus_epi16(lo, hi); }
   static V And(V a, V b) { return _mm_and_si128(a, b); }
   static V AndNot(V a, V b) { return _mm_andnot_si128(a, b); }
   static V Or(V a, V b) { return _mm_or_si128(a, b); }
