@@ -1,5 +1,5 @@
 // The hue/saturation filter, the 16-bit contrast and gamma tables and the monochrome cell gains
-// against plain per-pixel references written from the arithmetic as documented, not from the
+// against plain per-pixel references written from the filters' arithmetic, not from the
 // library's code, at every SIMD level.
 #include <gtest/gtest.h>
 
