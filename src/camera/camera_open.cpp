@@ -140,11 +140,12 @@ void CQelvan::PushAnalogSettings() {
 // --- Closing --------------------------------------------------------------------------------
 
 void CQelvan::CloseInstance() {
+  // The worker draws through the preview DC: it stops before the DC and window go.
+  StopAcquisition();
   if (previewDC) ReleaseDC(previewWindow, previewDC);
   previewDC = nullptr;
   if (previewWindow) DestroyWindow(previewWindow);
   previewWindow = nullptr;
-  StopAcquisition();
   frameAvailable = 0;
   if (device) device->CloseSingleShot();
   UnregisterClassA(windowClassName, GetModuleHandleA(nullptr));
