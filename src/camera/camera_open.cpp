@@ -140,16 +140,11 @@ void CQelvan::PushAnalogSettings() {
 // --- Closing --------------------------------------------------------------------------------
 
 void CQelvan::CloseInstance() {
-  // The worker draws through the preview DC: it stops before the DC and window go.
+  // The worker draws through the window's DC: it stops before the DC and window go.
   StopAcquisition();
-  if (previewDC) ReleaseDC(previewWindow, previewDC);
-  previewDC = nullptr;
-  if (previewWindow) DestroyWindow(previewWindow);
-  previewWindow = nullptr;
+  DestroyPreviewWindow();
   frameAvailable = 0;
   if (device) device->CloseSingleShot();
-  UnregisterClassA(windowClassName, GetModuleHandleA(nullptr));
-  windowClassName[0] = '\0';
 }
 
 int CQelvan::Close() {
