@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QelvanSdk.h"
+#include "output/avi_writer.h"
 
 class CDibImage;
 class CQelvanZ51QKRVNSdk;
@@ -238,6 +239,20 @@ class CQelvan {
   // Frame conversion (camera_convert.cpp).
 
   // Still images and recording (camera_files.cpp).
+  // Output image of the colour type frames are made in (null when there is none).
+  CDibImage* FileImage() const;
+  // Copies the current output image under the frame lock and saves the copy outside it.
+  // ERR_NOT_READY when there is no image for the colour type.
+  int SaveCurrentImage(const char* name, int type);
+  // Closes the thread handle and done event of a recording that has ended.
+  void CloseFinishedRecording();
+  static DWORD WINAPI RecordMain(LPVOID self);
+  void RecordLoop();
+  // Writes one frame of the output image; 1 added, 0 skipped (size changed), else the writer's
+  // failure result.
+  int RecordFrame(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c);
+  CAviWriter aviWriter_;
+  uint32_t recordDuration_ = 0;
 
   // Dialogs (camera_dialogs.cpp).
 
