@@ -4,6 +4,7 @@
 #   png|tiff|bmp FILE MAP DEPTH REF [SAMPLES STRIPBYTES]
 #   jpeg FILE MAP 8 REF QUALITY GROUP
 #   avi FILE FRAMES REF WxH
+#   avicount FILE FRAMES
 set -u
 dir=${1:?usage: check_files.sh DIR}
 cd "$dir" || exit 1
@@ -21,7 +22,7 @@ same_pixels() {  # file map depth ref
 declare -A psnr
 checked=0
 while read -r kind file map depth ref rest; do
-  file=$(local_name "$file"); ref=$(local_name "$ref")
+  file=$(local_name "$file"); ref=$(local_name "${ref:-}")
   [ -f "$file" ] || { bad "$file missing"; continue; }
   checked=$((checked + 1))
   case $kind in
@@ -68,6 +69,11 @@ while read -r kind file map depth ref rest; do
       [ "$n" = "$frames" ] || bad "$file: ffprobe reads $n frames, not $frames"
       ffmpeg -nostdin -v error -i "$file" -f rawvideo -pix_fmt bgr24 - 2>/dev/null | cmp -s - "$ref" ||
         bad "frames of $file"
+      ;;
+    avicount)
+      n=$(ffprobe -v error -count_frames -select_streams v:0 \
+            -show_entries stream=nb_read_frames -of csv=p=0 "$file" </dev/null)
+      [ "$n" = "$map" ] || bad "$file: ffprobe reads $n frames, not $map"
       ;;
     *) bad "unknown kind $kind" ;;
   esac
