@@ -5,6 +5,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include <jpeglib.h>
@@ -24,9 +26,41 @@ bool HasPixels(const CDibImage* image) {
          image->Height() > 0 && image->BitCount() >= 8;
 }
 
-// Row routine over the whole source into a holder of the same size.
-int Convert(CDibImage* dst, const CDibImage* src, imaging::RowRoutine routine) {
-  return dst->Transfer(routine, src, nullptr, 0, 0, nullptr, 0);
+// Pixels prepared for one writer: plain memory, so that no GDI objects are made per save.
+struct Prepared {
+  std::unique_ptr<uint8_t[]> bytes;
+  int32_t stride = 0;
+};
+
+// Runs a row routine over the whole source into fresh memory of dst_bpp bytes per pixel and
+// rows of dst_stride bytes (the source's padding rule when 0). Padding bytes are left as they
+// are unless the routine writes them.
+bool Prepare(const CDibImage* src, imaging::RowRoutine routine, uint16_t dst_bpp,
+             int32_t dst_stride, Prepared* out) {
+  const int32_t w = src->Width(), h = src->Height();
+  out->stride = dst_stride > 0 ? dst_stride : static_cast<int32_t>((static_cast<size_t>(w) * dst_bpp + 3) & ~size_t{3});
+  out->bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(out->stride) * h]);
+  if (!out->bytes) return false;
+  const Rect whole = {0, 0, w, h};
+  return routine(out->bytes.get(), src->Pixels(), &whole, 0, 0, dst_bpp, src->BytesPerPixel(),
+                 out->stride, src->Stride(), nullptr, 0) != 0;
+}
+
+// The BMP file: file header, info header, the gray table up to 8 bits, then the rows as given.
+int WriteBmpFile(const char* name, const BITMAPINFOHEADER& header, const RGBQUAD* colors,
+                 const uint8_t* pixels, int32_t height, int32_t stride) {
+  CDataFile file;
+  if (!file.OpenForWrite(name)) return 0;
+  const bool table = header.biBitCount <= 8;
+  const uint32_t offset = table ? 1078u : 54u;
+  const uint32_t size = offset + static_cast<uint32_t>(height) * static_cast<uint32_t>(stride);
+  uint8_t head[14] = {'B', 'M'};
+  std::memcpy(head + 2, &size, 4);
+  std::memcpy(head + 10, &offset, 4);
+  const bool ok = file.Write(head, sizeof head) && file.Write(&header, sizeof header) &&
+                  (!table || file.Write(colors, 256 * sizeof(RGBQUAD))) &&
+                  file.Write(pixels, static_cast<size_t>(height) * static_cast<size_t>(stride));
+  return ok ? 1 : 0;
 }
 
 // ---- PNG ----
@@ -114,8 +148,9 @@ void JpegTerm(j_compress_ptr cinfo) {
 }
 
 // Nothing with a destructor lives in this frame: the error handler jumps back into it.
-int EncodeJpeg(JpegDest* dest, const CDibImage* holder, int components, int quality,
-               int progressive) {
+// Rows are taken bottom memory row first: the memory holds the picture bottom-up.
+int EncodeJpeg(JpegDest* dest, const uint8_t* base, int32_t width, int32_t height,
+               int32_t stride, int components, int quality, int progressive) {
   jpeg_compress_struct cinfo;
   JpegError error;
   cinfo.err = jpeg_std_error(&error.base);
@@ -129,8 +164,8 @@ int EncodeJpeg(JpegDest* dest, const CDibImage* holder, int components, int qual
   dest->base.empty_output_buffer = JpegEmpty;
   dest->base.term_destination = JpegTerm;
   cinfo.dest = &dest->base;
-  cinfo.image_width = static_cast<JDIMENSION>(holder->Width());
-  cinfo.image_height = static_cast<JDIMENSION>(holder->Height());
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
   cinfo.input_components = components;
   // The samples are blue-first in memory; the library reads them in that order.
   cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
@@ -138,13 +173,9 @@ int EncodeJpeg(JpegDest* dest, const CDibImage* holder, int components, int qual
   jpeg_set_quality(&cinfo, quality, TRUE);
   if (progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
-  // The holder is bottom row first: the last memory row is the top of the picture.
-  uint8_t* const base = holder->Pixels();
-  const int32_t stride = holder->Stride();
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = base + static_cast<ptrdiff_t>(holder->Height() - 1 -
-                                                 static_cast<int32_t>(cinfo.next_scanline)) *
-                              stride;
+    JSAMPROW row = const_cast<JSAMPROW>(
+        base + static_cast<ptrdiff_t>(height - 1 - static_cast<int32_t>(cinfo.next_scanline)) * stride);
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -186,18 +217,7 @@ void TiffUnmap(thandle_t, void*, toff_t) {}
 #ifdef _WIN32
 int CDibImage::WriteBmp(const char* name) const {
   if (name == nullptr || pixels_ == nullptr || width_ <= 0 || height_ <= 0) return 0;
-  CDataFile file;
-  if (!file.OpenForWrite(name)) return 0;
-  const bool table = bit_count_ <= 8;
-  const uint32_t offset = table ? 1078u : 54u;
-  const uint32_t size = offset + static_cast<uint32_t>(height_) * static_cast<uint32_t>(stride_);
-  uint8_t head[14] = {'B', 'M'};
-  std::memcpy(head + 2, &size, 4);
-  std::memcpy(head + 10, &offset, 4);
-  bool ok = file.Write(head, sizeof head) && file.Write(&header_, sizeof header_) &&
-            (!table || file.Write(colors_, sizeof colors_)) &&
-            file.Write(pixels_, static_cast<size_t>(height_) * static_cast<size_t>(stride_));
-  return ok ? 1 : 0;
+  return WriteBmpFile(name, header_, colors_, pixels_, height_, stride_);
 }
 #endif
 
@@ -226,7 +246,8 @@ int WriteJpeg(const char* name, const CDibImage* holder, int quality, int progre
   JpegDest dest{};
   dest.file = &file;
   dest.buffer = buffer.data();
-  return EncodeJpeg(&dest, holder, holder->BitCount() == 8 ? 1 : 3, quality, progressive);
+  return EncodeJpeg(&dest, holder->Pixels(), holder->Width(), holder->Height(), holder->Stride(),
+                    holder->BitCount() == 8 ? 1 : 3, quality, progressive);
 }
 
 int WriteTiff(const char* name, const CDibImage* source) {
@@ -243,22 +264,22 @@ int WriteTiff(const char* name, const CDibImage* source) {
     case 8: bits = 16, samples = 4, prepare = imaging::Widen64Bits10Swapped; break;
     default: return 0;
   }
-  CDibImage temp;
-  if (prepare != nullptr) {
-    if (!temp.CreateLike(source) || !Convert(&temp, source, prepare)) return 0;
-  }
-  const CDibImage* ready = prepare != nullptr ? &temp : source;
-  // One strip of rows without their padding. Opaque fourth sample for 32 bits, as for 64.
-  const size_t row = static_cast<size_t>(source->Width()) * samples * bits / 8;
+  // One strip of rows without their padding, prepared straight into place.
+  const int32_t row = static_cast<int32_t>(static_cast<size_t>(source->Width()) * samples * bits / 8);
   const size_t height = static_cast<size_t>(source->Height());
-  std::vector<uint8_t> strip(row * height);
-  for (size_t y = 0; y < height; ++y) {
-    uint8_t* out = strip.data() + y * row;
-    std::memcpy(out, ready->Pixels() + y * static_cast<size_t>(ready->Stride()), row);
-    if (samples == 4 && bits == 8)
-      for (size_t x = 3; x < row; x += 4) out[x] = 255;
+  Prepared strip;
+  if (prepare != nullptr) {
+    if (!Prepare(source, prepare, source->BytesPerPixel(), row, &strip)) return 0;
+  } else {
+    strip.stride = row;
+    strip.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(row) * height]);
+    if (!strip.bytes) return 0;
+    for (size_t y = 0; y < height; ++y)
+      std::memcpy(strip.bytes.get() + y * row, source->Pixels() + y * source->Stride(), row);
   }
-  temp.Release();
+  // Opaque fourth sample for 32 bits, as for 64.
+  if (samples == 4 && bits == 8)
+    for (size_t i = 3; i < static_cast<size_t>(row) * height; i += 4) strip.bytes[i] = 255;
 
   CDataFile file;
   if (!file.OpenForWrite(name)) return 0;
@@ -277,8 +298,8 @@ int WriteTiff(const char* name, const CDibImage* source) {
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
-  const tmsize_t size = static_cast<tmsize_t>(strip.size());
-  const bool ok = TIFFWriteEncodedStrip(tif, 0, strip.data(), size) == size && TIFFFlush(tif) == 1;
+  const tmsize_t size = static_cast<tmsize_t>(row) * static_cast<tmsize_t>(height);
+  const bool ok = TIFFWriteEncodedStrip(tif, 0, strip.bytes.get(), size) == size && TIFFFlush(tif) == 1;
   TIFFClose(tif);
   return ok ? 1 : 0;
 }
@@ -287,12 +308,19 @@ int SaveImageFile(const char* name, const CDibImage* source, int type) {
   if (name == nullptr || !HasPixels(source)) return 0;
   const uint16_t bits = source->BitCount();
   const int32_t w = source->Width(), h = source->Height();
-  CDibImage temp;
+  Prepared ready;
   switch (type) {
-    case kFileBmp:
-      if (!temp.CreateLike(source) || !Convert(&temp, source, imaging::CopyRowsReversed))
+    case kFileBmp: {
+      // Rows turned over, padding included (the holder keeps it zeroed).
+      if (!Prepare(source, imaging::CopyRowsReversed, source->BytesPerPixel(), source->Stride(), &ready))
         return 0;
-      return temp.WriteBmp(name);
+      RGBQUAD gray[256];
+      for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<uint8_t>(i);
+        gray[i] = {v, v, v, 0};
+      }
+      return WriteBmpFile(name, source->Header(), gray, ready.bytes.get(), h, ready.stride);
+    }
     case kFileRaw: {
       CDataFile file;
       if (!file.OpenForWrite(name)) return 0;
@@ -302,19 +330,26 @@ int SaveImageFile(const char* name, const CDibImage* source, int type) {
     case kFileJpeg70:
     case kFileJpeg20: {
       imaging::RowRoutine prepare = nullptr;
-      uint16_t out_bits = 24;
+      uint16_t out_bpp = 3;
       switch (bits) {
-        case 8: prepare = imaging::CopyRowsReversed, out_bits = 8; break;
-        case 16: prepare = imaging::Reduce16To8Reversed, out_bits = 8; break;
+        case 8: prepare = imaging::CopyRowsReversed, out_bpp = 1; break;
+        case 16: prepare = imaging::Reduce16To8Reversed, out_bpp = 1; break;
         case 24:
         case 32: prepare = imaging::Copy3ChannelsReversed; break;
         case 48:
         case 64: prepare = imaging::Reduce48To24Reversed; break;
         default: return 0;
       }
-      if (!temp.Create(w, h, out_bits) || !Convert(&temp, source, prepare)) return 0;
+      // CopyRowsReversed copies the smaller stride: give it the 8-bit one.
+      if (!Prepare(source, prepare, out_bpp, 0, &ready)) return 0;
       const int quality = type == kFileJpeg100 ? 100 : type == kFileJpeg70 ? 70 : 20;
-      return WriteJpeg(name, &temp, quality, 1);
+      std::vector<JOCTET> buffer(kJpegBuffer);
+      CDataFile file;
+      if (!file.OpenForWrite(name)) return 0;
+      JpegDest dest{};
+      dest.file = &file;
+      dest.buffer = buffer.data();
+      return EncodeJpeg(&dest, ready.bytes.get(), w, h, ready.stride, out_bpp, quality, 1);
     }
     case kFilePng: {
       imaging::RowRoutine prepare = nullptr;
@@ -327,8 +362,8 @@ int SaveImageFile(const char* name, const CDibImage* source, int type) {
         case 64: prepare = imaging::Widen64Bits10; break;
         default: return 0;
       }
-      if (!temp.CreateLike(source) || !Convert(&temp, source, prepare)) return 0;
-      return WritePng(name, temp.Pixels(), w, h, bits);
+      if (!Prepare(source, prepare, source->BytesPerPixel(), source->Stride(), &ready)) return 0;
+      return WritePng(name, ready.bytes.get(), w, h, bits);
     }
     case kFileTiff:
       return WriteTiff(name, source);
