@@ -253,6 +253,22 @@ class CQelvan {
   int RecordFrame(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c);
   CAviWriter aviWriter_;
   uint32_t recordDuration_ = 0;
+  // Set by the acquisition worker right after newFrameFlag, so that the recorder wakes for a
+  // new frame at once instead of at its next poll. Lives as long as the instance.
+  struct FrameEvent {
+    HANDLE handle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    FrameEvent() = default;
+    FrameEvent(const FrameEvent&) = delete;
+    FrameEvent& operator=(const FrameEvent&) = delete;
+    ~FrameEvent() {
+      if (handle) CloseHandle(handle);
+    }
+  } newFrameEvent_;
+
+ public:
+  HANDLE NewFrameEvent() const { return newFrameEvent_.handle; }
+
+ private:
 
   // Dialogs (camera_dialogs.cpp).
 

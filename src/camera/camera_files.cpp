@@ -196,7 +196,11 @@ void CQelvan::RecordLoop() {
     CDibImage copy, a, b, c;
     if (!a.Create(w, h, 24) || !b.Create(w, h, 24) || !c.Create(w, h, 8)) failure = ERR_MEMORY;
     while (!failure && recordingFlag.load() != 0) {
-      Sleep(kRecordPollMs);
+      // Woken by a new frame, or polls.
+      if (newFrameEvent_.handle)
+        WaitForSingleObject(newFrameEvent_.handle, kRecordPollMs);
+      else
+        Sleep(kRecordPollMs);
       // The preview worker has ended (camera lost): no frame will come.
       if (runFlag.load() == 0) break;
       if (newFrameFlag.exchange(0) == 0) continue;
