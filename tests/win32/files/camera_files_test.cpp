@@ -295,3 +295,81 @@ TEST_F(CameraFiles, SecondRecordingRefusedAndNoHandlesLeft) {
   EXPECT_LE(after, before);
   ASSERT_EQ(Qelvan_StopPreview(h_), 1);
 }
+
+namespace {
+
+// A pipe nobody reads: writes to it block once its small buffer is full.
+struct BlockingSink {
+  const char* name = "\\\\.\\pipe\\qelvan_files_sink";
+  HANDLE pipe = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  ~BlockingSink() {
+    if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+  }
+  // Reads everything until the writer closes; the byte count.
+  size_t Drain() {
+    std::vector<uint8_t> buffer(65536);
+    size_t total = 0;
+    DWORD n = 0;
+    while (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) && n > 0) total += n;
+    return total;
+  }
+};
+
+struct Call {
+  std::function<int()> f;
+  volatile LONG result = -1;
+  HANDLE thread = nullptr;
+  static DWORD WINAPI Main(LPVOID p) {
+    auto* self = static_cast<Call*>(p);
+    InterlockedExchange(&self->result, self->f());
+    return 0;
+  }
+  explicit Call(std::function<int()> fn) : f(std::move(fn)) {
+    thread = CreateThread(nullptr, 0, Main, this, 0, nullptr);
+  }
+  bool Done(DWORD ms) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
+  ~Call() {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+};
+
+}  // namespace
+
+TEST_F(CameraFiles, BlockedWritesLeaveTheFrameLockFree) {
+  std::vector<uint8_t> image(752 * 480);
+  ASSERT_EQ(Qelvan_Capture(h_), 1);
+  ASSERT_EQ(Qelvan_SnapShot(h_, image.data(), static_cast<int>(image.size()), 1), 1);
+  {
+    BlockingSink sink;
+    ASSERT_NE(sink.pipe, INVALID_HANDLE_VALUE);
+    Call save([&] { return Qelvan_SaveImage(h_, sink.name, 1); });
+    ASSERT_TRUE(ConnectNamedPipe(sink.pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+    EXPECT_FALSE(save.Done(300));  // the save is stuck in its write
+    Call get([&] { return Qelvan_GetImage(h_, image.data(), static_cast<int>(image.size()), 1); });
+    EXPECT_TRUE(get.Done(20000)) << "the frame lock is held during the write";
+    EXPECT_EQ(sink.Drain(), image.size());
+    ASSERT_TRUE(save.Done(20000));
+    EXPECT_EQ(save.result, 1);
+  }
+  ASSERT_EQ(Qelvan_StopPreview(h_), 1);
+  {
+    BlockingSink sink;
+    ASSERT_NE(sink.pipe, INVALID_HANDLE_VALUE);
+    Call record([&] { return Qelvan_Record(h_, sink.name, 60000, 0); });
+    ASSERT_TRUE(ConnectNamedPipe(sink.pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+    ASSERT_TRUE(record.Done(20000));
+    ASSERT_EQ(record.result, 1);
+    // The recorder blocks on its first frame; the preview goes on converting frames.
+    Sleep(500);
+    for (int i = 0; i < 3; ++i) {
+      Call get([&] { return Qelvan_GetImage(h_, image.data(), static_cast<int>(image.size()), 1); });
+      EXPECT_TRUE(get.Done(20000)) << "the frame lock is held during the write";
+    }
+    Call drain([&] { return static_cast<int>(sink.Drain() > 0); });
+    Call stop([&] { return Qelvan_StopPreview(h_); });
+    EXPECT_TRUE(stop.Done(30000));
+    // A pipe cannot be finished in place: the recording reports the file error.
+    EXPECT_EQ(Errors().front(), ERR_FILE);
+  }
+}
