@@ -427,6 +427,15 @@ void BenchCamera() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Files go next to the program, inside the build tree, wherever it is started from.
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) {
+    if (char* slash = std::strrchr(path, '\\')) {
+      *slash = '\0';
+      SetCurrentDirectoryA(path);
+    }
+  }
   // "camera": the recording part only.
   if (argc < 2 || std::strcmp(argv[1], "camera") != 0) BenchSaves();
   BenchCamera();
