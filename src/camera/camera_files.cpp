@@ -34,17 +34,8 @@ bool CopyImage(CDibImage* copy, const CDibImage* source) {
 
 }  // namespace
 
-CDibImage* CQelvan::FileImage() const {
-  switch (colorType) {
-    case 0: return image8;
-    case 1: return image16;
-    case 2: return image24;
-    case 3: return image32;
-    case 4: return image48;
-    case 5: return image64;
-    default: return nullptr;
-  }
-}
+// The colour type a running mode was prepared with, else the current setting.
+CDibImage* CQelvan::FileImage() const { return OutputImage(ActiveColorType()); }
 
 int CQelvan::SaveCurrentImage(const char* name, int type) {
   if (name == nullptr || type < output::kFileBmp || type > output::kFileTiff) return 0;
