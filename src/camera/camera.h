@@ -230,10 +230,50 @@ class CQelvan {
   // Each area keeps its private helpers and state in its own block below.
 
   // Opening, device selection, closing and the settings store (camera_open.cpp).
+ public:
+  // The device-use table shared by every program on the machine. A claim carries this
+  // instance's owner word; release clears only a record that carries it.
+  int ClaimDevice(int number);
+  int ReleaseDevice(int number);
+  // Another owner's claim stands on the number.
+  bool DeviceBusy(int number) const;
+  // Global gain, colour gains 43, 45, 44, 46, exposure, mirror V, mirror H, in that order.
+  void PushAnalogSettings();
+  // realExposure and the values behind it, from the clock, width and exposure lines.
+  void RecomputeRealExposure();
+  // Registry groups of a camera number into and out of the instance's fields.
+  bool LoadSizePreset();
+  bool LoadCameraValues();
+  void LoadGain(int number);
+  void SaveGain(int number);
+  void LoadFilter(int number);
+  void SaveFilter(int number);
+  void LoadGray(int number);
+  void SaveGray(int number);
+  // The preset of this size: 1 when applied; 0 with ERR_WINDOW when no key or no match.
+  int ApplyPreset(int w, int h);
+
+  // InitDevice was deferred because another program's claim stood on the camera; the next
+  // preparation that finds it free runs it.
+  bool initPending = false;
+  // Non-zero word that names this instance in the device-use table, unique across processes.
+  uint32_t ownerWord = 0;
+
+ private:
+  // Frees the device object and the eight images.
+  void FreeDeviceObjects();
+  // Mirror flag from register 13; a failed read counts as off.
+  int ReadMirrorFlag(bool vertical);
+  // Whether the camera at this number answers now.
+  bool ProbeDevice(int number) const;
 
   // Setting pass-through (camera_settings.cpp) and geometry (camera_geometry.cpp).
 
   // Acquisition modes and workers (camera_acquisition.cpp) and the preview window.
+ public:
+  int StopAcquisition();
+
+ private:
 
   // Frame conversion (camera_convert.cpp).
 

@@ -68,6 +68,12 @@ CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk() {
   InitDevice(0);
 }
 
+CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk(DeferInit) {
+  EnumerateDevices();
+  ResetGeometry();
+  SelectDevice(0);
+}
+
 int CQelvanZ51QKRVNSdk::InitDevice(uint32_t number) {
   // The transfer thread reads from the old path into buffers about to be replaced.
   StopStreaming();

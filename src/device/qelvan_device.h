@@ -8,6 +8,10 @@ class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
  public:
   // Enumerates the cameras and initialises device 0.
   CQelvanZ51QKRVNSdk();
+  // Enumerates the cameras and selects device 0 without sending it anything: for a camera
+  // another program streams from, whose initialisation must wait.
+  struct DeferInit {};
+  explicit CQelvanZ51QKRVNSdk(DeferInit);
   ~CQelvanZ51QKRVNSdk() = default;
 
   // 0, or 22 when the number is out of range.
