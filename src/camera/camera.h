@@ -13,6 +13,11 @@
 
 class CDibImage;
 class CQelvanZ51QKRVNSdk;
+namespace frameconv {
+struct ConvertSettings;
+struct ConvertChanges;
+class SensorAccess;
+}  // namespace frameconv
 
 // Image settings by position in the filter block.
 enum FilterSlot {
@@ -276,6 +281,29 @@ class CQelvan {
  private:
 
   // Frame conversion (camera_convert.cpp).
+ public:
+  // Turns the raw image just filled by the device into the output image of the colour type
+  // (the current one, or the one a running mode was prepared with). The caller holds the
+  // frame lock. Returns 1.
+  int ConvertFrame();
+  int ConvertFrame(int type);
+
+  // Messages the conversion posts to open dialogs; never sent, since the worker holds the frame
+  // lock that a dialog thread may be waiting for.
+  static constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;  // filter settings changed
+  static constexpr UINT kSetAnalogControlMessage = WM_APP + 0x311;    // wParam control, lParam value
+  static constexpr int kAnalogGainControl = 1015;
+  static constexpr int kAnalogExposureControl = 1027;
+  // Windows of the open image-filter and analog dialogs (null while closed); set by the dialogs.
+  HWND imageDialogWindow = nullptr;
+  HWND analogDialogWindow = nullptr;
+  // Replaces the device's sensor for the automatic exposure/gain step (tests).
+  frameconv::SensorAccess* sensorOverride = nullptr;
+
+ private:
+  // Writes what one conversion measured back into the settings and tells the open dialogs.
+  void StoreConversionResults(const frameconv::ConvertSettings& settings,
+                              const frameconv::ConvertChanges& changes);
 
   // Still images and recording (camera_files.cpp).
 
