@@ -308,14 +308,6 @@ class CQelvan {
   // Still images and recording (camera_files.cpp).
 
   // Dialogs (camera_dialogs.cpp).
- public:
-  // From the acquisition thread while a dialog may be open; both post, never send.
-  // Shows the global gain and exposure that automatic exposure set.
-  void RefreshAnalogDialog();
-  // Shows the filter block again after white or gray balance changed it.
-  void RefreshImageDialog();
-
- private:
   // Reads the stream settings and capture size the camera settings dialog saved.
   void ReloadStreamSettings();
   // Guards the published dialog pointers against their dialogs ending.

@@ -77,7 +77,10 @@ int CQelvan::SetCameraDlg(HWND parent) {
   return 1;
 }
 
-void CQelvan::ReloadStreamSettings() {}
+void CQelvan::ReloadStreamSettings() {
+  LoadSizePreset();
+  LoadCameraValues();
+}
 
 int CQelvan::SetAnalogDlg(HWND parent) {
   if (!RequireDevice()) return 0;
@@ -102,6 +105,7 @@ int CQelvan::SetAnalogDlg(HWND parent) {
   }
   bool ok = false;
   const bool shown = dialog.Run(parent, &ok);
+  analogDialogWindow = nullptr;
   Withdraw(&dialogLock_, &openAnalogDialog);
   if (!ok) {
     device->SetGlobalGain(saved[0]);
@@ -132,7 +136,7 @@ int CQelvan::SetImageDlg(HWND parent) {
   if (!RequireDevice()) return 0;
   int saved[kFilterCount];
   std::memcpy(saved, filterValues, sizeof saved);
-  CImageDialog dialog(filterValues, colorType);
+  CImageDialog dialog(filterValues, colorType, &imageDialogWindow);
   if (!Publish(&dialogLock_, &openImageDialog, &dialog)) {
     PushError(ERR_NOT_READY);
     return 0;
@@ -145,21 +149,11 @@ int CQelvan::SetImageDlg(HWND parent) {
     std::memcpy(filterValues, saved, sizeof saved);
     LeaveCriticalSection(&frameLock);
   }
+  imageDialogWindow = nullptr;
   Withdraw(&dialogLock_, &openImageDialog);
   if (!shown) {
     PushError(ERR_WINDOW);
     return 0;
   }
   return 1;
-}
-
-void CQelvan::RefreshAnalogDialog() {
-  DialogLock hold(&dialogLock_);
-  if (openAnalogDialog)
-    static_cast<CAnalogDialog*>(openAnalogDialog)->PostAutoValues(globalGain, exposureLines);
-}
-
-void CQelvan::RefreshImageDialog() {
-  DialogLock hold(&dialogLock_);
-  if (openImageDialog) static_cast<CImageDialog*>(openImageDialog)->PostRefresh();
 }

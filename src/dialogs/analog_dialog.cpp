@@ -57,10 +57,6 @@ bool CAnalogDialog::Run(HWND parent, bool* ok) {
   return shown_;
 }
 
-void CAnalogDialog::PostAutoValues(int gain, int exposure) {
-  if (page) PostMessageA(page, dialogs::kRefreshMessage, static_cast<WPARAM>(gain), exposure);
-}
-
 INT_PTR CALLBACK CAnalogDialog::OuterProc(HWND window, UINT message, WPARAM wParam,
                                           LPARAM lParam) {
   if (message == WM_INITDIALOG) {
@@ -146,6 +142,8 @@ void CAnalogDialog::InitPage(HWND pageWindow) {
   CheckDlgButton(page, IDC_IRIS_GAIN, camera_->autoIris == 2 ? BST_CHECKED : BST_UNCHECKED);
   WriteTimeLabel();
   initialised_ = true;
+  // The frame conversion posts automatic exposure results here.
+  camera_->analogDialogWindow = page;
 }
 
 void CAnalogDialog::OnRowValue(int row, int value) {
@@ -217,12 +215,13 @@ INT_PTR CALLBACK CAnalogDialog::PageProc(HWND window, UINT message, WPARAM wPara
       }
       return TRUE;
     }
-    case dialogs::kRefreshMessage: {
-      // Gain and exposure as automatic exposure left them; the camera already has them.
+    case CQelvan::kSetAnalogControlMessage: {
+      // Gain or exposure as automatic exposure left them: the camera already has the value.
+      const int row = dialogs::FindRow(kRowTable, kRows, static_cast<int>(wParam));
+      if (row < 0) return TRUE;
       self->initialised_ = false;
-      dialogs::ShowRowValue(window, self->RowOf(0), static_cast<int>(wParam));
-      dialogs::ShowRowValue(window, self->RowOf(kExposureRow), static_cast<int>(lParam));
-      self->WriteTimeLabel();
+      dialogs::ShowRowValue(window, self->RowOf(row), static_cast<int>(lParam));
+      if (row == kExposureRow) self->WriteTimeLabel();
       self->initialised_ = true;
       return TRUE;
     }

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "dialogs/dialog_common.h"
 
 class CQelvan;
@@ -20,11 +18,8 @@ class CAnalogDialog {
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
 
-  // From the acquisition thread: shows gain and exposure set by automatic exposure. Posts.
-  void PostAutoValues(int gain, int exposure);
-
-  std::atomic<HWND> window{nullptr};  // read by the acquisition thread
-  std::atomic<HWND> page{nullptr};  // read by the acquisition thread
+  HWND window = nullptr;
+  HWND page = nullptr;
 
   static constexpr int kRows = 6;
   static const dialogs::Row kRowTable[kRows];

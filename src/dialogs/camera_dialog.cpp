@@ -10,49 +10,13 @@
 
 namespace {
 
-constexpr char kProductKey[] = "Software\\Dovira\\QelvanZ51QK2RVNSdk";
-const char* const kSizeValueNames[7] = {"TH", "TV", "EH", "EV", "EHS", "EVS", "Buf"};
-const CCameraDialog::SizeEntry kDefaultEntry = {{752, 480, 752, 480, 0, 0, 4}};
 constexpr int kColorTypes = 6;
 constexpr int kSubSamples = 3;
 constexpr int kClocks = 3;
 
-// Owns an open registry key.
-class RegKey {
- public:
-  RegKey() = default;
-  ~RegKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  bool Open(HKEY parent, const char* name) {
-    return parent && RegOpenKeyExA(parent, name, 0, KEY_READ, &key_) == ERROR_SUCCESS;
-  }
-  bool Create(HKEY parent, const char* name) {
-    return parent && RegCreateKeyExA(parent, name, 0, const_cast<char*>(""), 0, KEY_ALL_ACCESS,
-                                     nullptr, &key_, nullptr) == ERROR_SUCCESS;
-  }
-  void Read(const char* name, int32_t* value) const {
-    DWORD data = 0, size = sizeof data;
-    if (RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) ==
-            ERROR_SUCCESS &&
-        size == sizeof data)
-      *value = static_cast<int32_t>(data);
-  }
-  void Write(const char* name, int32_t value) const {
-    const DWORD data = static_cast<DWORD>(value);
-    RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-  }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-std::string SizeText(const CCameraDialog::SizeEntry& entry) {
+std::string SizeText(const settings::SizePreset& preset) {
   char text[32];
-  snprintf(text, sizeof text, "%d x %d", entry.values[2], entry.values[3]);
+  snprintf(text, sizeof text, "%d x %d", preset.width, preset.height);
   return text;
 }
 
@@ -65,9 +29,7 @@ std::string Format(const std::string& pattern, int value) {
 }  // namespace
 
 CCameraDialog::CCameraDialog(int cameraNumber)
-    : cameraNumber_(cameraNumber), brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {
-  for (SizeEntry& entry : sizes_) entry = kDefaultEntry;
-}
+    : cameraNumber_(cameraNumber), brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
 
 CCameraDialog::~CCameraDialog() { DeleteObject(brush_); }
 
@@ -80,53 +42,31 @@ bool CCameraDialog::Run(HWND parent, bool* ok) {
 }
 
 void CCameraDialog::Load() {
-  char name[32];
-  RegKey product, camera;
-  if (!product.Open(HKEY_CURRENT_USER, kProductKey)) return;
-  snprintf(name, sizeof name, "Camera_%02d", cameraNumber_);
-  if (!camera.Open(product.get(), name)) return;
-  for (sizeCount_ = 0; sizeCount_ < kMaxSizes; ++sizeCount_) {
-    snprintf(name, sizeof name, "Size_%02d", sizeCount_);
-    RegKey size;
-    if (!size.Open(camera.get(), name)) break;
-    for (int v = 0; v < 7; ++v) size.Read(kSizeValueNames[v], &sizes_[sizeCount_].values[v]);
-  }
-  camera.Read("Size", &sizeIndex_);
-  camera.Read("Color", &colorType_);
-  camera.Read("SubSample", &subSample_);
-  camera.Read("WaitTime", &waitTime_);
-  camera.Read("Clock", &clock_);
+  settings::LoadPresetList(cameraNumber_, &list_);
+  storedSize_ = list_.values.size;
   // A preset number that names no preset would index past the table: offer "Custom".
-  if (sizeIndex_ < 0 || sizeIndex_ > sizeCount_) sizeIndex_ = sizeCount_;
+  if (list_.values.size < 0 || list_.values.size > SizeCount()) list_.values.size = SizeCount();
 }
 
-void CCameraDialog::Save() {
-  char name[32];
-  RegKey product, camera;
-  if (!product.Create(HKEY_CURRENT_USER, kProductKey)) return;
-  snprintf(name, sizeof name, "Camera_%02d", cameraNumber_);
-  if (!camera.Create(product.get(), name)) return;
-  for (int i = 0; i < sizeCount_; ++i) {
-    snprintf(name, sizeof name, "Size_%02d", i);
-    RegKey size;
-    if (!size.Create(camera.get(), name)) continue;
-    for (int v = 0; v < 7; ++v) size.Write(kSizeValueNames[v], sizes_[i].values[v]);
-  }
-  if (!keepStoredSize_) camera.Write("Size", sizeIndex_);
-  camera.Write("Color", colorType_);
-  camera.Write("SubSample", subSample_);
-  camera.Write("WaitTime", waitTime_);
-  camera.Write("Clock", clock_);
-}
+void CCameraDialog::Save() { settings::SavePresetList(cameraNumber_, list_); }
 
 void CCameraDialog::Select(int combo, int index) {
   SendDlgItemMessageA(window, combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void CCameraDialog::ShowEntry(int index) {
-  const SizeEntry& entry = index >= 0 && index < kMaxSizes ? sizes_[index] : kDefaultEntry;
+  const settings::SizePreset shown =
+      index >= 0 && index < SizeCount() ? list_.presets[index] : settings::SizePreset();
+  const int32_t values[6] = {shown.totalWidth, shown.totalHeight, shown.width,
+                             shown.height,     shown.startX,      shown.startY};
   for (int v = 0; v < 6; ++v)
-    SetDlgItemInt(window, IDC_TOTAL_H + v, static_cast<UINT>(entry.values[v]), FALSE);
+    SetDlgItemInt(window, IDC_TOTAL_H + v, static_cast<UINT>(values[v]), FALSE);
+}
+
+void CCameraDialog::ShowSizeText(int index, bool insert) {
+  if (!insert) SendDlgItemMessageA(window, IDC_SIZES, CB_DELETESTRING, index, 0);
+  SendDlgItemMessageA(window, IDC_SIZES, CB_INSERTSTRING, index,
+                      reinterpret_cast<LPARAM>(SizeText(list_.presets[index]).c_str()));
 }
 
 void CCameraDialog::EnableApply(bool on) { EnableWindow(GetDlgItem(window, IDC_APPLY), on); }
@@ -151,64 +91,68 @@ void CCameraDialog::Init() {
   add(IDC_CLOCK, dialogs::Localized(L"Nomal(24MHz)", L"標準(24MHz)"));
   add(IDC_CLOCK, dialogs::Localized(L"Half(12MHz)", L"ハーフ(12MHz)"));
   add(IDC_CLOCK, Format(dialogs::Localized(L"High(%dMHz)", L"高速(%dMHz)"), 40));
-  for (int i = 0; i < sizeCount_; ++i) add(IDC_SIZES, SizeText(sizes_[i]));
+  for (const settings::SizePreset& preset : list_.presets) add(IDC_SIZES, SizeText(preset));
   add(IDC_SIZES, dialogs::Localized(L"Custom", L"カスタム"));
 
   // A stored value outside a list leaves that list without a selection.
-  Select(IDC_COLOR, colorType_ >= 0 && colorType_ < kColorTypes ? colorType_ : -1);
+  const settings::CameraValues& v = list_.values;
+  Select(IDC_COLOR, v.color >= 0 && v.color < kColorTypes ? v.color : -1);
   int subItem = 0;
   for (int i = 0; i < kSubSamples; ++i)
-    if (SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_GETITEMDATA, i, 0) == subSample_) {
+    if (SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_GETITEMDATA, i, 0) == v.subSample) {
       subItem = i;
       break;
     }
   Select(IDC_SUBSAMPLE, subItem);
-  Select(IDC_CLOCK, clock_ >= 0 && clock_ < kClocks ? clock_ : -1);
-  Select(IDC_SIZES, sizeIndex_);
-  ShowEntry(sizeIndex_);
-  SetDlgItemInt(window, IDC_WAIT_TIME, static_cast<UINT>(waitTime_), FALSE);
+  Select(IDC_CLOCK, v.clock >= 0 && v.clock < kClocks ? v.clock : -1);
+  Select(IDC_SIZES, v.size);
+  ShowEntry(v.size);
+  SetDlgItemInt(window, IDC_WAIT_TIME, static_cast<UINT>(v.waitTime), FALSE);
   EnableApply(false);
 }
 
 void CCameraDialog::ReadControls() {
+  settings::CameraValues& v = list_.values;
   auto selection = [this](int combo) {
     return static_cast<int>(SendDlgItemMessageA(window, combo, CB_GETCURSEL, 0, 0));
   };
   // A list without a selection keeps the stored value.
-  if (selection(IDC_COLOR) >= 0) colorType_ = selection(IDC_COLOR);
-  if (selection(IDC_SIZES) >= 0) sizeIndex_ = selection(IDC_SIZES);
+  if (selection(IDC_COLOR) >= 0) v.color = selection(IDC_COLOR);
+  if (selection(IDC_SIZES) >= 0) v.size = selection(IDC_SIZES);
   if (selection(IDC_SUBSAMPLE) >= 0)
-    subSample_ = static_cast<int>(
+    v.subSample = static_cast<int32_t>(
         SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_GETITEMDATA, selection(IDC_SUBSAMPLE), 0));
-  if (selection(IDC_CLOCK) >= 0) clock_ = selection(IDC_CLOCK);
+  if (selection(IDC_CLOCK) >= 0) v.clock = selection(IDC_CLOCK);
   // A wait time of 2^31 ms or more, or no number at all, keeps the stored one.
   char text[32] = {};
   GetDlgItemTextA(window, IDC_WAIT_TIME, text, sizeof text);
-  dialogs::ParseNonNegative(text, &waitTime_);
+  dialogs::ParseNonNegative(text, &v.waitTime);
 
-  SizeEntry edited = sizeIndex_ < sizeCount_ ? sizes_[sizeIndex_] : kDefaultEntry;
-  for (int v = 0; v < 6; ++v)
-    edited.values[v] = static_cast<int32_t>(GetDlgItemInt(window, IDC_TOTAL_H + v, nullptr, FALSE));
+  // Typed sizes are taken as they are: the camera instance checks them when it loads them.
+  settings::SizePreset edited =
+      v.size < SizeCount() ? list_.presets[v.size] : settings::SizePreset();
+  int32_t* const fields[6] = {&edited.totalWidth, &edited.totalHeight, &edited.width,
+                              &edited.height,     &edited.startX,      &edited.startY};
+  for (int f = 0; f < 6; ++f)
+    *fields[f] = static_cast<int32_t>(GetDlgItemInt(window, IDC_TOTAL_H + f, nullptr, FALSE));
 
-  keepStoredSize_ = false;
-  if (sizeIndex_ >= sizeCount_) {
-    if (sizeCount_ == kMaxSizes) {
+  if (v.size >= SizeCount()) {
+    if (SizeCount() >= settings::kMaxPresets) {
       // No room for another preset: nothing is added and the stored choice stays.
-      keepStoredSize_ = true;
-    } else {
-      sizes_[sizeCount_] = edited;
-      SendDlgItemMessageA(window, IDC_SIZES, CB_INSERTSTRING, sizeCount_,
-                          reinterpret_cast<LPARAM>(SizeText(edited).c_str()));
-      sizeIndex_ = sizeCount_++;
+      v.size = storedSize_;
+      EnableApply(false);
+      return;
     }
+    list_.presets.push_back(edited);
+    v.size = SizeCount() - 1;
+    ShowSizeText(v.size, true);
   } else {
-    sizes_[sizeIndex_] = edited;
-    SendDlgItemMessageA(window, IDC_SIZES, CB_DELETESTRING, sizeIndex_, 0);
-    SendDlgItemMessageA(window, IDC_SIZES, CB_INSERTSTRING, sizeIndex_,
-                        reinterpret_cast<LPARAM>(SizeText(edited).c_str()));
+    list_.presets[v.size] = edited;
+    ShowSizeText(v.size, false);
   }
   // The new or renamed entry stays selected, so a second Apply or OK does not add it again.
-  if (!keepStoredSize_) Select(IDC_SIZES, sizeIndex_);
+  Select(IDC_SIZES, v.size);
+  storedSize_ = v.size;
   EnableApply(false);
 }
 
@@ -251,8 +195,8 @@ INT_PTR CALLBACK CCameraDialog::Proc(HWND window, UINT message, WPARAM wParam, L
       if (id == IDC_SIZES && code == CBN_SELCHANGE) {
         const int index = static_cast<int>(SendDlgItemMessageA(window, IDC_SIZES, CB_GETCURSEL, 0, 0));
         if (index >= 0) {
-          self->sizeIndex_ = index;
-          if (index < self->sizeCount_) self->ShowEntry(index);
+          self->list_.values.size = index;
+          if (index < self->SizeCount()) self->ShowEntry(index);
         }
       }
       if (code == CBN_SELCHANGE || code == EN_CHANGE) self->EnableApply(true);

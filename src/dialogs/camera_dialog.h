@@ -4,15 +4,10 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include "settings/registry_store.h"
 
 class CCameraDialog {
  public:
-  static constexpr int kMaxSizes = 100;
-  // TH, TV, EH, EV, EHS, EVS, Buf.
-  struct SizeEntry {
-    int32_t values[7];
-  };
 
   explicit CCameraDialog(int cameraNumber);
   ~CCameraDialog();
@@ -31,19 +26,18 @@ class CCameraDialog {
   void Init();
   void ReadControls();
   void ShowEntry(int index);
+  void ShowSizeText(int index, bool insert);
   void EnableApply(bool on);
   void Select(int combo, int index);
 
-  SizeEntry sizes_[kMaxSizes];
-  int sizeCount_ = 0;
-  int sizeIndex_ = 0;
-  int colorType_ = 2;
-  int subSample_ = 0;
-  int waitTime_ = 1;
-  int clock_ = 2;
+  int SizeCount() const { return static_cast<int>(list_.presets.size()); }
+
+  // The stored presets and the five camera values; values.size is the selected entry, equal
+  // to the preset count while "Custom" is selected.
+  settings::PresetList list_;
+  // "Size" as stored, kept when a custom size finds no room.
+  int32_t storedSize_ = 0;
   int cameraNumber_;
-  // "Custom" found the table full: the stored "Size" stays as it is.
-  bool keepStoredSize_ = false;
   HBRUSH brush_;
   bool shown_ = false;
   bool ok_ = false;

@@ -8,9 +8,6 @@
 
 namespace dialogs {
 
-// Posted to a dialog or page to show values changed behind its back by the acquisition thread.
-constexpr UINT kRefreshMessage = WM_APP + 0x51;
-
 // True when the system's language is Japanese.
 bool UseJapanese();
 // The template of the system's language.

@@ -45,8 +45,9 @@ void CheckRadio(HWND page, int first, int last, int index) {
 
 }  // namespace
 
-CImageDialog::CImageDialog(int* block, int colorType)
+CImageDialog::CImageDialog(int* block, int colorType, HWND* published)
     : block_(block),
+      published_(published),
       monochrome_(colorType == 0 || colorType == 1),
       brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {
   // Monochrome pictures have no colour to turn, saturate or balance.
@@ -65,10 +66,6 @@ bool CImageDialog::Run(HWND parent, bool* ok) {
                   OuterProc, reinterpret_cast<LPARAM>(this));
   *ok = ok_;
   return shown_;
-}
-
-void CImageDialog::PostRefresh() {
-  if (window) PostMessageA(window, dialogs::kRefreshMessage, 0, 0);
 }
 
 void CImageDialog::SelectTab(int item) {
@@ -91,6 +88,7 @@ INT_PTR CALLBACK CImageDialog::OuterProc(HWND window, UINT message, WPARAM wPara
       dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE2_JA, IDD_IMAGE_PAGE2_EN),
                           PageProc, &self->page2_, false);
     }
+    if (self->published_) *self->published_ = window;
     return TRUE;
   }
   auto* self = dialogs::ObjectOf<CImageDialog>(window);
@@ -124,7 +122,7 @@ INT_PTR CALLBACK CImageDialog::OuterProc(HWND window, UINT message, WPARAM wPara
           return TRUE;
       }
       return FALSE;
-    case dialogs::kRefreshMessage:
+    case CQelvan::kRefreshImageDialogMessage:
       if (self->page1_.window) self->ShowPage(&self->page1_);
       if (self->page2_.window) self->ShowPage(&self->page2_);
       return TRUE;

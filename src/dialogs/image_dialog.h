@@ -4,14 +4,14 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "dialogs/dialog_common.h"
 
 class CImageDialog {
  public:
-  // block: the camera instance's 30 filter words; colorType selects the rows and pages.
-  CImageDialog(int* block, int colorType);
+  // block: the camera instance's 30 filter words; colorType selects the rows and pages;
+  // published receives the dialog's window while it is open, for the frame conversion's
+  // refresh message.
+  CImageDialog(int* block, int colorType, HWND* published);
   ~CImageDialog();
   CImageDialog(const CImageDialog&) = delete;
   CImageDialog& operator=(const CImageDialog&) = delete;
@@ -19,10 +19,7 @@ class CImageDialog {
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
 
-  // From the acquisition thread: the pages show the block again. Posts.
-  void PostRefresh();
-
-  std::atomic<HWND> window{nullptr};  // read by the acquisition thread
+  HWND window = nullptr;
 
   static constexpr int kPage1Rows = 9;
   static constexpr int kPage2Rows = 8;
@@ -32,7 +29,7 @@ class CImageDialog {
  private:
   struct Page {
     CImageDialog* owner = nullptr;
-    std::atomic<HWND> window{nullptr};  // read by the acquisition thread
+    HWND window = nullptr;
     int number = 0;  // 1 or 2
     bool initialised = false;
   };
@@ -47,6 +44,7 @@ class CImageDialog {
   void SelectTab(int item);
 
   int* block_;
+  HWND* published_;
   bool monochrome_;
   bool enabled_[kPage1Rows];
   Page page1_, page2_;

@@ -107,7 +107,8 @@ TEST_F(CameraDialog, CustomSizeIsAddedOnceAndSelected) {
     ASSERT_TRUE(run.WaitDone());
     EXPECT_FALSE(KeyExists("Camera_00\\Size_02")) << "added twice";
     EXPECT_EQ(Preset(1)[4], std::string(last) == "ok" ? 16 : 0);
-    EXPECT_EQ(cam->width, 752) << "the camera instance takes nothing over before a reload";
+    // Only OK has the camera instance reload what was saved.
+    EXPECT_EQ(cam->width, std::string(last) == "ok" ? 640 : 752);
   }
 }
 
@@ -251,3 +252,62 @@ TEST_F(CameraDialog, ASecondDialogOfAKindOnTheSameCameraIsRefused) {
 }
 
 }  // namespace
+
+// Through the library's exports: after OK the camera instance reloads what the dialog saved;
+// nothing before.
+TEST_F(CameraDialog, OkReloadsIntoTheCameraInstance) {
+  HMODULE dll = GetModuleHandleA("QelvanSdk_Z51QK2_RVN.dll");
+  auto proc = [dll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(dll, name)); };
+  auto initialize = reinterpret_cast<QelvanHandle (*)(HWND)>(proc("Qelvan_Initialize"));
+  auto release = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_Release"));
+  auto dialogExport = reinterpret_cast<int (*)(QelvanHandle, HWND)>(proc("Qelvan_SetCameraDlg"));
+  auto colorMode = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetColorMode"));
+  auto subSample = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetSubSample"));
+  auto waitTime = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetWaitTime"));
+  auto window = reinterpret_cast<int (*)(QelvanHandle, int*, int*, int*, int*, int*, int*)>(
+      proc("Qelvan_GetCaptureWindowEx"));
+  ASSERT_TRUE(initialize && release && dialogExport && colorMode && subSample && waitTime && window);
+  const QelvanHandle h = initialize(nullptr);
+  ASSERT_NE(h, 0);
+  ASSERT_EQ(colorMode(h), 24) << "first run";
+
+  for (const char* last : {"cancel", "ok"}) {
+    SCOPED_TRACE(last);
+    DialogRun run([&] { return dialogExport(h, nullptr); });
+    HWND dialog = run.WaitDialog();
+    ASSERT_NE(dialog, nullptr);
+    SelectComboItem(dialog, IDC_SIZES, 1);  // Custom
+    SetText(dialog, IDC_EFFECTIVE_H, "640");
+    SetText(dialog, IDC_EFFECTIVE_V, "400");
+    SetText(dialog, IDC_START_H, "56");
+    SetText(dialog, IDC_START_V, "40");
+    SelectComboItem(dialog, IDC_COLOR, 0);
+    SelectComboItem(dialog, IDC_SUBSAMPLE, 1);
+    SetText(dialog, IDC_WAIT_TIME, "25");
+    if (std::string(last) == "ok") {
+      Click(dialog, IDOK);
+    } else {
+      Click(dialog, IDC_APPLY);
+      Click(dialog, IDCANCEL);
+    }
+    ASSERT_TRUE(run.WaitDone());
+    EXPECT_EQ(run.result(), 1);
+    int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0;
+    window(h, &th, &ehs, &eh, &tv, &evs, &ev);
+    if (std::string(last) == "ok") {
+      EXPECT_EQ(colorMode(h), 8);
+      EXPECT_EQ(subSample(h), 1);
+      EXPECT_EQ(waitTime(h), 25);
+      EXPECT_EQ((std::vector<int>{th, ehs, eh, tv, evs, ev}), (std::vector<int>{752, 56, 640, 480, 40, 400}));
+    } else {
+      EXPECT_EQ(colorMode(h), 24) << "Apply then Cancel leaves the camera instance as it was";
+      EXPECT_EQ(waitTime(h), 1);
+      EXPECT_EQ(eh, 752);
+      // Start again from the first-run presets for the OK round.
+      DeleteProductKey();
+      WriteFirstRunValues(0);
+    }
+  }
+  EXPECT_FALSE(KeyExists("Camera_00\\Size_02"));
+  EXPECT_EQ(release(h), 1);
+}

@@ -256,18 +256,20 @@ TEST_F(ImageDialog, BalanceResultsArePostedToTheOpenPages) {
   ASSERT_NE(dialog, nullptr);
   HWND page1 = PageWith(dialog, IDC_BRIGHTNESS_TB);
   HWND page2 = PageWith(dialog, IDC_GRAY_FIRST);
+  ASSERT_EQ(cam->imageDialogWindow, dialog);
+  // As the conversion does, with the frame lock held.
   EnterCriticalSection(&cam->frameLock);
   cam->filterValues[kFilterGainRed] = 140;
   cam->filterValues[kFilterGrayGain + 3] = 200;
   cam->filterValues[kFilterBayerMode] = 0;
-  cam->RefreshImageDialog();
+  PostMessageA(cam->imageDialogWindow, CQelvan::kRefreshImageDialogMessage, 0, 0);
   LeaveCriticalSection(&cam->frameLock);
   EXPECT_TRUE(WaitFor([&] { return Text(page2, IDC_GRAY_FIRST + 10) == "200"; }));
   EXPECT_EQ(Text(page1, IDC_RGAIN_ED), "140");
   EXPECT_TRUE(Checked(page1, IDC_BAYER0));
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
-  cam->RefreshImageDialog();  // withdrawn: nothing to reach
+  EXPECT_EQ(cam->imageDialogWindow, nullptr) << "withdrawn when the dialog ends";
 }
 
 }  // namespace
