@@ -143,30 +143,49 @@ bool Checked(HWND parent, int id) {
   return SendMessageA(Item(parent, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Screenshot(HWND window, const char* name) {
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  RECT r;
-  GetWindowRect(window, &r);
+// The window's pixels as they are on the screen now, bottom row first, 24 bits a pixel.
+static std::vector<uint8_t> Grab(const RECT& r, BITMAPINFOHEADER* header) {
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = w;
   info.bmiHeader.biHeight = h;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
+  *header = info.bmiHeader;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
   GdiFlush();
-  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-  file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(h);
+  const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
+  std::vector<uint8_t> pixels(static_cast<const uint8_t*>(bits),
+                              static_cast<const uint8_t*>(bits) + stride * static_cast<size_t>(h));
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+void Screenshot(HWND window, const char* name) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RECT r;
+  GetWindowRect(window, &r);
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  // The display catches up with the window's drawing a little later: take the picture once two
+  // grabs in a row agree.
+  BITMAPINFOHEADER header;
+  std::vector<uint8_t> pixels = Grab(r, &header), previous;
+  WaitFor(
+      [&] {
+        previous.swap(pixels);
+        pixels = Grab(r, &header);
+        return pixels == previous;
+      },
+      5000);
   // Beside the bin folder of the build tree, whatever the working directory.
   char folder[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, folder, MAX_PATH);
@@ -175,16 +194,16 @@ void Screenshot(HWND window, const char* name) {
   snprintf(path, sizeof path, "%s\\..\\screenshots", folder);
   CreateDirectoryA(path, nullptr);
   snprintf(path, sizeof path, "%s\\..\\screenshots\\%s.bmp", folder, name);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
   if (FILE* f = fopen(path, "wb")) {
     fwrite(&file, sizeof file, 1, f);
-    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-    fwrite(bits, stride, static_cast<size_t>(h), f);
+    fwrite(&header, sizeof header, 1, f);
+    fwrite(pixels.data(), 1, pixels.size(), f);
     fclose(f);
   }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
 }
 
 void DeleteProductKey() { RegDeleteTreeA(HKEY_CURRENT_USER, kProductKey); }
