@@ -1,5 +1,6 @@
 // The analog settings dialog against the virtual camera: every change reaches the sensor at
 // once, Cancel puts the sensor and the camera instance back, nothing reaches the registry.
+#include "api/dll.h"
 #include "dialog_driver.h"
 
 namespace {
@@ -203,6 +204,35 @@ TEST_F(AnalogDialog, ShowsWhatAutomaticExposureSet) {
   EXPECT_EQ(run.result(), 1);
   EXPECT_EQ(cam->openAnalogDialog, nullptr);
   EXPECT_EQ(cam->analogDialogWindow, nullptr) << "withdrawn when the dialog ends";
+}
+
+// Through the library's exports: the values live in the camera instance until release saves them.
+TEST_F(AnalogDialog, NothingReachesTheRegistryBeforeRelease) {
+  auto initialize = QelvanProc<QelvanHandle (*)(HWND)>("Qelvan_Initialize");
+  auto release = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Release");
+  auto dialogExport = QelvanProc<int (*)(QelvanHandle, HWND)>("Qelvan_SetAnalogDlg");
+  ASSERT_TRUE(initialize && release && dialogExport);
+  const QelvanHandle h = initialize(nullptr);
+  ASSERT_NE(h, 0);
+  int32_t stored = -1;
+  const bool storedBefore = ReadValue("Camera_00\\Gain", "Global", &stored);
+  DialogRun run([&] { return dialogExport(h, nullptr); });
+  HWND dialog = run.WaitDialog();
+  ASSERT_NE(dialog, nullptr);
+  HWND page = PageWith(dialog, IDC_GAIN_TB);
+  MoveTrackbar(page, IDC_GAIN_TB, 40);
+  EXPECT_EQ(Reg(53), 56);
+  Click(dialog, IDOK);
+  ASSERT_TRUE(run.WaitDone());
+  EXPECT_EQ(run.result(), 1);
+  int32_t now = -1;
+  EXPECT_EQ(ReadValue("Camera_00\\Gain", "Global", &now), storedBefore);
+  if (storedBefore) {
+    EXPECT_EQ(now, stored);
+  }
+  EXPECT_EQ(release(h), 1);
+  ASSERT_TRUE(ReadValue("Camera_00\\Gain", "Global", &now));
+  EXPECT_EQ(now, 40);
 }
 
 }  // namespace
