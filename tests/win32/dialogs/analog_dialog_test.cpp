@@ -126,35 +126,43 @@ TEST_F(AnalogDialog, AutoIrisBoxesAreExclusive) {
   EXPECT_EQ(cam->autoIris, 2);
 }
 
+// Cancel, and a quit message that ends the dialog's loop, restore the sensor and the camera
+// instance as they were when the dialog opened.
 TEST_F(AnalogDialog, CancelRestoresSensorAndCameraInstance) {
-  auto cam = MakeCamera();
-  ASSERT_TRUE(cam->device->SetGlobalGain(12));
-  ASSERT_TRUE(cam->device->SetExposureLines(250));
-  cam->autoIris = 1;
-  cam->filterValues[kFilterBayerMode] = 3;
-  const vcam_regs before = Regs();
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
-  HWND dialog = run.WaitDialog();
-  ASSERT_NE(dialog, nullptr);
-  HWND page = PageWith(dialog, IDC_GAIN_TB);
-  MoveTrackbar(page, IDC_GAIN_TB, 50);
-  SetText(page, IDC_EXPOSURE_ED, "900");
-  Click(page, IDC_MIRROR_H);
-  Click(page, IDC_MIRROR_V);
-  Click(page, IDC_IRIS_GAIN);
-  cam->filterValues[kFilterBayerMode] = 0;
-  ASSERT_EQ(Reg(53), 66);
-  ASSERT_NE(Reg(13), before.regs[13]);
-  Click(dialog, IDCANCEL);
-  ASSERT_TRUE(run.WaitDone());
-  EXPECT_EQ(run.result(), 1);
-  for (int r : {53, 11, 13}) EXPECT_EQ(Reg(r), before.regs[r]) << "register " << r;
-  EXPECT_EQ(cam->globalGain, 12);
-  EXPECT_EQ(cam->exposureLines, 250);
-  EXPECT_EQ(cam->mirrorH, 0);
-  EXPECT_EQ(cam->mirrorV, 0);
-  EXPECT_EQ(cam->autoIris, 1);
-  EXPECT_EQ(cam->filterValues[kFilterBayerMode], 3);
+  for (const char* ending : {"cancel", "quit"}) {
+    SCOPED_TRACE(ending);
+    auto cam = MakeCamera();
+    ASSERT_TRUE(cam->device->SetGlobalGain(12));
+    ASSERT_TRUE(cam->device->SetExposureLines(250));
+    cam->autoIris = 1;
+    cam->filterValues[kFilterBayerMode] = 3;
+    const vcam_regs before = Regs();
+    DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+    HWND dialog = run.WaitDialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND page = PageWith(dialog, IDC_GAIN_TB);
+    MoveTrackbar(page, IDC_GAIN_TB, 50);
+    SetText(page, IDC_EXPOSURE_ED, "900");
+    Click(page, IDC_MIRROR_H);
+    Click(page, IDC_MIRROR_V);
+    Click(page, IDC_IRIS_GAIN);
+    cam->filterValues[kFilterBayerMode] = 0;
+    ASSERT_EQ(Reg(53), 66);
+    ASSERT_NE(Reg(13), before.regs[13]);
+    if (std::string(ending) == "quit")
+      PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0);
+    else
+      Click(dialog, IDCANCEL);
+    ASSERT_TRUE(run.WaitDone());
+    EXPECT_EQ(run.result(), 1);
+    for (int r : {53, 11, 13}) EXPECT_EQ(Reg(r), before.regs[r]) << "register " << r;
+    EXPECT_EQ(cam->globalGain, 12);
+    EXPECT_EQ(cam->exposureLines, 250);
+    EXPECT_EQ(cam->mirrorH, 0);
+    EXPECT_EQ(cam->mirrorV, 0);
+    EXPECT_EQ(cam->autoIris, 1);
+    EXPECT_EQ(cam->filterValues[kFilterBayerMode], 3);
+  }
 }
 
 // Typed values are held to the row's range instead of reaching the sensor masked, and text

@@ -35,6 +35,7 @@ class DialogRun {
   // True once the call returned; result() is its return value then.
   bool WaitDone(DWORD timeoutMs = kWindowTimeoutMs);
   int result() const { return result_; }
+  DWORD threadId() const { return threadId_; }
 
  private:
   static DWORD WINAPI Thread(LPVOID self);
