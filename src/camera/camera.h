@@ -290,8 +290,10 @@ class CQelvan {
 
   // Messages the conversion posts to open dialogs; never sent, since the worker holds the frame
   // lock that a dialog thread may be waiting for.
-  static constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;  // filter settings changed
-  static constexpr UINT kSetAnalogControlMessage = WM_APP + 0x311;    // wParam control, lParam value
+  // The image-filter dialog re-reads its settings (measured gains changed).
+  static constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;
+  // The analog dialog shows a new value: wParam the control, lParam the value.
+  static constexpr UINT kSetAnalogControlMessage = WM_APP + 0x311;
   static constexpr int kAnalogGainControl = 1015;
   static constexpr int kAnalogExposureControl = 1027;
   // Windows of the open image-filter and analog dialogs (null while closed); set by the dialogs.

@@ -2,6 +2,7 @@
 // and binning, mirrors, trigger mode and the 16-bit transfer switch.
 #pragma once
 
+#include "common/qlv_camera_model.h"
 #include "device/qlv_sdk_lib.h"
 
 class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
@@ -14,7 +15,7 @@ class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
   explicit CQelvanZ51QKRVNSdk(DeferInit);
   ~CQelvanZ51QKRVNSdk() = default;
 
-  // 0, or 22 when the number is out of range.
+  // 0, 22 when the number is out of range, 21 during a run.
   int InitDevice(uint32_t number);
   // Soft reset, then the register sequence of the chip version read back. Returns 1.
   int RunSensorInit();
@@ -24,6 +25,7 @@ class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
   int SetMirrorH(int on);
   int SetMirrorV(int on);
   int SetTriggerMode(int on);
+  // 1, or 21 during a run.
   int SetWideTransfer(int on) override;
 
   // The sensor window registers as last written.

@@ -201,8 +201,9 @@ int ConvertBayer(CDibImage* out, CDibImage* raw, ConvertSettings* s, ConvertChan
   // Each depth of raw has its own output depths: 8-bit into 24/32 bpp, 16-bit into 48/64 bpp.
   if (!SameSize(out, raw)) return 1;
   const int out_bpp = out->BytesPerPixel();
-  if (wide ? (out_bpp != 6 && out_bpp != 8) : (raw->BitCount() != 8 || (out_bpp != 3 && out_bpp != 4)))
-    return 1;
+  const bool depths_fit = wide ? (out_bpp == 6 || out_bpp == 8)
+                                : (raw->BitCount() == 8 && (out_bpp == 3 || out_bpp == 4));
+  if (!depths_fit) return 1;
   imaging::BayerRecord record = {s->bayerMode, s->bayerGain[0], s->bayerGain[1], s->bayerGain[2]};
   void* param = &record;
   out->Transfer(wide ? imaging::DemosaicInterior16 : imaging::DemosaicInterior8, raw, nullptr, 0,
