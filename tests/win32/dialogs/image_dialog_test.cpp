@@ -2,6 +2,7 @@
 // Default, Cancel and the refresh from the acquisition thread.
 #include <cstring>
 
+#include "api/dll.h"
 #include "dialog_driver.h"
 
 namespace {
@@ -270,6 +271,29 @@ TEST_F(ImageDialog, BalanceResultsArePostedToTheOpenPages) {
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_EQ(cam->imageDialogWindow, nullptr) << "withdrawn when the dialog ends";
+}
+
+// Through the exports: the application sees a moved row at once, and Cancel takes it back.
+TEST_F(ImageDialog, TheApplicationSeesLiveValues) {
+  auto initialize = QelvanProc<QelvanHandle (*)(HWND)>("Qelvan_Initialize");
+  auto release = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Release");
+  auto dialogExport = QelvanProc<int (*)(QelvanHandle, HWND)>("Qelvan_SetImageDlg");
+  auto brightness = QelvanProc<int (*)(QelvanHandle, int*)>("Qelvan_GetBrightness");
+  ASSERT_TRUE(initialize && release && dialogExport && brightness);
+  const QelvanHandle h = initialize(nullptr);
+  ASSERT_NE(h, 0);
+  int ok = 0;
+  const int before = brightness(h, &ok);
+  ASSERT_EQ(ok, 1);
+  DialogRun run([&] { return dialogExport(h, nullptr); });
+  HWND dialog = run.WaitDialog();
+  ASSERT_NE(dialog, nullptr);
+  MoveTrackbar(PageWith(dialog, IDC_BRIGHTNESS_TB), IDC_BRIGHTNESS_TB, 100);
+  EXPECT_EQ(brightness(h, &ok), 100);
+  Click(dialog, IDCANCEL);
+  ASSERT_TRUE(run.WaitDone());
+  EXPECT_EQ(brightness(h, &ok), before);
+  EXPECT_EQ(release(h), 1);
 }
 
 }  // namespace
