@@ -46,7 +46,7 @@ int CQelvan::SetCameraDlg(HWND parent) {
   }
   const int previous = mode;
   if (previous == MODE_PREVIEW || previous == MODE_CAPTURE)
-    StopPreview();
+    StopAcquisition();
   else if (previous == MODE_TRIGGER)
     runFlag = 2;  // the trigger loop waits while the settings change
 
@@ -56,7 +56,7 @@ int CQelvan::SetCameraDlg(HWND parent) {
   if (ok) {
     // A paused trigger loop would keep the old format: stop it so the new settings reach the
     // device when it starts again.
-    if (previous == MODE_TRIGGER) StopPreview();
+    if (previous == MODE_TRIGGER) StopAcquisition();
     ReloadStreamSettings();
   }
   if (previous == MODE_PREVIEW)
