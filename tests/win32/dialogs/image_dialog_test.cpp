@@ -273,15 +273,29 @@ TEST_F(ImageDialog, BalanceResultsArePostedToTheOpenPages) {
   EXPECT_EQ(cam->imageDialogWindow, nullptr) << "withdrawn when the dialog ends";
 }
 
-// Through the exports: the application sees a moved row at once, and Cancel takes it back.
-TEST_F(ImageDialog, TheApplicationSeesLiveValues) {
+// Through the exports, with preview running on a still scene: the application sees a moved
+// row at once and so does the next frame; Cancel takes both back.
+TEST_F(ImageDialog, TheApplicationAndThePictureSeeLiveValues) {
   auto initialize = QelvanProc<QelvanHandle (*)(HWND)>("Qelvan_Initialize");
   auto release = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Release");
   auto dialogExport = QelvanProc<int (*)(QelvanHandle, HWND)>("Qelvan_SetImageDlg");
   auto brightness = QelvanProc<int (*)(QelvanHandle, int*)>("Qelvan_GetBrightness");
-  ASSERT_TRUE(initialize && release && dialogExport && brightness);
+  auto preview = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Preview");
+  auto getImage = QelvanProc<int (*)(QelvanHandle, void*, int, int)>("Qelvan_GetImage");
+  ASSERT_TRUE(initialize && release && dialogExport && brightness && preview && getImage);
+  ASSERT_EQ(vcamctl_scene(0, 0), 0u);
   const QelvanHandle h = initialize(nullptr);
   ASSERT_NE(h, 0);
+  ASSERT_EQ(preview(h), 1);
+  std::vector<uint8_t> frame(752 * 480 * 3);
+  auto mean = [&] {
+    if (!getImage(h, frame.data(), static_cast<int>(frame.size()), 1)) return -1.0;
+    double sum = 0;
+    for (uint8_t v : frame) sum += v;
+    return sum / static_cast<double>(frame.size());
+  };
+  ASSERT_TRUE(WaitFor([&] { return mean() > 10; })) << "no picture";
+  const double plain = mean();
   int ok = 0;
   const int before = brightness(h, &ok);
   ASSERT_EQ(ok, 1);
@@ -290,9 +304,11 @@ TEST_F(ImageDialog, TheApplicationSeesLiveValues) {
   ASSERT_NE(dialog, nullptr);
   MoveTrackbar(PageWith(dialog, IDC_BRIGHTNESS_TB), IDC_BRIGHTNESS_TB, 100);
   EXPECT_EQ(brightness(h, &ok), 100);
+  EXPECT_TRUE(WaitFor([&] { return mean() > plain + 40; })) << "the picture did not brighten";
   Click(dialog, IDCANCEL);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_EQ(brightness(h, &ok), before);
+  EXPECT_TRUE(WaitFor([&] { return mean() < plain + 5; })) << "the picture kept the brightness";
   EXPECT_EQ(release(h), 1);
 }
 
