@@ -416,6 +416,11 @@ class CQelvan {
  private:
 
   // Dialogs (camera_dialogs.cpp).
+  // Reads the stream settings and capture size the camera settings dialog saved.
+  void ReloadStreamSettings();
+  // Guards the published dialog pointers against their dialogs ending.
+  SRWLOCK dialogLock_ = SRWLOCK_INIT;
+  std::atomic<int32_t> cameraDialogOpen_{0};
 
   // Records ERR_NOT_READY when there is no device; true when there is one.
   bool RequireDevice();
