@@ -1,6 +1,5 @@
 #include "reliability/reliability.h"
 
-#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +24,16 @@ uintptr_t FreshHandleValue() {
 }
 
 size_t PrivateBytes() {
-  PROCESS_MEMORY_COUNTERS_EX counters = {};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-  return counters.PrivateUsage;
+  // GetProcessMemoryInfo's private usage reads 0 under Wine: sum the committed private pages.
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
 }
 
 bool ClassRegistered(const char* name) {

@@ -137,7 +137,7 @@ TEST_F(ReleaseRace, ReleaseWaitsForShotInProgress) {
 // thread releases it in the middle. Repeated, so a call landing just as Release runs is likely.
 TEST_F(ReleaseRace, CallersAndReleaseAtOnce) {
   const uint32_t baseHandles = CameraHandles();
-  const int rounds = Scaled(8, 100);
+  const int rounds = Scaled(6, 100);
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
     const QelvanHandle h = Qelvan_Initialize(window_.hwnd());
     ASSERT_NE(h, 0);
