@@ -124,7 +124,7 @@ bool SharpenBytes(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t 
   if (out_end - out_begin < kLanes || (w - 1) * s < kLanes) return false;
   alignas(32) int16_t vsum[kSharpenChunkBytes + 64];
   const V vk = Vec::Set16(static_cast<int16_t>(k));
-  const V tenth = Vec::Set16(6554);  // exact for |k * d| < 16384
+  const V tenth = Vec::Set16(26215);  // |k * d| <= 64 * 255, well inside a 16-bit lane
   for (int32_t y = 2; y < h - 2; ++y) {
     const uint8_t* rows[4];
     for (int r = 0; r < 4; ++r)
@@ -151,11 +151,9 @@ bool SharpenBytes(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t 
         const V blur = Vec::template ShiftRight16<4>(hsum);
         const V px = Vec::Widen(Vec::LoadHalf(cur + b));
         const V x = Vec::MulLo16(Vec::Sub16(px, blur), vk);
-        // Division by 10 truncating toward zero, on the magnitude.
-        const V sign = Vec::template ShiftRightArith16<15>(x);
-        const V ax = Vec::Sub16(Vec::Xor(x, sign), sign);
-        V q = Vec::MulHiU16(ax, tenth);
-        q = Vec::Sub16(Vec::Xor(q, sign), sign);
+        // x / 10 = floor(x * 26215 / 2^18), plus one for negative x: truncated toward zero.
+        const V q = Vec::Sub16(Vec::template ShiftRightArith16<2>(Vec::MulHi16(x, tenth)),
+                               Vec::template ShiftRightArith16<15>(x));
         H out = Vec::Narrow(Vec::Add16(px, q));
         if (keep_fourth)
           out = Vec::SelectHalf(Vec::LoadHalf(kFourthBytes + (b & 3)), Vec::LoadHalf(d + b), out);
