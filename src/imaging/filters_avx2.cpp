@@ -2,6 +2,8 @@
 // brightness, 16-bit sharpening and table lookups of their own.
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "imaging/filters_simd.h"
 #include "imaging/pixel_walk.h"
 
@@ -173,7 +175,9 @@ int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t
   // From one row to the next the index drops by 16; saturating at 0 cannot happen before the
   // last row, and indices at 0x80 or above stay there through the eight rows.
   int i = 0;
-  // Two vectors per step, so that each row read serves both.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  // Two vectors per step, so that each row read serves both; with sixteen vector registers
+  // only; with eight, the twelve values in flight would be spilled.
   for (; i + 64 <= count; i += 64) {
     V x0 = low_index(src + i), x1 = low_index(src + i + 32);
     V y0 = high_index(src + i), y1 = high_index(src + i + 32);
@@ -190,6 +194,7 @@ int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t
     finish(i, _mm256_xor_si256(a0, b0));
     finish(i + 32, _mm256_xor_si256(a1, b1));
   }
+#endif
   for (; i + 32 <= count; i += 32) {
     V x = low_index(src + i), y = high_index(src + i);
     V out = _mm256_setzero_si256();
