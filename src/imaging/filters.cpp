@@ -153,10 +153,12 @@ void MapTable16(const Call& c, const uint16_t* table, int32_t n, uint16_t over) 
   const int sstep = StepOf(true, Channels, c.src_bpp);
   if (dstep == sstep && dstep == 2 * Channels) {
     // Packed samples: one run of words per row.
+    const bool avx2 = UseAvx2();
     ForEachRow(c.dst, c.src, *c.region, c.dst_x, c.dst_y, dstep, sstep, c.dst_stride,
                c.src_stride, [&](uint8_t* d, const uint8_t* s, int32_t w) {
                  const int32_t words = w * Channels;
-                 for (int32_t i = 0; i < words; ++i) {
+                 int32_t i = avx2 ? MapTableWordsAvx2(d, s, words, table, n, over) : 0;
+                 for (; i < words; ++i) {
                    const int32_t v = Load16(s + 2 * i);
                    Store16(d + 2 * i, v < n ? table[v] : over);
                  }
@@ -176,14 +178,19 @@ int Contrast8(const Call& c, void** param) {
   return 1;
 }
 
-// Table storage for 2^b entries: on the stack for up to 12 bits.
+// Table storage for 2^b entries and one more, which the vector lookups read past the last
+// (set, so that nothing uninitialised is read): on the stack for up to 12 bits.
 struct Table16 {
-  uint16_t small[4096];
+  uint16_t small[4096 + 1];
   std::vector<uint16_t> big;
   uint16_t* get(int32_t n) {
-    if (n <= 4096) return small;
-    big.resize(static_cast<size_t>(n));
-    return big.data();
+    uint16_t* table = small;
+    if (n > 4096) {
+      big.resize(static_cast<size_t>(n) + 1);
+      table = big.data();
+    }
+    table[n] = 0;
+    return table;
   }
 };
 

@@ -134,6 +134,29 @@ bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
   return true;
 }
 
+int MapTableWordsAvx2(uint8_t* dst, const uint8_t* src, int count, const uint16_t* table,
+                      int32_t n, uint16_t over) {
+  const V limit = _mm256_set1_epi32(n);
+  const V vover = _mm256_set1_epi32(over);
+  const V low = _mm256_set1_epi32(0xFFFF);
+  const int* base = reinterpret_cast<const int*>(table);
+  // Each lane gathers the 32 bits at its entry and keeps the low 16; lanes of samples of n or
+  // more read nothing and take over.
+  auto look_up = [&](V v32) {
+    const V got = _mm256_mask_i32gather_epi32(vover, base, v32, _mm256_cmpgt_epi32(limit, v32), 2);
+    return _mm256_and_si256(got, low);
+  };
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const V v = _mm256_loadu_si256(reinterpret_cast<const V*>(src + 2 * i));
+    const V a = look_up(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+    const V b = look_up(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+    _mm256_storeu_si256(reinterpret_cast<V*>(dst + 2 * i),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8));
+  }
+  return i;
+}
+
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
                       bool keep_fourth) {
   // Each half of the table (samples below 128, samples from 128, the latter with the top bit
