@@ -131,10 +131,10 @@ bool SharpenBytes(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t 
       rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
     const uint8_t* cur = rows[2];
     uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, s, y);
+    // Written out: GCC keeps a four-pass loop here at -O2.
     auto vertical_sum = [&](int b, int16_t* out) {
-      V sum = Vec::Zero();
-      for (int r = 0; r < 4; ++r) sum = Vec::Add16(sum, Vec::Widen(Vec::LoadHalf(rows[r] + b)));
-      Vec::Store(out, sum);
+      auto row = [&](int r) { return Vec::Widen(Vec::LoadHalf(rows[r] + b)); };
+      Vec::Store(out, Vec::Add16(Vec::Add16(row(0), row(1)), Vec::Add16(row(2), row(3))));
     };
     for (int c0 = out_begin; c0 < out_end;) {
       int c1 = c0 + kSharpenChunkBytes < out_end ? c0 + kSharpenChunkBytes : out_end;
@@ -203,14 +203,14 @@ bool SharpenTenBit(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t
     const uint8_t* cur = rows[2];
     uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, y);
     V over = zero;
+    // Written out: GCC keeps a four-pass loop here at -O2.
     auto vertical_sum = [&](int b, int16_t* out) {
-      V sum = zero;
-      for (int r = 0; r < 4; ++r) {
-        const V v = Vec::Load(rows[r] + 2 * b);
-        over = Vec::Or(over, Vec::SatSubU16(v, limit));
-        sum = Vec::Add16(sum, v);
-      }
-      Vec::Store(out, sum);
+      const V v0 = Vec::Load(rows[0] + 2 * b), v1 = Vec::Load(rows[1] + 2 * b);
+      const V v2 = Vec::Load(rows[2] + 2 * b), v3 = Vec::Load(rows[3] + 2 * b);
+      const V high = Vec::Or(Vec::Or(Vec::SatSubU16(v0, limit), Vec::SatSubU16(v1, limit)),
+                             Vec::Or(Vec::SatSubU16(v2, limit), Vec::SatSubU16(v3, limit)));
+      over = Vec::Or(over, high);
+      Vec::Store(out, Vec::Add16(Vec::Add16(v0, v1), Vec::Add16(v2, v3)));
     };
     for (int c0 = out_begin; c0 < out_end;) {
       int c1 = c0 + kSharpenChunkBytes < out_end ? c0 + kSharpenChunkBytes : out_end;
