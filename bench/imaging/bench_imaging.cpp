@@ -28,6 +28,7 @@ struct Records {
   imaging::GrayRecord gray10{2, 140, 128, 130, 150, 2, 0, -1, 3, 10};
   imaging::FilterRecord brightness{20, 10}, contrast{20, 10}, gamma{120, 10}, sharpness{10, 10};
   imaging::HueRecord hue{30, 0, 40, 10};
+  imaging::GammaContrastRecord gamma_contrast{120, 20, 10};
 };
 
 Records& R() {
@@ -118,6 +119,10 @@ void Register() {
       {"ContrastColor16", imaging::ContrastColor16, kRgb48, kRgb48In, 6, 6, &r.contrast},
       {"ContrastMono8", imaging::ContrastMono8, kMono8Out, kMono8In, 1, 1, &r.contrast},
       {"ContrastMono16", imaging::ContrastMono16, kMono16Out, kMono16In, 2, 2, &r.contrast},
+      {"GammaContrastColor8", imaging::GammaContrastColor8, kRgb24, kRgb24In, 3, 3,
+       &r.gamma_contrast},
+      {"GammaContrastColor16", imaging::GammaContrastColor16, kRgb48, kRgb48In, 6, 6,
+       &r.gamma_contrast},
       {"SharpenColor8", imaging::SharpenColor8, kRgb24, kRgb24In, 3, 3, &r.sharpness},
       {"SharpenColor16", imaging::SharpenColor16, kRgb48, kRgb48In, 6, 6, &r.sharpness},
       {"SharpenMono8", imaging::SharpenMono8, kMono8Out, kRaw8, 1, 1, &r.sharpness},

@@ -153,10 +153,12 @@ void MapTable16(const Call& c, const uint16_t* table, int32_t n, uint16_t over) 
   const int sstep = StepOf(true, Channels, c.src_bpp);
   if (dstep == sstep && dstep == 2 * Channels) {
     // Packed samples: one run of words per row.
+    const bool avx2 = UseAvx2();
     ForEachRow(c.dst, c.src, *c.region, c.dst_x, c.dst_y, dstep, sstep, c.dst_stride,
                c.src_stride, [&](uint8_t* d, const uint8_t* s, int32_t w) {
                  const int32_t words = w * Channels;
-                 for (int32_t i = 0; i < words; ++i) {
+                 int32_t i = avx2 ? MapTableWordsAvx2(d, s, words, table, n, over) : 0;
+                 for (; i < words; ++i) {
                    const int32_t v = Load16(s + 2 * i);
                    Store16(d + 2 * i, v < n ? table[v] : over);
                  }
@@ -176,16 +178,27 @@ int Contrast8(const Call& c, void** param) {
   return 1;
 }
 
-// Table storage for 2^b entries: on the stack for up to 12 bits.
+// Table storage for 2^b entries and one more, which the vector lookups read past the last
+// (set, so that nothing uninitialised is read): on the stack for up to 12 bits.
 struct Table16 {
-  uint16_t small[4096];
+  uint16_t small[4096 + 1];
   std::vector<uint16_t> big;
   uint16_t* get(int32_t n) {
-    if (n <= 4096) return small;
-    big.resize(static_cast<size_t>(n));
-    return big.data();
+    uint16_t* table = small;
+    if (n > 4096) {
+      big.resize(static_cast<size_t>(n) + 1);
+      table = big.data();
+    }
+    table[n] = 0;
+    return table;
   }
 };
+
+// The contrast table of a b-bit range: the 8-bit setting scaled to b bits.
+void Contrast16Table(int32_t value, int b, uint16_t* table) {
+  const int64_t q = static_cast<int64_t>(value) * (int64_t{1} << (b - 8));
+  ContrastTable<uint16_t>(q, 1 << b, table);
+}
 
 template <int Channels>
 int Contrast16(const Call& c, void** param) {
@@ -193,10 +206,9 @@ int Contrast16(const Call& c, void** param) {
   if (!rec) return 1;
   const int b = ClampBits(rec->bits);
   const int32_t n = 1 << b;
-  const int64_t q = static_cast<int64_t>(rec->value) * (int64_t{1} << (b - 8));
   Table16 storage;
   uint16_t* table = storage.get(n);
-  ContrastTable<uint16_t>(q, n, table);
+  Contrast16Table(rec->value, b, table);
   MapTable16<Channels>(c, table, n, static_cast<uint16_t>(n - 1));
   return 1;
 }
@@ -218,15 +230,26 @@ int32_t GammaEntry(double base, double e, double scale, int32_t limit) {
   return static_cast<int32_t>(r);
 }
 
+// The colour members keep the exponent inside 0.001..99.999; the monochrome ones do not.
+void Gamma8Table(int32_t value, bool clamp_exponent, uint8_t* table) {
+  double e = GammaExponent(value);
+  if (clamp_exponent) e = e < 0.001 ? 0.001 : (e > 99.999 ? 99.999 : e);
+  for (int i = 0; i < 256; ++i)
+    table[i] = static_cast<uint8_t>(GammaEntry(i / 255.0, e, 255.0, 255));
+}
+
+void Gamma16Table(int32_t value, int32_t n, uint16_t* table) {
+  const double e = GammaExponent(value);
+  for (int32_t i = 0; i < n; ++i)
+    table[i] = static_cast<uint16_t>(GammaEntry(static_cast<double>(i) / n, e, n - 1.0, n - 1));
+}
+
 template <int Channels>
 int Gamma8(const Call& c, void** param, bool clamp_exponent) {
   const FilterRecord* rec = RecordOf<FilterRecord>(param);
   if (!rec) return 1;
-  double e = GammaExponent(rec->value);
-  if (clamp_exponent) e = e < 0.001 ? 0.001 : (e > 99.999 ? 99.999 : e);
   uint8_t table[256];
-  for (int i = 0; i < 256; ++i)
-    table[i] = static_cast<uint8_t>(GammaEntry(i / 255.0, e, 255.0, 255));
+  Gamma8Table(rec->value, clamp_exponent, table);
   MapTable8<Channels>(c, table);
   return 1;
 }
@@ -235,14 +258,45 @@ template <int Channels>
 int Gamma16(const Call& c, void** param) {
   const FilterRecord* rec = RecordOf<FilterRecord>(param);
   if (!rec) return 1;
-  const double e = GammaExponent(rec->value);
   const int32_t n = 1 << ClampBits(rec->bits);
   Table16 storage;
   uint16_t* table = storage.get(n);
-  for (int32_t i = 0; i < n; ++i)
-    table[i] = static_cast<uint16_t>(GammaEntry(static_cast<double>(i) / n, e, n - 1.0, n - 1));
+  Gamma16Table(rec->value, n, table);
   // Samples outside the table read its top entry.
   MapTable16<Channels>(c, table, n, table[n - 1]);
+  return 1;
+}
+
+// ---- gamma and contrast in one pass ----
+
+// Gamma entries lie inside the contrast table's range, so looking each up there gives the
+// table of the two filters one after the other.
+template <int Channels>
+int GammaContrast8(const Call& c, void** param, bool clamp_exponent) {
+  const GammaContrastRecord* rec = RecordOf<GammaContrastRecord>(param);
+  if (!rec) return 1;
+  uint8_t gamma[256], contrast[256];
+  Gamma8Table(rec->gamma, clamp_exponent, gamma);
+  ContrastTable<uint8_t>(rec->contrast, 256, contrast);
+  for (int i = 0; i < 256; ++i) gamma[i] = contrast[gamma[i]];
+  MapTable8<Channels>(c, gamma);
+  return 1;
+}
+
+template <int Channels>
+int GammaContrast16(const Call& c, void** param) {
+  const GammaContrastRecord* rec = RecordOf<GammaContrastRecord>(param);
+  if (!rec) return 1;
+  const int b = ClampBits(rec->bits);
+  const int32_t n = 1 << b;
+  Table16 gamma_storage, contrast_storage;
+  uint16_t* gamma = gamma_storage.get(n);
+  uint16_t* contrast = contrast_storage.get(n);
+  Gamma16Table(rec->gamma, n, gamma);
+  Contrast16Table(rec->contrast, b, contrast);
+  for (int32_t i = 0; i < n; ++i) gamma[i] = contrast[gamma[i]];
+  // Samples outside the range take gamma's top entry, then its contrast entry.
+  MapTable16<Channels>(c, gamma, n, gamma[n - 1]);
   return 1;
 }
 
@@ -357,6 +411,24 @@ float BrightnessFactor(int32_t value) {
   return static_cast<float>(f);
 }
 
+void CopySharpenEdges(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int bpp,
+                      int32_t dst_stride, int32_t src_stride) {
+  if (!dst || !src || w <= 0 || h <= 0 || bpp <= 0) return;
+  const size_t row = static_cast<size_t>(w) * static_cast<size_t>(bpp);
+  const size_t edge = 2 * static_cast<size_t>(bpp);
+  const bool sharpened = w >= 5 && h >= 5;
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = dst + static_cast<ptrdiff_t>(y) * dst_stride;
+    const uint8_t* s = src + static_cast<ptrdiff_t>(y) * src_stride;
+    if (!sharpened || y < 2 || y >= h - 2) {
+      std::memcpy(d, s, row);
+    } else {
+      std::memcpy(d, s, edge);
+      std::memcpy(d + row - edge, s + row - edge, edge);
+    }
+  }
+}
+
 #define QELVAN_CALL \
   MakeCall(dst, src, region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride)
 #define QELVAN_GUARD \
@@ -412,6 +484,23 @@ QELVAN_ROW_ROUTINE(GammaColor8) {
 QELVAN_ROW_ROUTINE(GammaColor16) {
   QELVAN_GUARD;
   return Gamma16<3>(QELVAN_CALL, param);
+}
+
+QELVAN_ROW_ROUTINE(GammaContrastMono8) {
+  QELVAN_GUARD;
+  return GammaContrast8<1>(QELVAN_CALL, param, false);
+}
+QELVAN_ROW_ROUTINE(GammaContrastMono16) {
+  QELVAN_GUARD;
+  return GammaContrast16<1>(QELVAN_CALL, param);
+}
+QELVAN_ROW_ROUTINE(GammaContrastColor8) {
+  QELVAN_GUARD;
+  return GammaContrast8<3>(QELVAN_CALL, param, true);
+}
+QELVAN_ROW_ROUTINE(GammaContrastColor16) {
+  QELVAN_GUARD;
+  return GammaContrast16<3>(QELVAN_CALL, param);
 }
 
 QELVAN_ROW_ROUTINE(SharpenMono8) {

@@ -24,12 +24,24 @@ QELVAN_ROW_ROUTINE(GammaMono16);
 QELVAN_ROW_ROUTINE(GammaColor8);
 QELVAN_ROW_ROUTINE(GammaColor16);
 
+// Gamma, then contrast (GammaContrastRecord), in one pass: the same result as the two
+// routines one after the other, since both map each sample through a table.
+QELVAN_ROW_ROUTINE(GammaContrastMono8);
+QELVAN_ROW_ROUTINE(GammaContrastMono16);
+QELVAN_ROW_ROUTINE(GammaContrastColor8);
+QELVAN_ROW_ROUTINE(GammaContrastColor16);
+
 // Destination: the picture; source: an untouched copy of it. The two outermost rows and
 // columns are not written.
 QELVAN_ROW_ROUTINE(SharpenMono8);
 QELVAN_ROW_ROUTINE(SharpenMono16);
 QELVAN_ROW_ROUTINE(SharpenColor8);
 QELVAN_ROW_ROUTINE(SharpenColor16);
+
+// Copies the pixels sharpening leaves alone (the two outermost rows and columns, or all of a
+// picture under 5 x 5) between two pictures of w x h pixels of bpp bytes.
+void CopySharpenEdges(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int bpp,
+                      int32_t dst_stride, int32_t src_stride);
 
 QELVAN_ROW_ROUTINE(HueSaturation8);
 QELVAN_ROW_ROUTINE(HueSaturation16);

@@ -2,6 +2,8 @@
 // brightness, 16-bit sharpening and table lookups of their own.
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "imaging/filters_simd.h"
 #include "imaging/pixel_walk.h"
 
@@ -132,20 +134,53 @@ bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
   return true;
 }
 
+int MapTableWordsAvx2(uint8_t* dst, const uint8_t* src, int count, const uint16_t* table,
+                      int32_t n, uint16_t over) {
+  const V limit = _mm256_set1_epi32(n);
+  const V vover = _mm256_set1_epi32(over);
+  const V low = _mm256_set1_epi32(0xFFFF);
+  const int* base = reinterpret_cast<const int*>(table);
+  // Each lane gathers the 32 bits at its entry and keeps the low 16; lanes of samples of n or
+  // more read nothing and take over.
+  auto look_up = [&](V v32) {
+    const V got = _mm256_mask_i32gather_epi32(vover, base, v32, _mm256_cmpgt_epi32(limit, v32), 2);
+    return _mm256_and_si256(got, low);
+  };
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const V v = _mm256_loadu_si256(reinterpret_cast<const V*>(src + 2 * i));
+    const V a = look_up(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+    const V b = look_up(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+    _mm256_storeu_si256(reinterpret_cast<V*>(dst + 2 * i),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8));
+  }
+  return i;
+}
+
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
                       bool keep_fourth) {
-  const V sixteen = _mm256_set1_epi8(16);
+  // Each half of the table (samples below 128, samples from 128, the latter with the top bit
+  // flipped) is found by eight byte shuffles whose results are XORed. Shuffle h of a half reads
+  // x + 0x70 - 16h, saturated: its top bit is clear, so the shuffle gives a value, exactly for
+  // the rows h at or above x's own, and its low nibble is x's. Row h holds the XOR of table
+  // rows h and h + 1 (the half's last row as it is), so the XOR over the rows from x's own to
+  // the last is x's entry. Samples of the other half have the top bit set in every shuffle.
+  alignas(16) uint8_t rows[16][16];
+  for (int h = 0; h < 16; ++h) {
+    __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h));
+    if ((h & 7) != 7)
+      r = _mm_xor_si128(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h + 16)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(rows[h]), r);
+  }
+  const V upper = _mm256_set1_epi8(static_cast<char>(0x80));
   const V bias = _mm256_set1_epi8(0x70);
+  const V sixteen = _mm256_set1_epi8(16);
   const V fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000));
-  // Row h of the table (sixteen bytes) in both halves, for the byte shuffle. The rows are read
-  // from memory at each use: on 32-bit builds only eight vector registers exist, and a table
-  // held in sixteen of them would be spilled anyway.
+  // Rows are read from memory at each use: on 32-bit builds only eight vector registers exist,
+  // and sixteen rows held in registers would be spilled anyway.
   auto row = [&](int h) {
-    return _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h)));
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(rows[h])));
   };
-  // Row h: x - 16h is 0..15 for the samples of that row; adding 0x70 with saturation keeps
-  // their low nibble and sets the top bit, which makes the shuffle give 0, for all others.
   auto finish = [&](int at, V out) {
     if (keep_fourth) {  // at is a multiple of 4 here
       V old = _mm256_loadu_si256(reinterpret_cast<const V*>(dst + at));
@@ -153,29 +188,43 @@ int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t
     }
     _mm256_storeu_si256(reinterpret_cast<V*>(dst + at), out);
   };
+  auto low_index = [&](const uint8_t* p) {
+    return _mm256_adds_epu8(_mm256_loadu_si256(reinterpret_cast<const V*>(p)), bias);
+  };
+  auto high_index = [&](const uint8_t* p) {
+    return _mm256_adds_epu8(
+        _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const V*>(p)), upper), bias);
+  };
+  // From one row to the next the index drops by 16; saturating at 0 cannot happen before the
+  // last row, and indices at 0x80 or above stay there through the eight rows.
   int i = 0;
-  // Two vectors per step, so that each row read serves both.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  // Two vectors per step, so that each row read serves both; with sixteen vector registers
+  // only; with eight, the twelve values in flight would be spilled.
   for (; i + 64 <= count; i += 64) {
-    V x0 = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i));
-    V x1 = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i + 32));
-    V out0 = _mm256_setzero_si256();
-    V out1 = _mm256_setzero_si256();
-    for (int h = 0; h < 16; ++h) {
-      const V r = row(h);
-      out0 = _mm256_or_si256(out0, _mm256_shuffle_epi8(r, _mm256_adds_epu8(x0, bias)));
-      out1 = _mm256_or_si256(out1, _mm256_shuffle_epi8(r, _mm256_adds_epu8(x1, bias)));
-      x0 = _mm256_sub_epi8(x0, sixteen);
-      x1 = _mm256_sub_epi8(x1, sixteen);
+    V x0 = low_index(src + i), x1 = low_index(src + i + 32);
+    V y0 = high_index(src + i), y1 = high_index(src + i + 32);
+    V a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
+    for (int h = 0; h < 8; ++h) {
+      const V lo = row(h), hi = row(h + 8);
+      a0 = _mm256_xor_si256(a0, _mm256_shuffle_epi8(lo, x0));
+      a1 = _mm256_xor_si256(a1, _mm256_shuffle_epi8(lo, x1));
+      b0 = _mm256_xor_si256(b0, _mm256_shuffle_epi8(hi, y0));
+      b1 = _mm256_xor_si256(b1, _mm256_shuffle_epi8(hi, y1));
+      x0 = _mm256_subs_epu8(x0, sixteen), x1 = _mm256_subs_epu8(x1, sixteen);
+      y0 = _mm256_subs_epu8(y0, sixteen), y1 = _mm256_subs_epu8(y1, sixteen);
     }
-    finish(i, out0);
-    finish(i + 32, out1);
+    finish(i, _mm256_xor_si256(a0, b0));
+    finish(i + 32, _mm256_xor_si256(a1, b1));
   }
+#endif
   for (; i + 32 <= count; i += 32) {
-    V x = _mm256_loadu_si256(reinterpret_cast<const V*>(src + i));
+    V x = low_index(src + i), y = high_index(src + i);
     V out = _mm256_setzero_si256();
-    for (int h = 0; h < 16; ++h) {
-      out = _mm256_or_si256(out, _mm256_shuffle_epi8(row(h), _mm256_adds_epu8(x, bias)));
-      x = _mm256_sub_epi8(x, sixteen);
+    for (int h = 0; h < 8; ++h) {
+      out = _mm256_xor_si256(out, _mm256_shuffle_epi8(row(h), x));
+      out = _mm256_xor_si256(out, _mm256_shuffle_epi8(row(h + 8), y));
+      x = _mm256_subs_epu8(x, sixteen), y = _mm256_subs_epu8(y, sixteen);
     }
     finish(i, out);
   }

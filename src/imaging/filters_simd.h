@@ -49,4 +49,10 @@ bool SharpenTenBitAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
                       bool keep_fourth);
 
+// Replaces count 16-bit samples: those below n through the n-entry table, the others by over;
+// in 16-sample steps, returns how many it did. The table must have one entry more, which is
+// read but not used.
+int MapTableWordsAvx2(uint8_t* dst, const uint8_t* src, int count, const uint16_t* table,
+                      int32_t n, uint16_t over);
+
 }  // namespace imaging

@@ -61,6 +61,13 @@ struct FilterRecord {
   int32_t bits;
 };
 
+// Gamma, then contrast, composed into one table.
+struct GammaContrastRecord {
+  int32_t gamma;
+  int32_t contrast;
+  int32_t bits;
+};
+
 struct HueRecord {
   int32_t hue;
   int32_t reserved;  // always 0

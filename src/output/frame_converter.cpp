@@ -56,6 +56,9 @@ const RowRoutine kGamma[] = {imaging::GammaMono8, imaging::GammaMono16, imaging:
                              imaging::GammaColor16};
 const RowRoutine kContrast[] = {imaging::ContrastMono8, imaging::ContrastMono16,
                                 imaging::ContrastColor8, imaging::ContrastColor16};
+const RowRoutine kGammaContrast[] = {imaging::GammaContrastMono8, imaging::GammaContrastMono16,
+                                     imaging::GammaContrastColor8,
+                                     imaging::GammaContrastColor16};
 const RowRoutine kSharpen[] = {imaging::SharpenMono8, imaging::SharpenMono16,
                                imaging::SharpenColor8, imaging::SharpenColor16};
 const RowRoutine kBrightness[] = {imaging::BrightnessMono8, imaging::BrightnessMono16,
@@ -233,26 +236,50 @@ void ConvertFrameImages(const FrameImages& images, ConvertSettings* s, SensorAcc
 
   if (!HasPixels(out)) return;
   const int member = MemberOf(type);
-  if (type >= 2 && (s->hue != 0 || s->saturation != 0)) {
-    imaging::HueRecord hue = {s->hue, 0, s->saturation, kSampleBits};
-    InPlace(out, type <= 3 ? imaging::HueSaturation8 : imaging::HueSaturation16, &hue);
+  // The filters before sharpening. Gamma and contrast map each sample through a table, so
+  // both together run as one table, the two composed.
+  struct Step {
+    RowRoutine routine;
+    void* record;
+  };
+  Step steps[2];
+  int count = 0;
+  imaging::HueRecord hue = {s->hue, 0, s->saturation, kSampleBits};
+  if (type >= 2 && (s->hue != 0 || s->saturation != 0))
+    steps[count++] = {type <= 3 ? imaging::HueSaturation8 : imaging::HueSaturation16, &hue};
+  imaging::FilterRecord gamma = {s->gamma, kSampleBits};
+  imaging::FilterRecord contrast = {s->contrast, kSampleBits};
+  imaging::GammaContrastRecord both = {s->gamma, s->contrast, kSampleBits};
+  if (s->gamma != 100 && s->contrast != 0)
+    steps[count++] = {kGammaContrast[member], &both};
+  else if (s->gamma != 100)
+    steps[count++] = {kGamma[member], &gamma};
+  else if (s->contrast != 0)
+    steps[count++] = {kContrast[member], &contrast};
+
+  // Sharpening reads an untouched copy. The last filter before it writes that copy instead of
+  // working in place, and only the edges sharpening leaves alone go back into the output.
+  // Pixels with a kept fourth sample are copied whole instead, so that it stays the output's.
+  CDibImage* scratch = s->sharpness != 0 ? ScratchFor(images, out) : nullptr;
+  const int bpp = out->BytesPerPixel();
+  const bool into_copy = scratch && count > 0 && bpp != 4 && bpp != 8;
+  for (int i = 0; i < count; ++i) {
+    if (into_copy && i == count - 1) {
+      void* param = steps[i].record;
+      scratch->Transfer(steps[i].routine, out, nullptr, 0, 0, &param, 0);
+      imaging::CopySharpenEdges(out->Pixels(), scratch->Pixels(), out->Width(), out->Height(),
+                                bpp, out->Stride(), scratch->Stride());
+    } else {
+      InPlace(out, steps[i].routine, steps[i].record);
+    }
   }
-  if (s->gamma != 100) {
-    imaging::FilterRecord record = {s->gamma, kSampleBits};
-    InPlace(out, kGamma[member], &record);
-  }
-  if (s->contrast != 0) {
-    imaging::FilterRecord record = {s->contrast, kSampleBits};
-    InPlace(out, kContrast[member], &record);
-  }
-  if (s->sharpness != 0) {
-    if (CDibImage* scratch = ScratchFor(images, out)) {
+  if (scratch) {
+    if (!into_copy)
       std::memcpy(scratch->Pixels(), out->Pixels(),
                   static_cast<size_t>(out->Stride()) * static_cast<size_t>(out->Height()));
-      imaging::FilterRecord record = {s->sharpness, kSampleBits};
-      void* param = &record;
-      out->Transfer(kSharpen[member], scratch, nullptr, 0, 0, &param, 0);
-    }
+    imaging::FilterRecord record = {s->sharpness, kSampleBits};
+    void* param = &record;
+    out->Transfer(kSharpen[member], scratch, nullptr, 0, 0, &param, 0);
   }
   if (s->brightness != 0) {
     imaging::FilterRecord record = {s->brightness, kSampleBits};

@@ -61,6 +61,10 @@ int main() {
       {"GammaColor8", [&] { bench::Call(imaging::GammaColor8, rgb, in, f.all, 3, 3, &s.gamma); }},
       {"ContrastColor8",
        [&] { bench::Call(imaging::ContrastColor8, rgb, in, f.all, 3, 3, &s.contrast); }},
+      {"GammaContrastColor8",
+       [&] {
+         bench::Call(imaging::GammaContrastColor8, rgb, in, f.all, 3, 3, &s.gamma_contrast);
+       }},
       {"SharpenColor8",
        [&] { bench::Call(imaging::SharpenColor8, rgb, in, f.all, 3, 3, &s.sharpness); }},
       {"BrightnessColor8",

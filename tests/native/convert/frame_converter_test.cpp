@@ -178,6 +178,11 @@ const Case kCases[] = {
     {"sharpness", [](reference::Settings& s) { s.sharpness = 17; }},
     {"brightness", [](reference::Settings& s) { s.brightness = 77; }},
     {"darker", [](reference::Settings& s) { s.brightness = -120; }},
+    {"gamma and contrast", [](reference::Settings& s) { s.gamma = 140, s.contrast = 70; }},
+    {"gamma, contrast and sharpness",
+     [](reference::Settings& s) { s.gamma = 60, s.contrast = -30, s.sharpness = 25; }},
+    {"hue and sharpness", [](reference::Settings& s) { s.hue = 120, s.sharpness = 12; }},
+    {"contrast and sharpness", [](reference::Settings& s) { s.contrast = 30, s.sharpness = 40; }},
     {"all filters",
      [](reference::Settings& s) {
        s.bayer_mode = 1;
@@ -205,9 +210,10 @@ struct Size {
   int w, h;
 };
 
-// Every colour type, case and two frame sizes (one with padded rows) against the reference.
+// Every colour type and case on two frame sizes (one with padded rows), one too small to
+// sharpen and one just large enough, against the reference.
 TEST(FrameConverter, MatchesReference) {
-  const Size sizes[] = {{64, 48}, {38, 22}};
+  const Size sizes[] = {{64, 48}, {38, 22}, {4, 7}, {5, 5}};
   for (int type = 0; type <= 5; ++type)
     for (const Case& c : kCases)
       for (const Size& size : sizes) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -375,4 +377,66 @@ TEST(HueSaturation, WideMemberIsTheByteAlgorithmOnReducedSamples) {
         }
     }
   }
+}
+
+// Gamma and contrast in one pass give what the two routines give one after the other, for
+// every member, on samples that reach past the bit depth, with the exponent and contrast
+// settings at and past their limits.
+TEST(GammaContrast, SamePictureAsGammaThenContrast) {
+  struct Member {
+    imaging::RowRoutine both, gamma, contrast;
+    uint16_t bits;
+    int sample_bits;
+  };
+  const Member members[] = {
+      {imaging::GammaContrastMono8, imaging::GammaMono8, imaging::ContrastMono8, 8, 8},
+      {imaging::GammaContrastColor8, imaging::GammaColor8, imaging::ContrastColor8, 24, 8},
+      {imaging::GammaContrastColor8, imaging::GammaColor8, imaging::ContrastColor8, 32, 8},
+      {imaging::GammaContrastMono16, imaging::GammaMono16, imaging::ContrastMono16, 16, 10},
+      {imaging::GammaContrastColor16, imaging::GammaColor16, imaging::ContrastColor16, 48, 10},
+      {imaging::GammaContrastColor16, imaging::GammaColor16, imaging::ContrastColor16, 64, 16},
+      {imaging::GammaContrastColor16, imaging::GammaColor16, imaging::ContrastColor16, 48, 12},
+  };
+  const int settings[][2] = {{120, 20}, {37, -90}, {0, 127}, {200, -127},
+                             {100, 60}, {55, 0},   {300, 400}, {-5, -1000}};
+  std::mt19937 rng(11);
+  for (const Member& m : members)
+    for (const auto& setting : settings) {
+      SCOPED_TRACE(std::to_string(m.bits) + " bpp, " + std::to_string(m.sample_bits) +
+                   "-bit samples, gamma " + std::to_string(setting[0]) + ", contrast " +
+                   std::to_string(setting[1]));
+      CDibImage once, twice;
+      once.Create(67, 5, m.bits);
+      testutil::FillRandomBytes(once, rng);  // wide samples anywhere in 0..65535
+      twice.CreateLike(&once);
+      std::memcpy(twice.Pixels(), once.Pixels(), size_t(once.Stride()) * once.Height());
+      imaging::GammaContrastRecord rec{setting[0], setting[1], m.sample_bits};
+      void* p = &rec;
+      once.Transfer(m.both, &once, nullptr, 0, 0, &p, 0);
+      Apply(m.gamma, twice, setting[0], m.sample_bits);
+      Apply(m.contrast, twice, setting[1], m.sample_bits);
+      EXPECT_TRUE(testutil::SameBytes(once, twice));
+    }
+}
+
+// The edges sharpening leaves alone: two rows and columns on each side, or everything of a
+// picture too small to sharpen; nothing else, and never the row padding.
+TEST(Sharpen, CopyEdgesTouchesOnlyWhatSharpeningLeaves) {
+  const int sizes[][2] = {{9, 8}, {5, 5}, {4, 9}, {9, 4}, {1, 1}};
+  for (const auto& size : sizes)
+    for (int bpp : {1, 3, 6}) {
+      const int w = size[0], h = size[1];
+      const int stride = w * bpp + 5;
+      std::vector<uint8_t> from(size_t(stride) * h, 0xAA), to(size_t(stride) * h, 0x11);
+      imaging::CopySharpenEdges(to.data(), from.data(), w, h, bpp, stride, stride);
+      const bool small = w < 5 || h < 5;
+      for (int y = 0; y < h; ++y)
+        for (int i = 0; i < stride; ++i) {
+          const int x = i / bpp;
+          const bool edge = small || y < 2 || y >= h - 2 || x < 2 || x >= w - 2;
+          const uint8_t want = i < w * bpp && edge ? 0xAA : 0x11;
+          ASSERT_EQ(want, to[size_t(y) * stride + i])
+              << w << "x" << h << " bpp " << bpp << " at byte " << i << " of row " << y;
+        }
+    }
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-enum class Kind { kDemosaic, kBrightness, kContrast, kGamma, kSharpen, kHue };
+enum class Kind { kDemosaic, kBrightness, kContrast, kGamma, kGammaContrast, kSharpen, kHue };
 
 // Both demosaicing passes, as the conversion runs them.
 int DemosaicWhole8(uint8_t* dst, const uint8_t* src, const imaging::Rect* region, int32_t dst_x,
@@ -68,6 +68,12 @@ const Routine kRoutines[] = {
     {"GammaColor8/24", imaging::GammaColor8, 3, 3, Kind::kGamma, false},
     {"GammaColor8/32", imaging::GammaColor8, 4, 4, Kind::kGamma, false},
     {"GammaMono16", imaging::GammaMono16, 2, 2, Kind::kGamma, true},
+    {"GammaContrastMono8", imaging::GammaContrastMono8, 1, 1, Kind::kGammaContrast, false},
+    {"GammaContrastColor8/24", imaging::GammaContrastColor8, 3, 3, Kind::kGammaContrast, false},
+    {"GammaContrastColor8/32", imaging::GammaContrastColor8, 4, 4, Kind::kGammaContrast, false},
+    {"GammaContrastMono16", imaging::GammaContrastMono16, 2, 2, Kind::kGammaContrast, true},
+    {"GammaContrastColor16/48", imaging::GammaContrastColor16, 6, 6, Kind::kGammaContrast, true},
+    {"GammaContrastColor16/64", imaging::GammaContrastColor16, 8, 8, Kind::kGammaContrast, true},
     {"SharpenMono8", imaging::SharpenMono8, 1, 1, Kind::kSharpen, false},
     {"SharpenColor8/24", imaging::SharpenColor8, 3, 3, Kind::kSharpen, false},
     {"SharpenColor8/32", imaging::SharpenColor8, 4, 4, Kind::kSharpen, false},
@@ -127,8 +133,10 @@ struct Records {
   imaging::BayerRecord bayer;
   imaging::FilterRecord filter;
   imaging::HueRecord hue;
+  imaging::GammaContrastRecord gamma_contrast;
   void* Of(Kind kind) {
     if (kind == Kind::kDemosaic) return &bayer;
+    if (kind == Kind::kGammaContrast) return &gamma_contrast;
     if (kind == Kind::kHue) return &hue;
     return &filter;
   }
@@ -141,6 +149,7 @@ Records Draw(Kind kind, bool wide, std::mt19937& rng) {
   // Gains up to the clamp and past the accepted 0..400, so that saturation is met.
   r.bayer = {in(0, 3), in(0, 1700), 100, in(0, 1700)};
   r.hue = {in(-360, 360), 0, in(-255, 255), wide ? 10 : 8};
+  r.gamma_contrast = {in(0, 200), in(-127, 127), bits};
   switch (kind) {
     case Kind::kBrightness:
       r.filter = {in(-255, 255), bits};
