@@ -27,7 +27,7 @@ fi
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 xvfb nasm cmake make \
          libz-mingw-w64-dev googletest libgtest-dev libbenchmark-dev \
          imagemagick pngcheck libtiff-tools jpeginfo libjpeg-turbo-progs ffmpeg \
-         libopencv-imgproc-dev xauth x11-utils dpkg-dev llvm zip unzip; do
+         libopencv-imgproc-dev xauth x11-utils dpkg-dev llvm zip unzip fonts-ipafont-gothic; do
   have "$p" || need_pkgs+=("$p")
 done
 if [ ${#need_pkgs[@]} -gt 0 ]; then

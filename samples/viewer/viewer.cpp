@@ -93,7 +93,7 @@ std::wstring Errors() {
   std::wstring text;
   for (int i = 0, code; i < 20 && (code = Qelvan_GetLastError(g.camera)) != 0; ++i) {
     wchar_t item[64];
-    std::swprintf(item, 64, L"%s%hs (%d)", text.empty() ? L"" : L", ", ErrorName(code), code);
+    std::swprintf(item, 64, L"%ls%hs (%d)", text.empty() ? L"" : L", ", ErrorName(code), code);
     text += item;
   }
   return text;
@@ -142,24 +142,24 @@ void UpdateStatus() {
     Qelvan_GetLastError(g.camera);
     std::snprintf(name, sizeof name, "-");
   }
-  std::swprintf(text, 128, L"%s %d: %hs", T->statusCamera, g.number, name);
+  std::swprintf(text, 128, L"%ls %d: %hs", T->statusCamera, g.number, name);
   SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text));
   std::swprintf(text, 128, L"%d x %d", g.width ? g.width : Qelvan_Width(g.camera),
                 g.height ? g.height : Qelvan_Height(g.camera));
   SendMessageW(g.status, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text));
   if (!g.recordFile.empty())
-    std::swprintf(text, 128, L"%s", T->statusRecording);
+    std::swprintf(text, 128, L"%ls", T->statusRecording);
   else if (g.previewing)
-    std::swprintf(text, 128, L"%.1f %s", g.rate10 / 10.0, T->fps);
+    std::swprintf(text, 128, L"%.1f %ls", g.rate10 / 10.0, T->fps);
   else
-    std::swprintf(text, 128, L"%s", T->statusStopped);
+    std::swprintf(text, 128, L"%ls", T->statusStopped);
   SendMessageW(g.status, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(text));
   long lost = 0;
   if (g.previewing && g.recordFile.empty()) {
     const long made = static_cast<long>(g.sensorRate * (GetTickCount() - g.started) / 1000.0);
     lost = made > g.frames ? made - g.frames : 0;
   }
-  std::swprintf(text, 128, L"%s %ld", T->lost, lost);
+  std::swprintf(text, 128, L"%ls %ld", T->lost, lost);
   SendMessageW(g.status, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(text));
 }
 
@@ -328,7 +328,7 @@ HMENU BuildMenu() {
   HMENU record = CreatePopupMenu();
   for (int i = 0; i < 4; ++i) {
     wchar_t item[32];
-    std::swprintf(item, 32, L"%d %s...", kRecordSeconds[i], T->seconds);
+    std::swprintf(item, 32, L"%d %ls...", kRecordSeconds[i], T->seconds);
     AppendMenuW(record, MF_STRING, ID_CAPTURE_RECORD_FIRST + i, item);
   }
   AppendMenuW(capture, MF_POPUP, reinterpret_cast<UINT_PTR>(record), T->recordFor);
@@ -349,7 +349,7 @@ void FillCameraMenu(HMENU menu) {
     if (!Qelvan_GetDeviceName(g.camera, number, name, sizeof name)) continue;
     const bool busy = number != g.number && CameraBusy(number);
     wchar_t item[300];
-    std::swprintf(item, 300, L"%d: %hs%s%s", number, name, busy ? L"  - " : L"", busy ? T->busy : L"");
+    std::swprintf(item, 300, L"%d: %hs%ls%ls", number, name, busy ? L"  - " : L"", busy ? T->busy : L"");
     UINT flags = MF_STRING | (number == g.number ? MF_CHECKED : 0) | (busy ? MF_GRAYED : 0);
     AppendMenuW(menu, flags, ID_CAMERA_FIRST + number, item);
   }
