@@ -407,8 +407,8 @@ int LibraryFailure(QelvanHandle h, const char* what) {
   return kCamera;
 }
 
-// Selects the camera, refusing clearly when it is missing or busy.
-int SelectCamera(QelvanHandle h, int number) {
+// Selects the camera, refusing clearly when it is missing, or busy when the command acquires.
+int SelectCamera(QelvanHandle h, int number, bool acquires) {
   char name[256] = "";
   if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) {
     const std::string errors = DrainErrors(h);
@@ -423,7 +423,7 @@ int SelectCamera(QelvanHandle h, int number) {
       Fail("camera %d cannot be opened: %s", number, errors.c_str());
     return kCamera;
   }
-  if (DeviceUseTable().Busy(number)) {
+  if (acquires && DeviceUseTable().Busy(number)) {
     Fail("camera %d (%s) is busy: another program is using it", number, name);
     return kCamera;
   }
@@ -463,7 +463,7 @@ int OpenCamera(const Camera& camera, const Options& o) {
     Fail("the camera library could not create a camera instance");
     return kCamera;
   }
-  const int rc = SelectCamera(camera.handle(), o.camera);
+  const int rc = SelectCamera(camera.handle(), o.camera, o.command != "info");
   return rc != kOk ? rc : ApplySettings(camera.handle(), o);
 }
 

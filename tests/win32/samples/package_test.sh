@@ -35,6 +35,12 @@ imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr '
 grep -q "qelvansdk_z51qk2_rvn.dll" <<<"$imports" || fail "the sample does not import the camera DLL ($imports)"
 cp "$pkg/bin/QelvanSdk_Z51QK2_RVN.dll" "$work/build/"
 
+# The README's example builds against the package with the plain compiler line it gives.
+sed -n '/^```c$/,/^```$/p' "$top/README.md" | sed '1d;$d' >"$work/app.c"
+[ -s "$work/app.c" ] || fail "the README has no C example"
+(cd "$pkg" && i686-w64-mingw32-gcc -Wall -Werror -I include "$work/app.c" lib/QelvanSdk_Z51QK2_RVN.lib \
+  -o "$work/build/app.exe") || fail "the README's example does not build against the package"
+
 run "packaged sample: list" "$exe" list
 if [ "$rc" != 0 ] && grep -q "ERR_NOT_READY" <<<"$out"; then
   echo "SKIP: the library reports ERR_NOT_READY for listing cameras; the package builds, list not checked"
