@@ -358,17 +358,16 @@ void FillCameraMenu(HMENU menu) {
   if (GetMenuItemCount(menu) == 0) AppendMenuW(menu, MF_STRING | MF_GRAYED, 0, T->noCamera);
 }
 
+// The dialogs are modal and act on the running preview themselves: the camera dialog pauses
+// and restarts it, the analog and filter dialogs change the live picture as the user edits.
 void OpenDialog(int (*dialog)(QelvanHandle, HWND)) {
-  // The dialogs apply their values when acquisition starts next: restart a running preview.
-  const bool was = g.previewing;
   if (!dialog(g.camera, g.main)) {
     Complain(T->settings);
     return;
   }
-  if (was) {
-    StopPreview();
-    StartPreview();
-  }
+  g.frames = 0;  // the rate and the lost count start again after the pause
+  g.started = GetTickCount();
+  g.width = g.height = 0;
   UpdateStatus();
 }
 
