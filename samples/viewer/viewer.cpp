@@ -399,11 +399,15 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         g.rate10 = info->frameRate;
         g.width = info->width;
         g.height = info->height;
+        return 0;
       }
-      return 0;
+      [[fallthrough]];  // a failed frame carries its error code like WM_CAMERA_ERROR
     case WM_CAMERA_ERROR:
-      if (lParam == ERR_DEVICE_LOST) {
+      // The camera stopped delivering (unplugged, or no frame for seconds): stop cleanly once.
+      if (lParam == ERR_DEVICE_LOST && g.previewing) {
         StopPreview();
+        while (Qelvan_GetLastError(g.camera) != 0) {
+        }
         MessageBoxW(window, L"ERR_DEVICE_LOST", T->title, MB_OK | MB_ICONWARNING);
       }
       return 0;
@@ -430,7 +434,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_DESTROY:
       KillTimer(window, kStatusTimer);
-      StopPreview();
+      if (g.camera) StopPreview();
       PostQuitMessage(0);
       return 0;
   }
@@ -445,11 +449,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&controls);
 
-  g.camera = Qelvan_Initialize(nullptr);
-  if (!g.camera) {
-    MessageBoxW(nullptr, T->startFailed, T->title, MB_OK | MB_ICONERROR);
-    return 1;
-  }
   // Camera number from the command line (qelvan-viewer.exe 2), else 0.
   int number = 0;
   if (__argc > 1) number = std::atoi(__argv[1]);
@@ -468,8 +467,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   HWND window = CreateWindowExW(0, wc.lpszClassName, T->title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20,
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr, BuildMenu(),
                                 instance, nullptr);
-  if (!window) {
-    Qelvan_Release(g.camera);
+  if (!window) return 1;
+  // The main window also receives the library's error notifications.
+  g.camera = Qelvan_Initialize(window);
+  if (!g.camera) {
+    MessageBoxW(window, T->startFailed, T->title, MB_OK | MB_ICONERROR);
+    DestroyWindow(window);
     return 1;
   }
   ShowWindow(window, show);
