@@ -147,7 +147,16 @@ class ViewerTest : public ::testing::Test {
   HWND main_ = nullptr;
 };
 
+// The text of a message box: its static controls.
+std::wstring BoxText(HWND box) {
+  std::wstring text;
+  for (HWND child = nullptr; (child = FindWindowExW(box, child, L"Static", nullptr)) != nullptr;) text += Text(child);
+  return text;
+}
+
 TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
+  // Parts the library cannot do yet (it says ERR_NOT_READY) are skipped, the rest still runs.
+  std::string notReady;
   HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
   ASSERT_NE(status, nullptr) << "no status bar";
   HWND preview = nullptr;
@@ -158,25 +167,24 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
   ASSERT_TRUE(started) << "neither a preview nor an error within the time-out";
   if (!preview) {
     const std::wstring why = Text(status);
-    if (why.find(L"ERR_NOT_READY") != std::wstring::npos)
-      GTEST_SKIP() << "the library cannot preview yet: " << std::string(why.begin(), why.end());
-    FAIL() << "no preview: " << std::string(why.begin(), why.end());
+    ASSERT_NE(why.find(L"ERR_NOT_READY"), std::wstring::npos) << "no preview: " << std::string(why.begin(), why.end());
+    notReady += "preview: " + std::string(why.begin(), why.end()) + "; ";
+  } else {
+    // Two captures of the preview's client area differ: the scene moves.
+    const RECT area = ScreenRect(preview, true);
+    ASSERT_GT(area.right - area.left, 100);
+    ASSERT_GT(area.bottom - area.top, 100);
+    std::vector<unsigned char> first;
+    ASSERT_TRUE(WaitFor([&] {
+      first = Grab(area, nullptr);
+      for (unsigned char b : first)
+        if (b > 16) return true;
+      return false;
+    })) << "the preview stays black";
+    ASSERT_TRUE(WaitFor([&] { return Grab(area, nullptr) != first; }, 20000)) << "the preview does not change";
+    Sleep(1500);  // let the status bar show a measured rate
+    Shot(main_, "viewer");
   }
-
-  // Two captures of the preview's client area differ: the scene moves.
-  const RECT area = ScreenRect(preview, true);
-  ASSERT_GT(area.right - area.left, 100);
-  ASSERT_GT(area.bottom - area.top, 100);
-  std::vector<unsigned char> first;
-  ASSERT_TRUE(WaitFor([&] {
-    first = Grab(area, nullptr);
-    for (unsigned char b : first)
-      if (b > 16) return true;
-    return false;
-  })) << "the preview stays black";
-  ASSERT_TRUE(WaitFor([&] { return Grab(area, nullptr) != first; }, 20000)) << "the preview does not change";
-  Sleep(1500);  // let the status bar show a measured rate
-  Shot(main_, "viewer");
 
   struct {
     int command;
@@ -188,8 +196,15 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (dialog = OwnedDialogOf(main_)) != nullptr; })) << "no dialog opened";
     // The viewer reports a failed dialog export in a message box titled like itself.
-    const std::wstring caption = Text(dialog), title = Text(main_);
-    EXPECT_NE(caption, title) << "the viewer reported an error instead of showing the dialog";
+    if (Text(dialog) == Text(main_)) {
+      const std::wstring box = BoxText(dialog);
+      PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+      ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "the message box did not close";
+      ASSERT_NE(box.find(L"ERR_NOT_READY"), std::wstring::npos)
+          << "the dialog failed: " << std::string(box.begin(), box.end());
+      notReady += std::string(d.shot) + "; ";
+      continue;
+    }
     Sleep(500);
     Shot(dialog, d.shot);
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -207,7 +222,10 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
       [&] { return vcamctl_camera_info(0, &info) == 0 && info.handles_open == 0 && info.reads_pending == 0; }, 10000);
   EXPECT_TRUE(released) << info.handles_open << " handles and " << info.reads_pending
                         << " reads still open on camera 0";
-  EXPECT_GT(info.frames_delivered, 0u);
+  if (preview) EXPECT_GT(info.frames_delivered, 0u);
+  if (!notReady.empty()) {
+    GTEST_SKIP() << "the library reports ERR_NOT_READY for: " << notReady;
+  }
 }
 
 }  // namespace
