@@ -222,7 +222,9 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
       [&] { return vcamctl_camera_info(0, &info) == 0 && info.handles_open == 0 && info.reads_pending == 0; }, 10000);
   EXPECT_TRUE(released) << info.handles_open << " handles and " << info.reads_pending
                         << " reads still open on camera 0";
-  if (preview) EXPECT_GT(info.frames_delivered, 0u);
+  if (preview) {
+    EXPECT_GT(info.frames_delivered, 0u);
+  }
   if (!notReady.empty()) {
     GTEST_SKIP() << "the library reports ERR_NOT_READY for: " << notReady;
   }
