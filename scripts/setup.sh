@@ -15,6 +15,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
+# The SDK package (COFF import library, zip) and the README's Japanese screenshots.
+for p in llvm zip unzip fonts-ipafont-gothic; do
+  have "$p" || need_pkgs+=("$p")
+done
+
 # deb-src for the image libraries' source packages.
 src_list=/etc/apt/sources.list.d/qelvan-src.sources
 if [ ! -f "$src_list" ]; then
@@ -27,7 +32,7 @@ fi
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 xvfb nasm cmake make \
          libz-mingw-w64-dev googletest libgtest-dev libbenchmark-dev \
          imagemagick pngcheck libtiff-tools jpeginfo libjpeg-turbo-progs ffmpeg \
-         libopencv-imgproc-dev xauth x11-utils dpkg-dev llvm zip unzip fonts-ipafont-gothic; do
+         libopencv-imgproc-dev xauth x11-utils dpkg-dev; do
   have "$p" || need_pkgs+=("$p")
 done
 if [ ${#need_pkgs[@]} -gt 0 ]; then
