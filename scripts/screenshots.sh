@@ -13,6 +13,11 @@ mkdir -p "$dest"
 shots=$(mktemp -d)
 trap 'rm -rf "$shots"' EXIT
 failed=0
+# Without a window manager on the Xvfb display, Wine draws the title bars itself only when
+# told to; the setting is taken back at the end.
+x11key='HKCU\Software\Wine\X11 Driver'
+wine reg add "$x11key" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+trap 'wine reg delete "$x11key" /v Decorated /f >/dev/null 2>&1; rm -rf "$shots"' EXIT
 for lang in en ja; do
   mkdir -p "$shots/$lang"
   if [ "$lang" = ja ]; then locale=ja_JP.UTF-8; else locale=en_US.UTF-8; fi

@@ -96,7 +96,7 @@ std::wstring Errors() {
     std::swprintf(item, 64, L"%ls%hs (%d)", text.empty() ? L"" : L", ", ErrorName(code), code);
     text += item;
   }
-  return text;
+  return text.empty() ? L"no error code recorded" : text;
 }
 
 void Complain(const wchar_t* what) {
