@@ -56,8 +56,6 @@ static volatile LONG g_stop;
 static uint32_t g_pacing = 1;
 static uint32_t g_control_handles;
 
-static const char k_suffix[VCAM_MAX_CAMERAS + 1] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
-
 /* ---- helpers ---------------------------------------------------------------------------- */
 
 static LONGLONG now_100ns(void)
@@ -104,7 +102,7 @@ static void build_name(WCHAR* out, const WCHAR* prefix, int number)
         out[i++] = prefix[j];
     if (number >= 0) {
         out[i++] = L'-';
-        out[i++] = (WCHAR)k_suffix[number];
+        out[i++] = (WCHAR)qlv_device_suffix((uint32_t)number);
     }
     out[i] = 0;
 }
@@ -199,8 +197,8 @@ static NTSTATUS attach_camera(int number, int mono, uint16_t chip)
 
     if (cam->attached)
         return STATUS_OBJECT_NAME_COLLISION;
-    build_name(dev_name, L"\\Device\\QlvnQKZ51RVN", number);
-    build_name(link_name, L"\\DosDevices\\QlvnQKZ51RVN", number);
+    build_name(dev_name, L"\\Device\\" QLV_WIDE(QLV_DRIVER_BASE_NAME), number);
+    build_name(link_name, L"\\DosDevices\\" QLV_WIDE(QLV_DRIVER_BASE_NAME), number);
     RtlInitUnicodeString(&dev_u, dev_name);
     RtlInitUnicodeString(&link_u, link_name);
     status = IoCreateDevice(g_driver, sizeof(DEVEXT), &dev_u, FILE_DEVICE_UNKNOWN, 0, FALSE,
@@ -254,7 +252,7 @@ static NTSTATUS detach_camera(int number)
     complete_list(&done);
     while (!IsListEmpty(&handles))
         ExFreePoolWithTag(CONTAINING_RECORD(RemoveHeadList(&handles), HANDLE_CTX, link), VCAM_TAG);
-    build_name(link_name, L"\\DosDevices\\QlvnQKZ51RVN", number);
+    build_name(link_name, L"\\DosDevices\\" QLV_WIDE(QLV_DRIVER_BASE_NAME), number);
     RtlInitUnicodeString(&link_u, link_name);
     IoDeleteSymbolicLink(&link_u);
     IoDeleteDevice(device);

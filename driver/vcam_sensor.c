@@ -176,21 +176,22 @@ static int clampi(int v, int lo, int hi)
 void vcam_sensor_window(const vcam_sensor* s, vcam_window* w)
 {
     uint16_t mode = s->regs[VCAM_R_READ_MODE];
-    int margin_c = (int)s->regs[VCAM_R_COL_START] - 1;
-    int margin_r = (int)s->regs[VCAM_R_ROW_START] - 4;
-
-    w->factor = (mode & 15) == 5 ? 2 : (mode & 15) == 10 ? 4 : 1;
+    qlv_window_regs r;
+    qlv_readout o;
+    r.column_start = s->regs[VCAM_R_COL_START];
+    r.row_start = s->regs[VCAM_R_ROW_START];
+    r.height = s->regs[VCAM_R_HEIGHT];
+    r.width = s->regs[VCAM_R_WIDTH];
+    o = qlv_readout_from_registers(r, (mode & 15) == 5 ? 2 : (mode & 15) == 10 ? 4 : 1);
+    w->factor = o.factor;
     w->mirror_h = (mode & 0x20) ? 0 : 1;
     w->mirror_v = (mode & 0x10) ? 0 : 1;
-    w->width = clampi(s->regs[VCAM_R_WIDTH], 1, VCAM_ARRAY_W);
-    w->height = clampi(s->regs[VCAM_R_HEIGHT], 1, VCAM_ARRAY_H);
-    /* The window registers count from the far edges of the array. */
-    w->x = clampi(VCAM_ARRAY_W - clampi(margin_c, 0, VCAM_ARRAY_W) - w->width, 0,
-                  VCAM_ARRAY_W - w->width);
-    w->y = clampi(VCAM_ARRAY_H - clampi(margin_r, 0, VCAM_ARRAY_H) - w->height, 0,
-                  VCAM_ARRAY_H - w->height);
-    w->out_width = w->width / w->factor > 0 ? w->width / w->factor : 1;
-    w->out_height = w->height / w->factor > 0 ? w->height / w->factor : 1;
+    w->x = o.x;
+    w->y = o.y;
+    w->width = o.width;
+    w->height = o.height;
+    w->out_width = o.out_width;
+    w->out_height = o.out_height;
 }
 
 int vcam_sensor_wide(const vcam_sensor* s)

@@ -8,12 +8,14 @@
 
 #include <stdint.h>
 
+#include "qlv_camera_model.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define VCAM_ARRAY_W 752
-#define VCAM_ARRAY_H 480
+#define VCAM_ARRAY_W QLV_SENSOR_WIDTH
+#define VCAM_ARRAY_H QLV_SENSOR_HEIGHT
 #define VCAM_REG_COUNT 256
 #define VCAM_PORT_COUNT 16
 #define VCAM_ROM_BASE 0x1800u

@@ -84,11 +84,11 @@ int QELVAN_API Qelvan_GetDllVersion(void);                     /* library versio
 int QELVAN_API Qelvan_GetLastError(QelvanHandle h);            /* pops the newest error code; 0 when none */
 
 /* Device selection */
-int QELVAN_API Qelvan_EnumDevice(QelvanHandle h, char names[10][256]);     /* lists cameras; returns the count */
+int QELVAN_API Qelvan_EnumDevice(QelvanHandle h, char names[10][256]);     /* lists up to ten cameras; returns the count */
 int QELVAN_API Qelvan_EnumDeviceW(QelvanHandle h, wchar_t names[10][256]); /* wide form of Qelvan_EnumDevice */
-int QELVAN_API Qelvan_GetDeviceName(QelvanHandle h, int number, char* buffer, int length);     /* name of camera number */
+int QELVAN_API Qelvan_GetDeviceName(QelvanHandle h, int number, char* buffer, int length);     /* name of camera number; cut to length */
 int QELVAN_API Qelvan_GetDeviceNameW(QelvanHandle h, int number, wchar_t* buffer, int length); /* wide form */
-int QELVAN_API Qelvan_SetDeviceNumber(QelvanHandle h, int number); /* selects camera number 0..31 */
+int QELVAN_API Qelvan_SetDeviceNumber(QelvanHandle h, int number); /* selects camera number 0..31 while idle */
 int QELVAN_API Qelvan_Close(QelvanHandle h);                       /* stops acquisition, closes the window */
 
 /* Acquisition */
@@ -198,8 +198,8 @@ int QELVAN_API Qelvan_ReadRegister(QelvanHandle h, int reg, int* ok);     /* sen
 int QELVAN_API Qelvan_ReadRegisterEx(QelvanHandle h, int reg, int* ok);   /* sensor register */
 int QELVAN_API Qelvan_WriteRegister(QelvanHandle h, int reg, int value);  /* writes a sensor register */
 int QELVAN_API Qelvan_WriteRegisterEx(QelvanHandle h, int reg, int value); /* same as Qelvan_WriteRegister */
-int QELVAN_API Qelvan_ReadSromID(QelvanHandle h, int index, int* ok);     /* one serial ROM byte */
-int QELVAN_API Qelvan_WriteSromID(QelvanHandle h, int index, int value);  /* writes one serial ROM byte */
+int QELVAN_API Qelvan_ReadSromID(QelvanHandle h, int index, int* ok);     /* one serial ROM byte, index 0..255 */
+int QELVAN_API Qelvan_WriteSromID(QelvanHandle h, int index, int value);  /* writes one serial ROM byte, index 0..255 */
 int QELVAN_API Qelvan_GetIOPort(QelvanHandle h, unsigned char* value, int reserved1,
                                 int reserved2);                 /* reads the general-purpose I/O port */
 int QELVAN_API Qelvan_SetIOPort(QelvanHandle h, int value);     /* writes the general-purpose I/O port */

@@ -57,20 +57,31 @@ CQelvan::CQelvan() {
   InitializeCriticalSection(&configLock);
   InitializeCriticalSection(&errorLock_);
   rateTime = timeGetTime();
+  // The owner word of the device-use table: the top bit keeps it apart from window handles
+  // that other programs store there, the process id and a sequence make it unique.
+  static std::atomic<uint32_t> sequence{0};
+  ownerWord = 0x80000000u | ((GetCurrentProcessId() >> 2) & 0x7FFFFu) << 12 | (sequence.fetch_add(1) & 0xFFFu);
 }
 
 CQelvan::~CQelvan() {
-  // Settings are saved and the device-use claim released once the device layer exists.
+  if (device) {
+    SaveGain(cameraNumber);
+    SaveFilter(cameraNumber);
+    SaveGray(cameraNumber);
+  }
   CloseInstance();
-  delete device;
-  device = nullptr;
-  CDibImage** images[] = {&image8, &image16, &image24, &image32, &image48, &image64, &scratchImage, &displayImage};
-  for (CDibImage** image : images) *image = nullptr;
+  // Every claim this instance may still hold, so that none outlives it.
+  if (device)
+    for (int n = 0; n < DEVICE_SLOTS; ++n) ReleaseDevice(n);
+  FreeDeviceObjects();
   DeleteCriticalSection(&frameLock);
   DeleteCriticalSection(&configLock);
   DeleteCriticalSection(&errorLock_);
+  configList.clear();
   if (sharedView) UnmapViewOfFile(sharedView);
+  sharedView = nullptr;
   if (sharedMapping) CloseHandle(sharedMapping);
+  sharedMapping = nullptr;
 }
 
 int CQelvan::PushError(int code) {

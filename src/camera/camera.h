@@ -13,6 +13,11 @@
 
 class CDibImage;
 class CQelvanZ51QKRVNSdk;
+namespace frameconv {
+struct ConvertSettings;
+struct ConvertChanges;
+class SensorAccess;
+}  // namespace frameconv
 
 // Image settings by position in the filter block.
 enum FilterSlot {
@@ -230,12 +235,77 @@ class CQelvan {
   // Each area keeps its private helpers and state in its own block below.
 
   // Opening, device selection, closing and the settings store (camera_open.cpp).
+ public:
+  // The device-use table shared by every program on the machine. A claim carries this
+  // instance's owner word; release clears only a record that carries it.
+  int ClaimDevice(int number);
+  int ReleaseDevice(int number);
+  // Another owner's claim stands on the number.
+  bool DeviceBusy(int number) const;
+  // Global gain, colour gains 43, 45, 44, 46, exposure, mirror V, mirror H, in that order.
+  void PushAnalogSettings();
+  // realExposure and the values behind it, from the clock, width and exposure lines.
+  void RecomputeRealExposure();
+  // Registry groups of a camera number into and out of the instance's fields.
+  bool LoadSizePreset();
+  bool LoadCameraValues();
+  void LoadGain(int number);
+  void SaveGain(int number);
+  void LoadFilter(int number);
+  void SaveFilter(int number);
+  void LoadGray(int number);
+  void SaveGray(int number);
+  // The preset of this size: 1 when applied; 0 with ERR_WINDOW when no key or no match.
+  int ApplyPreset(int w, int h);
+
+  // InitDevice was deferred because another program's claim stood on the camera; the next
+  // preparation that finds it free runs it.
+  bool initPending = false;
+  // Non-zero word that names this instance in the device-use table, unique across processes.
+  uint32_t ownerWord = 0;
+
+ private:
+  // Frees the device object and the eight images.
+  void FreeDeviceObjects();
+  // Mirror flag from register 13; a failed read counts as off.
+  int ReadMirrorFlag(bool vertical);
+  // Whether the camera at this number answers now.
+  bool ProbeDevice(int number) const;
 
   // Setting pass-through (camera_settings.cpp) and geometry (camera_geometry.cpp).
 
   // Acquisition modes and workers (camera_acquisition.cpp) and the preview window.
+ public:
+  int StopAcquisition();
+
+ private:
 
   // Frame conversion (camera_convert.cpp).
+ public:
+  // Turns the raw image just filled by the device into the output image of the colour type
+  // (the current one, or the one a running mode was prepared with). The caller holds the
+  // frame lock. Returns 1.
+  int ConvertFrame();
+  int ConvertFrame(int type);
+
+  // Messages the conversion posts to open dialogs; never sent, since the worker holds the frame
+  // lock that a dialog thread may be waiting for.
+  // The image-filter dialog re-reads its settings (measured gains changed).
+  static constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;
+  // The analog dialog shows a new value: wParam the control, lParam the value.
+  static constexpr UINT kSetAnalogControlMessage = WM_APP + 0x311;
+  static constexpr int kAnalogGainControl = 1015;
+  static constexpr int kAnalogExposureControl = 1027;
+  // Windows of the open image-filter and analog dialogs (null while closed); set by the dialogs.
+  HWND imageDialogWindow = nullptr;
+  HWND analogDialogWindow = nullptr;
+  // Replaces the device's sensor for the automatic exposure/gain step (tests).
+  frameconv::SensorAccess* sensorOverride = nullptr;
+
+ private:
+  // Writes what one conversion measured back into the settings and tells the open dialogs.
+  void StoreConversionResults(const frameconv::ConvertSettings& settings,
+                              const frameconv::ConvertChanges& changes);
 
   // Still images and recording (camera_files.cpp).
 

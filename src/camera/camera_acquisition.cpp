@@ -26,3 +26,9 @@ int CQelvan::Capture() { return DeviceLayerPending(); }
 int CQelvan::SnapShot(void*, int, int) { return DeviceLayerPending(); }
 int CQelvan::Trigger(HWND, void*, int, int) { return DeviceLayerPending(); }
 int CQelvan::GetImage(void*, int, int) { return DeviceLayerPending(); }
+
+// Interim until the acquisition workers exist: nothing runs, so there is nothing to stop.
+int CQelvan::StopAcquisition() {
+  if (!RequireDevice()) return 0;
+  return 1;
+}

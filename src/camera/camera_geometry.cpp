@@ -2,6 +2,7 @@
 #include "camera/camera.h"
 
 #include "device/qelvan_device.h"
+#include "settings/registry_store.h"
 
 int CQelvan::SetPreviewWindow(HWND parent, int x, int y, int w, int h) {
   if (!RequireDevice()) return 0;
@@ -13,7 +14,33 @@ int CQelvan::SetPreviewWindow(HWND parent, int x, int y, int w, int h) {
   return 1;
 }
 
-int CQelvan::SetCaptureWindow(int, int) { return DeviceLayerPending(); }
+int CQelvan::SetCaptureWindow(int w, int h) {
+  if (!RequireDevice()) return 0;
+  return ApplyPreset(w, h);
+}
+
+int CQelvan::ApplyPreset(int w, int h) {
+  settings::SizePreset p;
+  if (settings::FindPreset(cameraNumber, w, h, &p) != settings::PresetLookup::kFound) {
+    PushError(ERR_WINDOW);
+    return 0;
+  }
+  totalWidth = p.totalWidth;
+  totalHeight = p.totalHeight;
+  width = p.width;
+  height = p.height;
+  startX = p.startX;
+  startY = p.startY;
+  bufferCount = p.bufferCount;
+  if (!WindowIsValid()) {
+    PushError(ERR_GEOMETRY);
+    totalWidth = width = kSensorWidth;
+    totalHeight = height = kSensorHeight;
+    startX = startY = 0;
+  }
+  device->SetCaptureWindow(startX, startY, width, height, subSample);
+  return 1;
+}
 
 int CQelvan::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev) {
   if (!RequireDevice()) return 0;
@@ -27,7 +54,8 @@ int CQelvan::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev
     PushError(ERR_GEOMETRY);
     return 0;
   }
-  return 0;
+  device->SetCaptureWindow(startX, startY, width, height, subSample);
+  return 1;
 }
 
 int CQelvan::GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, int* ev) {
@@ -51,5 +79,15 @@ int CQelvan::GetCameraInfo(QelvanCameraInfo* info) {
   if (!RequireDevice()) return 0;
   if (!info) return PushError(ERR_ARGUMENT), 0;
   if (info->size <= 35) return PushError(ERR_MEMORY), 0;
-  return 0;
+  info->width = kSensorWidth;
+  info->height = kSensorHeight;
+  info->globalGainMin = GLOBAL_GAIN_MIN;
+  info->globalGainMax = 63;
+  int colorGain = 0;
+  device->QueryColorGain(45, &colorGain);
+  info->colorGainMin = colorGain;
+  info->colorGainMax = 63;
+  info->exposureMin = 1;
+  info->exposureMax = EXPOSURE_LINES_MAX;
+  return 1;
 }

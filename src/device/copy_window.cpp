@@ -11,7 +11,8 @@ inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 25
 
 int CQLVSdkLib::CopyWindow(void* out, const void* raw) {
   if (out == nullptr || raw == nullptr) return DEV_NO_DESTINATION;
-  const int64_t B = wide_ ? 2 : 1;
+  // During a run the frames have the width the run started with.
+  const int64_t B = (IsStreaming() ? block_.wide : wide_) ? 2 : 1;
   // The geometry must describe the frame buffers raw comes from (it differs from them after a
   // geometry reset until the next window set-up).
   const int64_t lastByte =

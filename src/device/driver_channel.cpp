@@ -4,14 +4,7 @@
 #include <cstring>
 
 
-const char DRIVER_BASE_NAME[13] = "QlvnQKZ51RVN";
-
 namespace {
-
-// N stands before M in the camera's numbering.
-const char kSuffixes[36][2] = {
-    "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F", "G", "H",
-    "I", "J", "K", "L", "N", "M", "O", "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z"};
 
 int Transfer(HANDLE h, DWORD code, uint32_t pipe, int32_t length, void* buffer,
              uint32_t* transferred) {
@@ -36,7 +29,14 @@ int PacketExchange(HANDLE h, uint32_t pipe, int32_t length, void* packet, int32_
 }  // namespace
 
 const char* DeviceSuffix(uint32_t number) {
-  return number < 36 ? kSuffixes[number] : nullptr;
+  // One two-byte string (character and terminator) per number.
+  static const struct Table {
+    char text[QLV_SUFFIX_COUNT][2];
+    Table() : text() {
+      for (uint32_t i = 0; i < QLV_SUFFIX_COUNT; ++i) text[i][0] = qlv_device_suffix(i);
+    }
+  } table;
+  return number < QLV_SUFFIX_COUNT ? table.text[number] : nullptr;
 }
 
 bool FormatDevicePath(char* out, size_t size, const char* base, uint32_t number) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/qlv_camera_model.h"
 
 // I/O control codes of the camera driver (device type 0x22, any access).
 constexpr DWORD IOCTL_PIPE_OUTDIRECT = 0x22204E;
@@ -33,9 +34,9 @@ constexpr int CHANNEL_REQUEST_FAILED = 12;
 constexpr int CHANNEL_BAD_DEVICE_NUMBER = 22;
 
 // Device numbering.
-constexpr int DEVICE_SLOTS = 32;
+constexpr int DEVICE_SLOTS = QLV_DEVICE_SLOTS;
 constexpr size_t DEVICE_PATH_CHARS = 128;
-extern const char DRIVER_BASE_NAME[13];  // "QlvnQKZ51RVN"
+constexpr char DRIVER_BASE_NAME[] = QLV_DRIVER_BASE_NAME;
 
 // The one-character suffix of device number n (0..35): "0".."9", "A".."L", "N", "M", "O".."Z".
 const char* DeviceSuffix(uint32_t number);

@@ -48,15 +48,8 @@ const RegisterWrite* SensorSequence(uint16_t chipVersion, size_t* count) {
 }
 
 SensorWindow ComputeSensorWindow(int cm, int rm, int width, int height, int f) {
-  const int round = f == 4 ? 7 : (f == 2 ? 3 : 1);
-  // With binning the start is aligned up to the binning block; without, it is used as is.
-  const int alignStart = f == 1 ? 0 : round;
-  SensorWindow w;
-  w.rowStart = static_cast<uint16_t>(((rm + alignStart) & ~alignStart) + 4);
-  w.columnStart = static_cast<uint16_t>(((cm + alignStart) & ~alignStart) + 1);
-  w.height = static_cast<uint16_t>((height + round) & ~round);
-  w.width = static_cast<uint16_t>((width + round) & ~round);
-  return w;
+  const qlv_window_regs r = qlv_window_registers(cm, rm, width, height, f);
+  return SensorWindow{r.row_start, r.column_start, r.height, r.width};
 }
 
 uint16_t HorizontalBlanking(int bw) {
@@ -68,9 +61,15 @@ CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk() {
   InitDevice(0);
 }
 
+CQelvanZ51QKRVNSdk::CQelvanZ51QKRVNSdk(DeferInit) {
+  EnumerateDevices();
+  ResetGeometry();
+  SelectDevice(0);
+}
+
 int CQelvanZ51QKRVNSdk::InitDevice(uint32_t number) {
-  // The transfer thread reads from the old path into buffers about to be replaced.
-  StopStreaming();
+  // The transfer thread and the consumer use the buffers about to be replaced.
+  if (IsStreaming()) return DEV_BUSY;
   ResetGeometry();
   if (SelectDevice(number) != DEV_OK) return DEV_BAD_NUMBER;
   SetWideTransfer(0);
@@ -101,7 +100,7 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
   if (x < 0 || y < 0 || width < 4 || height < 3 || x > SENSOR_WIDTH || y > SENSOR_HEIGHT ||
       width > SENSOR_WIDTH - x || height > SENSOR_HEIGHT - y || !ValidSubsample(subsample))
     return DEV_REJECTED;
-  const int f = subsample == 1 ? 2 : (subsample == 2 ? 4 : 1);
+  const int f = qlv_binning_factor(subsample);
   const int bw = width / f;
   const int bh = height / f;
   // A window binned down to no line has no frame to transfer.
@@ -111,8 +110,10 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
   subSample_ = subsample;
   uint16_t r13 = 0;
   ReadSensorRegister(13, &r13);
+  // The mirror bits come from the cached flags: a failed read must not turn both mirrors on.
   const uint16_t code = f == 2 ? 5 : (f == 4 ? 10 : 0);
-  WriteSensorRegister(13, static_cast<uint16_t>((r13 & 0xFFF0) | code));
+  const uint16_t mirrors = static_cast<uint16_t>((mirrorH_ ? 0 : 0x20) | (mirrorV_ ? 0 : 0x10));
+  WriteSensorRegister(13, static_cast<uint16_t>((r13 & 0xFFC0) | mirrors | code));
   WriteSensorRegister(114, f == 1 ? 16 : 0);
 
   columnMargin_ = SENSOR_WIDTH - x - width;
@@ -122,7 +123,17 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
 
   WriteSensorRegister(5, HorizontalBlanking(bw));
   WriteSensorRegister(6, 45);
-  if (AllocateFrameBuffers(bw, 0, bw, bh, 0, bh, 4) == DEV_NO_MEMORY) return DEV_NO_MEMORY;
+  // The sensor sends its rounded window: lines of the rounded binned width. The capture window
+  // is picked out of that picture; the transfer covers the whole picture so that the window
+  // can be found in it with either mirror.
+  const qlv_placement place = qlv_place_window(x, y, width, height, f);
+  const int pitch = place.readout.out_width;
+  const int lines = place.readout.out_height;
+  if (AllocateFrameBuffers(pitch, place.column, bw, lines, lines - bh, bh, 4) == DEV_NO_MEMORY)
+    return DEV_NO_MEMORY;
+  xOffsetUnmirrored_ = place.column;
+  firstLineUnmirrored_ = place.line;
+  ApplyMirrorOffsets();
 
   const SensorWindow w = ComputeSensorWindow(columnMargin_, rowMargin_, width, height, f);
   WriteSensorRegister(1, w.columnStart);
@@ -155,12 +166,14 @@ int CQelvanZ51QKRVNSdk::WriteMirrors(int h, int v) {
 int CQelvanZ51QKRVNSdk::SetMirrorH(int on) {
   if (!WriteMirrors(on, mirrorV_)) return 0;
   mirrorH_ = on != 0;
+  ApplyMirrorOffsets();
   return 1;
 }
 
 int CQelvanZ51QKRVNSdk::SetMirrorV(int on) {
   if (!WriteMirrors(mirrorH_, on)) return 0;
   mirrorV_ = on != 0;
+  ApplyMirrorOffsets();
   return 1;
 }
 
@@ -184,6 +197,7 @@ int CQelvanZ51QKRVNSdk::SetTriggerMode(int on) {
 }
 
 int CQelvanZ51QKRVNSdk::SetWideTransfer(int on) {
+  if (IsStreaming()) return DEV_BUSY;
   wide_ = on != 0;
   // This model always switches the controller side on and selects the depth through port 14.
   const uint8_t args[] = {CMD_SET_WIDE, 1};

@@ -2,15 +2,20 @@
 // and binning, mirrors, trigger mode and the 16-bit transfer switch.
 #pragma once
 
+#include "common/qlv_camera_model.h"
 #include "device/qlv_sdk_lib.h"
 
 class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
  public:
   // Enumerates the cameras and initialises device 0.
   CQelvanZ51QKRVNSdk();
+  // Enumerates the cameras and selects device 0 without sending it anything: for a camera
+  // another program streams from, whose initialisation must wait.
+  struct DeferInit {};
+  explicit CQelvanZ51QKRVNSdk(DeferInit);
   ~CQelvanZ51QKRVNSdk() = default;
 
-  // 0, or 22 when the number is out of range.
+  // 0, 22 when the number is out of range, 21 during a run.
   int InitDevice(uint32_t number);
   // Soft reset, then the register sequence of the chip version read back. Returns 1.
   int RunSensorInit();
@@ -20,6 +25,7 @@ class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
   int SetMirrorH(int on);
   int SetMirrorV(int on);
   int SetTriggerMode(int on);
+  // 1, or 21 during a run.
   int SetWideTransfer(int on) override;
 
   // The sensor window registers as last written.

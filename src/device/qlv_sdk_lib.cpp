@@ -42,7 +42,7 @@ CQLVSdkLib::CQLVSdkLib() {
 CQLVSdkLib::~CQLVSdkLib() {
   // A run still going would write into the ring freed below.
   StopStreaming();
-  FreeFrameBuffers();
+  ReleaseBuffers();
   runScratch_.reset();
   CloseSingleShot();
   if (block_.frameEvent != nullptr) CloseHandle(block_.frameEvent);
@@ -69,6 +69,9 @@ void CQLVSdkLib::EnumerateDevices() {
 
 int CQLVSdkLib::SelectDevice(uint32_t number) {
   if (number >= DEVICE_SLOTS) return DEV_BAD_NUMBER;
+  if (IsStreaming()) return DEV_BUSY;
+  // The shot handle leads to the camera selected so far.
+  CloseSingleShot();
   selected_ = static_cast<int32_t>(number);
   FormatDevicePath(path_, sizeof(path_), baseName_, number);
   return DEV_OK;
@@ -194,6 +197,7 @@ int CQLVSdkLib::ReadMirrorH() {
   uint16_t v = 0;
   ReadSensorRegister(13, &v);
   mirrorH_ = (v & 0x20) ? 0 : 1;
+  ApplyMirrorOffsets();
   return mirrorH_;
 }
 
@@ -201,6 +205,7 @@ int CQLVSdkLib::ReadMirrorV() {
   uint16_t v = 0;
   ReadSensorRegister(13, &v);
   mirrorV_ = (v & 0x10) ? 0 : 1;
+  ApplyMirrorOffsets();
   return mirrorV_;
 }
 
@@ -218,7 +223,8 @@ int CQLVSdkLib::SetColorGain(int, int) { return 0; }
 
 // --- Geometry defaults, slots 4 and 5 --------------------------------------------------------
 
-void CQLVSdkLib::ResetGeometry() {
+int CQLVSdkLib::ResetGeometry() {
+  if (IsStreaming()) return DEV_BUSY;
   samplingMode_ = 0;
   subSample_ = 0;
   wide_ = 0;
@@ -229,8 +235,11 @@ void CQLVSdkLib::ResetGeometry() {
   firstLine_ = 10;
   outLines_ = 1028;
   timeoutMs_ = 3000;
+  xOffsetUnmirrored_ = xOffset_;
+  firstLineUnmirrored_ = firstLine_;
   trigger_ = 0;
   CloseSingleShot();
+  return DEV_OK;
 }
 
 int CQLVSdkLib::SetSamplingMode(int mode) {
@@ -239,6 +248,7 @@ int CQLVSdkLib::SetSamplingMode(int mode) {
 }
 
 int CQLVSdkLib::SetWideTransfer(int on) {
+  if (IsStreaming()) return DEV_BUSY;
   wide_ = on != 0;
   const uint8_t args[] = {CMD_SET_WIDE, static_cast<uint8_t>(on != 0)};
   SendPacket(args, sizeof(args));
@@ -249,4 +259,9 @@ void CQLVSdkLib::UpdateLargeFlag() {
   const int64_t bytes = static_cast<int64_t>(transferPixels_) * (wide_ ? 2 : 1);
   largeShot_ = bytes >= LARGE_TRANSFER_BYTES ? 1 : 0;
   block_.large = largeShot_;
+}
+
+void CQLVSdkLib::ApplyMirrorOffsets() {
+  xOffset_ = qlv_mirrored_offset(xOffsetUnmirrored_, outWidth_, pitch_, mirrorH_);
+  firstLine_ = qlv_mirrored_offset(firstLineUnmirrored_, outLines_, rawLines_, mirrorV_);
 }

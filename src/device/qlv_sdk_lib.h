@@ -41,8 +41,8 @@ constexpr int GLOBAL_GAIN_DEFAULT = 16;
 constexpr int EXPOSURE_LINES_DEFAULT = 480;
 constexpr int EXPOSURE_LINES_MAX = 0x7FFF;
 
-constexpr int SENSOR_WIDTH = 752;
-constexpr int SENSOR_HEIGHT = 480;
+constexpr int SENSOR_WIDTH = QLV_SENSOR_WIDTH;
+constexpr int SENSOR_HEIGHT = QLV_SENSOR_HEIGHT;
 
 // Result codes of the geometry, buffer and transfer operations.
 constexpr int DEV_OK = 0;
@@ -52,10 +52,11 @@ constexpr int DEV_BAD_LINES = 4;       // raw lines / first line / output lines
 constexpr int DEV_NO_MEMORY = 7;       // a frame buffer could not be allocated
 constexpr int DEV_OPEN_FAILED = 10;    // the driver could not be opened
 constexpr int DEV_NO_DESTINATION = 14; // no destination, or no frame buffer to copy from
+constexpr int DEV_TOO_SMALL = 15;      // the destination cannot hold the output window
+constexpr int DEV_START_FAILED = 16;   // StartStreaming: events, scratch or thread not made
 constexpr int DEV_TRANSFER_FAILED = 19;
 constexpr int DEV_BUSY = 21;           // a streaming run is active
 constexpr int DEV_BAD_NUMBER = 22;
-constexpr int DEV_START_FAILED = 3;    // StartStreaming: events, scratch or thread not made
 
 // Frames wider than this many bytes go through the large pipe codes.
 constexpr int32_t LARGE_TRANSFER_BYTES = 3072000;
@@ -81,6 +82,23 @@ class GlobalBuffer {
   uint8_t* data_ = nullptr;
 };
 
+// The general device class.
+//
+// Rules for a running device. A run lasts from a successful StartStreaming to the StopStreaming
+// that collects it (also when the transfer thread ended by itself on an error): the transfer
+// thread and the consumer use the frame buffers and the raw geometry all that time. While a
+// run is active, every operation that changes the geometry, the frame buffers, the selected
+// device or the transfer width (InitDevice, ResetGeometry, SetCaptureWindow,
+// AllocateFrameBuffers, FreeFrameBuffers, SelectDevice, SetWideTransfer) is refused with 21 and
+// changes nothing; stop the run first. Register, port and ROM access, mirrors, gain and exposure
+// stay allowed. Geometry and buffer results: 0 done; 1 window or ring count refused; 3 bad line
+// width; 4 bad line counts; 7 no memory; 10 the driver could not be opened; 14 no destination or
+// no frame buffer; 15 destination smaller than the output window; 16 StartStreaming could not
+// make its events or thread; 19 a transfer failed; 21 refused during a run (StartStreaming: a run
+// is active already); 22 device number out of range.
+//
+// Frames: WaitFrame claims the newest complete frame that is newer than the last one claimed,
+// so no frame is handed out twice; GetStreamFrame copies the claimed frame out.
 class CQLVSdkLib {
  public:
   CQLVSdkLib();
@@ -99,6 +117,8 @@ class CQLVSdkLib {
 
   // Device naming.
   void EnumerateDevices();
+  // 0, 22 for a number out of range, 21 during a run. Closes the single-shot handle, which
+  // belongs to the previously selected camera.
   int SelectDevice(uint32_t number);
   int IsDevicePresent(uint32_t number) const;
   int GetSelectedDevice() const { return selected_; }
@@ -128,20 +148,22 @@ class CQLVSdkLib {
   // Sends one command packet whose meaningful bytes are args (count bytes, code first).
   int SendPacket(const uint8_t* args, size_t count);
 
-  // Sets the geometry defaults and closes the single-shot handle.
-  void ResetGeometry();
+  // Sets the geometry defaults and closes the single-shot handle; 21 during a run.
+  int ResetGeometry();
 
   // Frame buffers and transfers.
   int AllocateFrameBuffers(int32_t pitch, int32_t xOffset, int32_t width, int32_t rawLines,
                            int32_t firstLine, int32_t lines, int32_t count);
-  void FreeFrameBuffers();
+  int FreeFrameBuffers();
   int StartStreaming();
   int StopStreaming();
   int WaitFrame();
-  int GetStreamFrame(void* dest);
+  // Copies the claimed frame's output window into dest (dstSize bytes): 14 without dest or
+  // frame buffers, 15 when dstSize is below OutputBytes().
+  int GetStreamFrame(void* dest, size_t dstSize);
   int SingleShot();
   void CloseSingleShot();
-  int GetShotFrame(void* dest);
+  int GetShotFrame(void* dest, size_t dstSize);
   void SetTransferTimeout(int32_t milliseconds);
   bool IsStreaming() const { return thread_ != nullptr; }
 
@@ -159,6 +181,10 @@ class CQLVSdkLib {
   int32_t RingCount() const { return ringCount_; }
   int32_t RgbScratchBytes() const { return rgbBytes_; }
   int32_t TransferBytes() const { return transferPixels_ * (wide_ ? 2 : 1); }
+  // Bytes of one copied output window.
+  size_t OutputBytes() const {
+    return static_cast<size_t>(outWidth_) * static_cast<size_t>(outLines_) * (wide_ ? 2u : 1u);
+  }
   int32_t LargeShot() const { return largeShot_; }
   int32_t LastRunMs() const { return lastRunMs_; }
   int32_t TransferTimeout() const { return timeoutMs_; }
@@ -173,12 +199,17 @@ class CQLVSdkLib {
   uint8_t* RingData(int32_t slot) const;
   HANDLE ShotHandle() const { return shotHandle_; }
   const TransferBlock& Block() const { return block_; }
-  TransferBlock& MutableBlock() { return block_; }  // index arithmetic tests
 
   // Sets the large flags (single shot and streaming) from the transfer size in bytes.
   void UpdateLargeFlag();
 
  protected:
+  friend struct DeviceTestSeam;  // tests reach the transfer block through it
+
+  // Points the copy at the capture window inside the picture as the sensor mirrors it.
+  void ApplyMirrorOffsets();
+  void ReleaseBuffers();
+
   void StoreMirrorAndTrigger(int h, int v, int t) {
     mirrorH_ = h;
     mirrorV_ = v;
@@ -195,6 +226,8 @@ class CQLVSdkLib {
   int32_t reqHeight_ = 0;
   int32_t pitch_ = 0;
   int32_t xOffset_ = 0;
+  int32_t xOffsetUnmirrored_ = 0;  // capture window's first column and line in the picture
+  int32_t firstLineUnmirrored_ = 0;
   int32_t outWidth_ = 0;
   int32_t rawLines_ = 0;
   int32_t firstLine_ = 0;
@@ -230,6 +263,7 @@ class CQLVSdkLib {
   char path_[DEVICE_PATH_CHARS] = {};
   HANDLE shotHandle_ = nullptr;
   std::unique_ptr<uint8_t[]> runScratch_;
+  std::unique_ptr<std::atomic<int32_t>[]> stamps_;  // completed-frame number per ring slot
   int32_t writtenTransferSize_ = 0;
   HANDLE thread_ = nullptr;
 };

@@ -22,13 +22,13 @@ uint8_t* CQLVSdkLib::RingData(int32_t slot) const {
 
 int CQLVSdkLib::AllocateFrameBuffers(int32_t a, int32_t x, int32_t b, int32_t c, int32_t d,
                                      int32_t e, int32_t count) {
+  // The run's buffers are in use by the transfer thread and the consumer.
+  if (IsStreaming()) return DEV_BUSY;
   // Every line copied out must lie inside the line and inside the transfer.
   if (a < 1 || b < 1 || a < b || x < 0 || x > a - b) return DEV_BAD_WIDTH;
   if (c < 1 || e < 1 || d < 0 || static_cast<int64_t>(c) < static_cast<int64_t>(d) + e)
     return DEV_BAD_LINES;
   if (count < 2) return DEV_REJECTED;
-  // The run's buffers are in use by the transfer thread.
-  if (IsStreaming()) return DEV_BUSY;
 
   const int64_t unrounded = static_cast<int64_t>(a) * (static_cast<int64_t>(d) + e);
   const int64_t transfer = (unrounded + 1023) / 1024 * 1024;
@@ -37,9 +37,11 @@ int CQLVSdkLib::AllocateFrameBuffers(int32_t a, int32_t x, int32_t b, int32_t c,
   // Sizes must stay representable as the 32-bit byte counts the driver requests use.
   if (2 * transfer > INT32_MAX || 3 * perFrame > INT32_MAX || rgb > INT32_MAX) return DEV_NO_MEMORY;
 
-  FreeFrameBuffers();
+  ReleaseBuffers();
   pitch_ = a;
   xOffset_ = x;
+  xOffsetUnmirrored_ = x;
+  firstLineUnmirrored_ = d;
   outWidth_ = b;
   rawLines_ = c;
   firstLine_ = d;
@@ -54,14 +56,14 @@ int CQLVSdkLib::AllocateFrameBuffers(int32_t a, int32_t x, int32_t b, int32_t c,
   raw_.reset(static_cast<uint8_t*>(calloc(static_cast<size_t>(ringBytes_), 1)));
   rgbScratch_.reset(static_cast<uint8_t*>(calloc(static_cast<size_t>(rgbBytes_), 1)));
   if (!raw_ || !rgbScratch_) {
-    FreeFrameBuffers();
+    ReleaseBuffers();
     return DEV_NO_MEMORY;
   }
   ring_.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     ring_.emplace_back(static_cast<size_t>(ringBytes_));
     if (ring_.back().data() == nullptr) {
-      FreeFrameBuffers();
+      ReleaseBuffers();
       return DEV_NO_MEMORY;
     }
     ringTable_.push_back(RingEntry{ring_.back().handle(), ring_.back().data()});
@@ -75,9 +77,14 @@ int CQLVSdkLib::AllocateFrameBuffers(int32_t a, int32_t x, int32_t b, int32_t c,
   return DEV_OK;
 }
 
-void CQLVSdkLib::FreeFrameBuffers() {
-  // Never pull the ring from under a running transfer thread.
-  if (IsStreaming()) StopStreaming();
+int CQLVSdkLib::FreeFrameBuffers() {
+  // Never pull the ring from under a running transfer thread or a consumer.
+  if (IsStreaming()) return DEV_BUSY;
+  ReleaseBuffers();
+  return DEV_OK;
+}
+
+void CQLVSdkLib::ReleaseBuffers() {
   raw_.reset();
   rgbScratch_.reset();
   ringTable_.clear();
@@ -113,7 +120,9 @@ int CQLVSdkLib::StartStreaming() {
   HANDLE ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (block_.frameEvent == nullptr) block_.frameEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   runScratch_.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(outLines_ > 0 ? outLines_ : 1)]);
-  if (ended == nullptr || block_.frameEvent == nullptr || !runScratch_) {
+  const size_t slots = ringTable_.size();
+  stamps_.reset(new (std::nothrow) std::atomic<int32_t>[slots > 0 ? slots : 1]);
+  if (ended == nullptr || block_.frameEvent == nullptr || !runScratch_ || !stamps_) {
     if (ended != nullptr) CloseHandle(ended);
     return DEV_START_FAILED;
   }
@@ -129,6 +138,10 @@ int CQLVSdkLib::StartStreaming() {
   block_.writeIndex.store(0);
   block_.readIndex.store(0);
   block_.newest.store(-1);
+  for (size_t i = 0; i < slots; ++i) stamps_[i].store(0);
+  block_.stamps = stamps_.get();
+  block_.completed.store(0);
+  block_.lastTaken.store(0);
   block_.status.store(0);
   block_.frames.store(0);
   block_.elapsed.store(0);
@@ -166,8 +179,9 @@ int CQLVSdkLib::WaitFrame() {
   return WaitForSingleObject(block_.frameEvent, kFrameWaitMs) == WAIT_OBJECT_0 ? 2 : 1;
 }
 
-int CQLVSdkLib::GetStreamFrame(void* dest) {
-  if (dest == nullptr) return DEV_NO_DESTINATION;
+int CQLVSdkLib::GetStreamFrame(void* dest, size_t dstSize) {
+  if (dest == nullptr || ringTable_.empty()) return DEV_NO_DESTINATION;
+  if (dstSize < OutputBytes()) return DEV_TOO_SMALL;
   const int32_t count = static_cast<int32_t>(ringTable_.size());
   const int32_t r = block_.readIndex.load();
   if (r < 0 || r >= count) return DEV_NO_DESTINATION;
@@ -203,8 +217,9 @@ int CQLVSdkLib::SingleShot() {
 
 void CQLVSdkLib::CloseSingleShot() { CloseDriver(&shotHandle_); }
 
-int CQLVSdkLib::GetShotFrame(void* dest) {
+int CQLVSdkLib::GetShotFrame(void* dest, size_t dstSize) {
   if (dest == nullptr || !raw_) return DEV_NO_DESTINATION;
+  if (dstSize < OutputBytes()) return DEV_TOO_SMALL;
   return CopyWindow(dest, raw_.get()) == 0 ? DEV_OK : DEV_NO_DESTINATION;
 }
 
@@ -233,6 +248,7 @@ DWORD WINAPI CQLVSdkLib::TransferThread(LPVOID arg) {
     while (h != nullptr && block.stopped.load() != 1 && status != DEV_TRANSFER_FAILED) {
       const int32_t slot = block.writeIndex.load();
       uint8_t* buffer = block.ring != nullptr ? block.ring[slot].data : nullptr;
+      BeginSlot(block);
       uint8_t packet[PACKET_SIZE] = {CMD_FRAME_REQUEST};
       uint32_t moved = 0;
       PipeTransfer(h, PIPE_COMMAND, PACKET_SIZE, packet, &moved, 0);

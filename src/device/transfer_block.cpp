@@ -1,9 +1,19 @@
 #include "device/transfer_block.h"
 
+void BeginSlot(TransferBlock& block) {
+  const int32_t slot = block.writeIndex.load();
+  if (block.stamps != nullptr) block.stamps[slot].store(0);
+}
+
 void CompleteSlot(TransferBlock& block, bool complete) {
   const int32_t count = block.ringCount;
   const int32_t filled = block.writeIndex.load();
-  if (complete) block.newest.store(filled);
+  if (complete) {
+    const int32_t number = block.completed.load() + 1;
+    if (block.stamps != nullptr) block.stamps[filled].store(number);
+    block.newest.store(filled);
+    block.completed.store(number);
+  }
   int32_t next = RingNext(filled, count);
   block.writeIndex.store(next);
   if (next == block.readIndex.load()) {
@@ -12,22 +22,23 @@ void CompleteSlot(TransferBlock& block, bool complete) {
   }
 }
 
-int ClaimNewestSlot(TransferBlock& block) {
-  const int32_t count = block.ringCount;
+int ClaimNewestSlot(TransferBlock& block, int32_t* frameNumber) {
+  if (block.stamps == nullptr || block.ringCount < 1) return 0;
   for (;;) {
-    const int32_t r = block.readIndex.load();
-    int32_t w = block.writeIndex.load();
-    if (w < r) w += count;
-    if (w - r < 1) return 0;
-    int32_t slot = block.newest.load();
-    if (slot < 0) {
-      // Nothing read completely yet: the slot before the write index, reduced into the ring.
-      slot = w - 1;
-      if (slot < 0) slot = count - 1;
-      if (slot >= count) slot -= count;
-    }
+    const int32_t last = block.lastTaken.load();
+    if (block.completed.load() <= last) return 0;
+    const int32_t slot = block.newest.load();
+    if (slot < 0 || slot >= block.ringCount) return 0;
+    const int32_t number = block.stamps[slot].load();
+    // The thread refilled that slot meanwhile: look again.
+    if (number <= last) continue;
     block.readIndex.store(slot);
-    // The thread may have moved onto this slot before it could see our claim: take a newer one.
-    if (block.writeIndex.load() != slot) return 3;
+    // With our claim published, the thread either sees it and steps over the slot, or it had
+    // moved onto the slot already, which shows in the write index or the slot's stamp.
+    if (block.writeIndex.load() != slot && block.stamps[slot].load() == number) {
+      block.lastTaken.store(number);
+      if (frameNumber != nullptr) *frameNumber = number;
+      return 3;
+    }
   }
 }

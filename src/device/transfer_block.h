@@ -32,6 +32,12 @@ struct TransferBlock {
   // Thread: slot of the newest frame read completely in this run, -1 before the first. The
   // write index alone cannot tell it once the thread has stepped over the consumer's slot.
   std::atomic<int32_t> newest{-1};
+  // Thread: number of frames read completely in this run; frame n's slot has stamp n. A slot
+  // being filled (or passed over after a failed read) has stamp 0.
+  std::atomic<int32_t> completed{0};
+  std::atomic<int32_t>* stamps = nullptr;  // ringCount entries
+  // Consumer: number of the last frame it claimed; a claim takes only newer ones.
+  std::atomic<int32_t> lastTaken{0};
   int32_t large = 0;
   const char* path = nullptr;
 };
@@ -40,13 +46,18 @@ inline int32_t RingNext(int32_t index, int32_t count) {
   return index + 1 >= count ? 0 : index + 1;
 }
 
+// Thread side, before a frame is read into slot [write index]: the slot stops counting as a
+// complete frame.
+void BeginSlot(TransferBlock& block);
+
 // Thread side, after a frame read into slot [write index] ended (complete == false for a failed
-// read, whose slot is passed over but never offered as a frame). Moves the write index on,
-// stepping over the slot the consumer holds. The write index is published before the read index
-// is checked, so that a consumer claiming the same slot at the same moment notices (see
-// ClaimNewestSlot).
+// read, whose slot is passed over but never offered as a frame). Stamps a complete frame with
+// the next frame number and publishes it, then moves the write index on, stepping over the slot
+// the consumer holds. The write index is published before the read index is checked, so that a
+// consumer claiming the same slot at the same moment notices (see ClaimNewestSlot).
 void CompleteSlot(TransferBlock& block, bool complete);
 
 // Consumer side: the index part of WaitFrame. Returns 3 and points the read index at the newest
-// complete frame when the write index is ahead of the read index, else 0 (nothing new).
-int ClaimNewestSlot(TransferBlock& block);
+// complete frame when that frame is newer than the last one claimed, else 0 (nothing new).
+// *frameNumber (if given) receives the claimed frame's number.
+int ClaimNewestSlot(TransferBlock& block, int32_t* frameNumber = nullptr);

@@ -104,16 +104,14 @@ const char* vcamctl_error_text(DWORD error)
 
 /* ---- camera pipes ---- */
 
-static const char k_suffix[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
-
 char vcamraw_suffix(int camera)
 {
-    return camera >= 0 && camera < 32 ? k_suffix[camera] : '?';
+    return camera >= 0 && camera < QLV_DEVICE_SLOTS ? qlv_device_suffix((uint32_t)camera) : '?';
 }
 
 void vcamraw_path(int camera, char* path)
 {
-    sprintf(path, "\\\\.\\QlvnQKZ51RVN-%c", vcamraw_suffix(camera));
+    sprintf(path, "\\\\.\\%s-%c", QLV_DRIVER_BASE_NAME, vcamraw_suffix(camera));
 }
 
 HANDLE vcamraw_open(int camera)
@@ -225,15 +223,12 @@ DWORD vcamraw_read_frame(HANDLE h, void* buffer, DWORD length, DWORD* moved)
 DWORD vcamraw_set_window(HANDLE h, int x, int y, int width, int height, int binning,
                          int* out_width, int* out_height)
 {
-    int f = binning == 1 ? 2 : binning == 2 ? 4 : 1;
-    int cm = 752 - x - width, rm = 480 - y - height, bw = width / f, bh = height / f;
-    int a = f == 1 ? 1 : f == 2 ? 3 : 7; /* alignment mask of the sensor window */
-    int row_start = ((rm + a) & ~a) + 4, col_start = ((cm + a) & ~a) + 1;
+    int f = qlv_binning_factor(binning);
+    qlv_placement p = qlv_place_window(x, y, width, height, f);
+    int bw = width / f;
     uint16_t mode = 0;
-    uint32_t pixels = (uint32_t)(bw * bh + 1023) / 1024 * 1024;
+    uint32_t pixels = (uint32_t)(p.readout.out_width * p.readout.out_height + 1023) / 1024 * 1024;
     DWORD err;
-    if (f == 1) /* one-pixel alignment for the unbinned case */
-        row_start = rm + 4, col_start = cm + 1;
     if ((err = vcamraw_read_reg(h, 13, &mode)) != 0)
         return err;
     mode = (uint16_t)((mode & 0xFFF0) | (f == 2 ? 5 : f == 4 ? 10 : 0));
@@ -242,17 +237,17 @@ DWORD vcamraw_set_window(HANDLE h, int x, int y, int width, int height, int binn
     vcamraw_write_reg(h, 5, bw >= 570 ? 64 : (uint16_t)((663 - bw) & 0xFFFC));
     vcamraw_write_reg(h, 6, 45);
     vcamraw_set_transfer(h, pixels);
-    vcamraw_write_reg(h, 1, (uint16_t)col_start);
-    vcamraw_write_reg(h, 2, (uint16_t)row_start);
-    vcamraw_write_reg(h, 3, (uint16_t)((height + (f == 1 ? 1 : a)) & ~(f == 1 ? 1 : a)));
-    vcamraw_write_reg(h, 4, (uint16_t)((width + (f == 1 ? 1 : a)) & ~(f == 1 ? 1 : a)));
+    vcamraw_write_reg(h, 1, p.regs.column_start);
+    vcamraw_write_reg(h, 2, p.regs.row_start);
+    vcamraw_write_reg(h, 3, p.regs.height);
+    vcamraw_write_reg(h, 4, p.regs.width);
     vcamraw_write_port(h, 0, (uint8_t)pixels);
     vcamraw_write_port(h, 1, (uint8_t)(pixels >> 8));
     vcamraw_write_port(h, 2, (uint8_t)(pixels >> 16));
     err = vcamraw_write_port(h, 3, (uint8_t)(pixels >> 24));
     if (out_width)
-        *out_width = bw;
+        *out_width = p.readout.out_width;
     if (out_height)
-        *out_height = bh;
+        *out_height = p.readout.out_height;
     return err;
 }

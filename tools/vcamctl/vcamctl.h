@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <windows.h>
 
+#include "qlv_camera_model.h"
 #include "vcam_control.h"
 
 #ifdef __cplusplus
@@ -62,7 +63,9 @@ DWORD vcamraw_set_timeout(HANDLE h, uint32_t milliseconds);
 /* Frame request command, then one frame read of length bytes. */
 DWORD vcamraw_read_frame(HANDLE h, void* buffer, DWORD length, DWORD* moved);
 /* Programs the window registers as the library does for (x, y, width, height) and binning
- * mode 0/1/2, plus the transfer size; returns the delivered image size. */
+ * mode 0/1/2, plus a transfer size that holds the whole picture; *out_width and *out_height
+ * receive the size of the picture the camera then sends (the rounded window, binned), which
+ * the requested window lies inside (qlv_place_window says where). */
 DWORD vcamraw_set_window(HANDLE h, int x, int y, int width, int height, int binning,
                          int* out_width, int* out_height);
 

@@ -41,7 +41,7 @@ bool Run(CQelvanZ51QKRVNSdk& dev, int wide, DWORD durationMs, Result* out) {
   int rc = 2;
   while (rc == 2) rc = dev.WaitFrame();
   if (rc != 3) return false;
-  dev.GetStreamFrame(frame.data());
+  dev.GetStreamFrame(frame.data(), frame.size());
 
   HANDLE self = GetCurrentThread();
   LARGE_INTEGER freq, start, now;
@@ -55,7 +55,7 @@ bool Run(CQelvanZ51QKRVNSdk& dev, int wide, DWORD durationMs, Result* out) {
   for (;;) {
     rc = dev.WaitFrame();
     if (rc == 3) {
-      dev.GetStreamFrame(frame.data());
+      dev.GetStreamFrame(frame.data(), frame.size());
       ++frames;
     } else if (rc != 2) {
       break;

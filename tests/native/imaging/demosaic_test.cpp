@@ -6,6 +6,7 @@
 #include <random>
 
 #include "imaging/simd.h"
+#include "reference/demosaic_reference.h"
 #include "test_util.h"
 
 using testutil::Get;
@@ -31,57 +32,21 @@ void Demosaic(CDibImage& out, const CDibImage& raw, int mode, Gains g, bool inte
                  &p, 0);
 }
 
-// Colour of the raw sample at (x, y): 0 green, 1 red, 2 blue.
-int ColourAt(int mode, int x, int y) {
-  int rp = (mode & 1) ^ (y & 1);
-  int cp = ((mode >> 1) & 1) ^ (x & 1);
-  if (rp == cp) return 0;
-  return rp == 1 ? 1 : 2;
-}
-
-// Straightforward per-pixel reference: the colour at (x - 1/2, y - 1/2) from the quad and the
-// nearest same-coloured samples two steps further, coordinates outside the frame folded back
-// by four.
-struct Reference {
-  const CDibImage& raw;
-  int mode;
-  int w, h;
-  int max;
-  int s(int x, int y) const {
-    auto fold = [](int c, int size) { return c < 0 ? c + 4 : (c >= size ? c - 4 : c); };
-    return Get(raw, fold(x, w), fold(y, h));
-  }
-  int Channel(int x, int y, int colour, int gain) const {
-    // P: the quad sample of that colour.
-    int px = -1, py = -1;
-    for (int qy = y - 1; qy <= y; ++qy)
-      for (int qx = x - 1; qx <= x; ++qx)
-        if (ColourAt(mode, qx, qy) == colour) px = qx, py = qy;
-    int xx = px == x ? px - 2 : px + 2;
-    int yy = py == y ? py - 2 : py + 2;
-    int sum = 9 * s(px, py) + 3 * s(xx, py) + 3 * s(px, yy) + s(xx, yy);
-    int k = gain * 32 / 25;
-    return std::min((sum * k) >> 11, max);
-  }
-  int Green(int x, int y) const {
-    int total = 0;
-    for (int qy = y - 1; qy <= y; ++qy)
-      for (int qx = x - 1; qx <= x; ++qx)
-        if (ColourAt(mode, qx, qy) == 0) total += s(qx, qy);
-    return std::min(total >> 1, max);
-  }
-};
+int ColourAt(int mode, int x, int y) { return reference::BayerColourAt(mode, x, y); }
 
 void ExpectMatchesReference(const CDibImage& out, const CDibImage& raw, int mode, Gains g,
                             bool interior_only) {
   const int w = raw.Width(), h = raw.Height();
-  Reference ref{raw, mode, w, h, raw.BitCount() == 16 ? 1023 : 255};
+  const reference::DemosaicReference ref{raw.Pixels(), raw.Stride(), raw.BitCount() == 16 ? 2 : 1,
+                                         w, h, mode};
   int mismatches = 0;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       bool inside = x >= 2 && x <= w - 3 && y >= 2 && y <= h - 3;
       if (interior_only && !inside) continue;
-      int b = ref.Channel(x, y, 2, g.blue), gr = ref.Green(x, y), r = ref.Channel(x, y, 1, g.red);
+      int bgr[3];
+      ref.Pixel(x, y, g.red, g.blue, bgr);
+      const int b = bgr[0], gr = bgr[1], r = bgr[2];
       if (Get(out, x, y, 0) != b || Get(out, x, y, 1) != gr || Get(out, x, y, 2) != r) {
         if (++mismatches < 5)
           ADD_FAILURE() << "pixel (" << x << "," << y << ") mode " << mode << " got "

@@ -18,6 +18,17 @@ F QelvanProc(const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(QelvanDll(), name)));
 }
 
+// Qelvan_Initialize for an instance without a camera: an event that takes the shared region's
+// name makes the open step fail with ERR_MEMORY, as a machine without memory for the region
+// would. The event lives only for the call.
+inline QelvanHandle InitializeWithoutDevice(HWND notifyWindow) {
+  HANDLE clash = CreateEventA(nullptr, TRUE, FALSE, "DOVIRA_USBCAMERA");
+  if (!clash) return 0;  // a live region holds the name: no clash possible now
+  const QelvanHandle handle = QelvanProc<QelvanHandle(__cdecl*)(HWND)>("Qelvan_Initialize")(notifyWindow);
+  CloseHandle(clash);
+  return handle;
+}
+
 // A hidden top-level window owned by the test thread, for receiving posted messages.
 class TestWindow {
  public:

@@ -81,12 +81,13 @@ class ExportErrors : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(nullptr, window.hwnd());
-    handle = Call<QelvanHandle, HWND>("Qelvan_Initialize", window.hwnd());
+    handle = InitializeWithoutDevice(window.hwnd());
     ASSERT_NE(0, handle);
     LPARAM codes[32];
-    DrainCameraErrors(window.hwnd(), codes, 32);
-    while (LastError() != 0) {
-    }
+    ASSERT_EQ(1, DrainCameraErrors(window.hwnd(), codes, 32));
+    EXPECT_EQ(ERR_MEMORY, codes[0]);
+    EXPECT_EQ(ERR_MEMORY, LastError());
+    EXPECT_EQ(0, LastError());
   }
   void TearDown() override { Call<int, QelvanHandle>("Qelvan_Release", handle); }
 

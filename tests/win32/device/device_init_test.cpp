@@ -171,9 +171,15 @@ TEST_F(CaptureWindow, FailedReadOfRegister13DoesNotStopTheSetUp) {
   const uint32_t before = LogCount(0);
   ASSERT_EQ(vcamctl_fault(0, VCAM_FAULT_FAIL_COMMAND, 1), 0u);  // the read of register 13
   ASSERT_EQ(dev.SetCaptureWindow(0, 0, 752, 480, 1), 0);
+  // The mirror bits (5 and 4 set: both off) come from the cached flags, not the failed read.
   EXPECT_EQ(WritesSince(0, before),
-            Expected({{13, 5}, {114, 0}, {5, 284}, {6, 45}, {1, 1}, {2, 4}, {3, 480}, {4, 752}}));
+            Expected({{13, 0x35}, {114, 0}, {5, 284}, {6, 45}, {1, 1}, {2, 4}, {3, 480}, {4, 752}}));
   EXPECT_EQ(Transfer(Regs(0)), 91136u);
+  // With mirror H on, only bit 4 is set.
+  ASSERT_EQ(dev.SetMirrorH(1), 1);
+  ASSERT_EQ(vcamctl_fault(0, VCAM_FAULT_FAIL_COMMAND, 1), 0u);
+  ASSERT_EQ(dev.SetCaptureWindow(0, 0, 752, 480, 2), 0);
+  EXPECT_EQ(Regs(0).regs[13], 0x1A);
 }
 
 TEST_F(CaptureWindow, WideTransferSizesAndLargeFrames) {

@@ -1,5 +1,7 @@
 // Streaming, single shots and handle hygiene against the virtual camera.
 #include <atomic>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "device/qelvan_device.h"
@@ -20,7 +22,7 @@ class Transfer : public VirtualCamera {
     int rc = 2;
     for (int i = 0; i < 1000 && rc == 2; ++i) rc = dev.WaitFrame();
     if (rc != 3) return rc;
-    return dev.GetStreamFrame(frame.data()) == 0 ? 3 : -1;
+    return dev.GetStreamFrame(frame.data(), frame.size()) == 0 ? 3 : -1;
   }
 };
 
@@ -79,7 +81,7 @@ TEST_F(Transfer, WaitFrameTakesTheNewestFrame) {
             << "round " << round << ": slot " << slot << " holds a newer frame than slot " << claimed;
       }
     }
-    ASSERT_EQ(dev.GetStreamFrame(frame.data()), 0);
+    ASSERT_EQ(dev.GetStreamFrame(frame.data(), frame.size()), 0);
     EXPECT_EQ(SquarePosition(frame.data()), claimedPos);
     if (last >= 0) {
       EXPECT_GT(FrameDistance(claimedPos, last), 0);
@@ -151,7 +153,7 @@ TEST_F(Transfer, SingleShotIn8And16Bit) {
   std::vector<uint8_t> shot8(752 * 480);
   uint32_t opens = Info(kMono).opens;
   ASSERT_EQ(dev.SingleShot(), 0);
-  ASSERT_EQ(dev.GetShotFrame(shot8.data()), 0);
+  ASSERT_EQ(dev.GetShotFrame(shot8.data(), shot8.size()), 0);
   EXPECT_GE(SquarePosition(shot8.data()), 0);
   // The shot's handle stays open; the transfer reset used a handle of its own.
   EXPECT_TRUE(HandlesSettleAt(kMono, 1));
@@ -166,7 +168,7 @@ TEST_F(Transfer, SingleShotIn8And16Bit) {
   ASSERT_EQ(dev.SingleShot(), 0);
   EXPECT_EQ(Info(kMono).frames_delivered, before + 1);
   std::vector<uint8_t> shot16(752 * 480 * 2 + 16, 0xEE);
-  ASSERT_EQ(dev.GetShotFrame(shot16.data()), 0);
+  ASSERT_EQ(dev.GetShotFrame(shot16.data(), shot16.size()), 0);
   EXPECT_EQ(shot16[752 * 480 * 2], 0xEE);
   int mismatches = 0;
   for (int i = 0; i < 752 * 480; ++i) {
@@ -250,27 +252,80 @@ TEST_F(Transfer, NoFrameForSixSecondsIsReportedButDoesNotEndTheRun) {
   EXPECT_EQ(dev.StopStreaming(), 0);
 }
 
-TEST_F(Transfer, GeometryStaysWhileStreaming) {
+// While a run is active, everything that would change the geometry, the buffers, the device or
+// the transfer width is refused with 21 and writes nothing; after the stop each works again.
+TEST_F(Transfer, RunningDeviceRefusesChangesUnderItsRun) {
   CQelvanZ51QKRVNSdk dev;
   ASSERT_EQ(dev.InitDevice(kMono), 0);
   std::vector<uint8_t> frame(752 * 480);
+  ASSERT_EQ(dev.SingleShot(), 0);
+  ASSERT_NE(dev.ShotHandle(), nullptr);
   ASSERT_EQ(dev.StartStreaming(), 0);
   const uint32_t logged = LogCount(kMono);
-  // The transfer thread reads into these buffers: they are not replaced under it.
-  EXPECT_EQ(dev.SetCaptureWindow(0, 0, 376, 240, 0), 21);
-  EXPECT_EQ(dev.AllocateFrameBuffers(100, 0, 100, 10, 0, 10, 4), 21);
+  const std::string path = dev.DevicePath();
+  struct Change {
+    const char* name;
+    std::function<int()> run;
+  };
+  const Change changes[] = {
+      {"InitDevice", [&] { return dev.InitDevice(0); }},
+      {"SelectDevice", [&] { return dev.SelectDevice(0); }},
+      {"SetCaptureWindow", [&] { return dev.SetCaptureWindow(0, 0, 376, 240, 0); }},
+      {"AllocateFrameBuffers", [&] { return dev.AllocateFrameBuffers(100, 0, 100, 10, 0, 10, 4); }},
+      {"FreeFrameBuffers", [&] { return dev.FreeFrameBuffers(); }},
+      {"ResetGeometry", [&] { return dev.ResetGeometry(); }},
+      {"SetWideTransfer", [&] { return dev.SetWideTransfer(1); }},
+      {"StartStreaming", [&] { return dev.StartStreaming(); }},
+  };
+  for (const Change& c : changes) {
+    EXPECT_EQ(c.run(), 21) << c.name;
+    EXPECT_TRUE(dev.IsStreaming()) << c.name;
+  }
   EXPECT_EQ(dev.OutputWidth(), 752);
+  EXPECT_EQ(dev.Wide(), 0);
+  EXPECT_EQ(dev.DevicePath(), path);
+  EXPECT_NE(dev.RawFrame(), nullptr);
   ASSERT_EQ(NextFrame(dev, frame), 3);
   EXPECT_GE(SquarePosition(frame.data()), 0);
   EXPECT_EQ(LogCount(kMono), logged);  // no register was written
   EXPECT_EQ(Regs(kMono).transfer_pixels, 361472u);
-  // Selecting a device again ends the run first.
-  EXPECT_EQ(dev.InitDevice(kMono), 0);
-  EXPECT_FALSE(dev.IsStreaming());
+  EXPECT_EQ(dev.StopStreaming(), 0);
+
+  // Selecting a device closes the shot handle, which leads to the previous camera.
+  EXPECT_EQ(dev.SelectDevice(kMono), 0);
+  EXPECT_EQ(dev.ShotHandle(), nullptr);
   EXPECT_TRUE(HandlesSettleAt(kMono, 0));
+  EXPECT_EQ(dev.InitDevice(kMono), 0);
+  EXPECT_EQ(dev.FreeFrameBuffers(), 0);
+  EXPECT_EQ(dev.SetCaptureWindow(0, 0, 752, 480, 0), 0);
   EXPECT_EQ(dev.StartStreaming(), 0);
   EXPECT_EQ(NextFrame(dev, frame), 3);
   EXPECT_EQ(dev.StopStreaming(), 0);
+}
+
+// A destination smaller than the output window is refused; one that fits exactly is filled.
+TEST_F(Transfer, FramesGoOnlyIntoDestinationsTheyFit) {
+  CQelvanZ51QKRVNSdk dev;
+  ASSERT_EQ(dev.InitDevice(kMono), 0);
+  ASSERT_EQ(dev.SetCaptureWindow(10, 20, 101, 31, 0), 0);
+  std::vector<uint8_t> frame(101 * 31 + 1, 0xEE);
+  ASSERT_EQ(dev.SingleShot(), 0);
+  EXPECT_EQ(dev.GetShotFrame(frame.data(), 101 * 31 - 1), 15);
+  EXPECT_EQ(frame[0], 0xEE);
+  EXPECT_EQ(dev.GetShotFrame(frame.data(), 101 * 31), 0);
+  EXPECT_EQ(frame[101 * 31], 0xEE);
+  ASSERT_EQ(dev.StartStreaming(), 0);
+  int rc = 0;
+  while ((rc = dev.WaitFrame()) == 2) {
+  }
+  ASSERT_EQ(rc, 3);
+  EXPECT_EQ(dev.GetStreamFrame(frame.data(), 101 * 31 - 1), 15);
+  EXPECT_EQ(dev.GetStreamFrame(frame.data(), frame.size()), 0);
+  EXPECT_EQ(dev.StopStreaming(), 0);
+  dev.SetWideTransfer(1);
+  ASSERT_EQ(dev.SetCaptureWindow(10, 20, 101, 31, 0), 0);
+  ASSERT_EQ(dev.SingleShot(), 0);
+  EXPECT_EQ(dev.GetShotFrame(frame.data(), frame.size()), 15) << "16-bit samples need twice";
 }
 
 // The camera instance stops a run while its consumer may be inside WaitFrame. The consumer must

@@ -73,8 +73,8 @@ TEST(FrameBuffers, FreeKeepsRingCount) {
   EXPECT_EQ(dev.RingData(0), nullptr);
   EXPECT_EQ(dev.RingCount(), 4);
   uint8_t dest[16];
-  EXPECT_EQ(dev.GetShotFrame(dest), 14);
-  EXPECT_EQ(dev.GetStreamFrame(dest), 14);
+  EXPECT_EQ(dev.GetShotFrame(dest, sizeof(dest)), 14);
+  EXPECT_EQ(dev.GetStreamFrame(dest, sizeof(dest)), 14);
 }
 
 TEST(FrameBuffers, LargeFlagAtThreeMillionBytes) {

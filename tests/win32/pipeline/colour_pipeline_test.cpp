@@ -25,7 +25,7 @@ TEST(ColourPipeline, BayerModeTwoDecodesTheBarsInTrueColours) {
   ASSERT_EQ(colour.Create(752, 480, 24), 1);
   std::vector<uint8_t> frame(752 * 480);
   ASSERT_EQ(dev.SingleShot(), 0);
-  ASSERT_EQ(dev.GetShotFrame(frame.data()), 0);
+  ASSERT_EQ(dev.GetShotFrame(frame.data(), frame.size()), 0);
   dev.CloseSingleShot();
   for (int y = 0; y < 480; ++y) std::memcpy(raw.Pixels() + y * raw.Stride(), &frame[y * 752], 752);
 
