@@ -120,7 +120,7 @@ reference::Plane Shot(CQelvanZ51QKRVNSdk& dev) {
   std::vector<uint8_t> frame(752 * 480);
   reference::Plane p(752, 480, 1);
   EXPECT_EQ(0, dev.SingleShot());
-  EXPECT_EQ(0, dev.GetShotFrame(frame.data()));
+  EXPECT_EQ(0, dev.GetShotFrame(frame.data(), frame.size()));
   dev.CloseSingleShot();
   for (size_t i = 0; i < frame.size(); ++i) p.v[i] = frame[i];
   return p;
