@@ -780,6 +780,11 @@ int Stream(const Options& o) {
   StreamState state;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
+  // No preview window: frames only come as messages.
+  if (!Qelvan_SetPreviewWindow(h, nullptr, 0, 0, 0, 0)) {
+    DestroyWindow(window);
+    return LibraryFailure(h, "Qelvan_SetPreviewWindow");
+  }
   if (!Qelvan_CallBackPreview(h, window, nullptr, 0, 1)) {
     DestroyWindow(window);
     return StartFailure(h, o.camera, "starting the stream");
