@@ -3,7 +3,7 @@
 # one frame in every format, record a 3-second AVI, stream 5 seconds. The files land in out/.
 # Then each file is re-read by a standard tool and a table says what the tool saw; the exit
 # code is nonzero when any step or check fails.
-# Usage: scripts/demo.sh [OUT_DIR]   (default out/; WIN_BIN overrides build/win32/bin)
+# Usage: scripts/demo.sh [OUT_DIR]   (default out/; QELVAN_WIN_BIN overrides build/win32/bin)
 #        scripts/demo.sh --check DIR  (only the checking table, for files made earlier)
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +15,7 @@ fi
 if [ "$check_only" = 0 ] && [ -z "${QELVAN_WINE_SESSION:-}" ]; then
   exec "$top/scripts/winsession" "$0" "$@"
 fi
-bin=${WIN_BIN:-$top/build/win32/bin}
+bin=${QELVAN_WIN_BIN:-$top/build/win32/bin}
 cap="$bin/qelvan-capture.exe"
 outdir=${1:-$top/out}
 mkdir -p "$outdir"

@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${QELVAN_WINE_SESSION:-}" ]; then
   exec "$top/scripts/winsession" "$0" "$@"
 fi
-bin=${WIN_BIN:-$top/build/win32/bin}
+bin=${QELVAN_WIN_BIN:-$top/build/win32/bin}
 dest=${1:-$top/docs/images}
 mkdir -p "$dest"
 shots=$(mktemp -d)
