@@ -275,10 +275,85 @@ class CQelvan {
   // Setting pass-through (camera_settings.cpp) and geometry (camera_geometry.cpp).
 
   // Acquisition modes and workers (camera_acquisition.cpp) and the preview window.
+  // Starts, stops and snapshots of one instance run one at a time; the worker never takes this.
+  class ModeLock {
+   public:
+    ModeLock() { InitializeCriticalSection(&section_); }
+    ~ModeLock() { DeleteCriticalSection(&section_); }
+    ModeLock(const ModeLock&) = delete;
+    ModeLock& operator=(const ModeLock&) = delete;
+    void Enter() { EnterCriticalSection(&section_); }
+    void Leave() { LeaveCriticalSection(&section_); }
+
+   private:
+    CRITICAL_SECTION section_;
+  };
+  class ModeGuard {
+   public:
+    explicit ModeGuard(ModeLock& lock) : lock_(lock) { lock_.Enter(); }
+    ~ModeGuard() { lock_.Leave(); }
+    ModeGuard(const ModeGuard&) = delete;
+    ModeGuard& operator=(const ModeGuard&) = delete;
+
+   private:
+    ModeLock& lock_;
+  };
+
  public:
+  // Stops the worker and streaming, releases this instance's device-use claim, waits for the
+  // worker and the recording thread. Must not be called with frameLock held or from the worker.
   int StopAcquisition();
+  // Counts one delivered frame at `now` (timeGetTime milliseconds) into the frame-rate window;
+  // returns the rate times 10 now reported.
+  int CountFrame(uint32_t now);
+  // The colour type frames are produced in: the one a running mode was prepared with, else the
+  // current setting.
+  int ActiveColorType() const;
+  // Image receiving the sensor samples, and the output image, of a colour type (null if none).
+  CDibImage* RawImage(int type) const;
+  CDibImage* OutputImage(int type) const;
+  // Copies an image into a caller's buffer, rows top first (topDown) or bottom first. On a short
+  // buffer it reports ERR_MEMORY (also to frameWindow) and returns 0.
+  int CopyFrameOut(const CDibImage* image, int topDown, void* buffer, int size);
 
  private:
+  int PrepareAcquisition();
+  int StartAcquisition();
+  // Creates the done event and the worker thread; false when either could not be made.
+  bool StartWorker();
+  static DWORD WINAPI WorkerMain(LPVOID self);
+  void PreviewLoop();
+  void TriggerLoop();
+  // Copies the newest stream frame or the last shot into the raw image and spreads its rows;
+  // 0, or ERR_TRANSFER when it failed or would not fit the image prepared for it.
+  int FetchFrame(bool stream);
+  void FillFrameInfo(int rate);
+  // Closes the single-shot handle unless capture mode keeps it for the next shot.
+  void FinishShot();
+  // Ends a device-lost run from the worker: nothing more is fetched, both windows hear of it.
+  void ReportDeviceLost();
+  void PostFrameMessage(HWND window, WPARAM wParam, LPARAM lParam);
+  // Preview exports: the refusal for a start that cannot run (its codes, mode left alone).
+  int RefusePreview();
+  int StartPreviewWith(HWND window, void* buffer, int size, int topDown, bool deliver);
+
+  // Preview window (camera_preview.cpp).
+  bool PreviewConfigured() const;
+  // Makes the preview window when one is configured (reusing a running preview's window);
+  // false when a configured window could not be made.
+  bool OpenPreviewWindow();
+  HWND CreatePreviewWindow();
+  void DestroyPreviewWindow();
+  void SizeDisplayImage(int type);
+  void PaintPreview(int type);
+  // 1, 2, 4 or 8 by sub-sample mode (modes 17 to 19 are the binned forms of 1 to 3).
+  static int SubSampleDivisor(int subSampleMode);
+  // The geometry setters' device step: only while idle.
+  void ApplyWindowWhenIdle();
+
+  ModeLock modeLock_;
+  int preparedColorType_ = 0;
+  int claimedNumber_ = -1;  // device number this instance claimed in the device-use table
 
   // Frame conversion (camera_convert.cpp).
  public:

@@ -14,6 +14,13 @@ int CQelvan::SetPreviewWindow(HWND parent, int x, int y, int w, int h) {
   return 1;
 }
 
+void CQelvan::ApplyWindowWhenIdle() {
+  // A running mode keeps the window it was prepared with: its images are sized for it. The
+  // stored window reaches the device at the next start.
+  ModeGuard guard(modeLock_);
+  if (mode.load() == MODE_IDLE && !initPending) device->SetCaptureWindow(startX, startY, width, height, subSample);
+}
+
 int CQelvan::SetCaptureWindow(int w, int h) {
   if (!RequireDevice()) return 0;
   return ApplyPreset(w, h);
@@ -38,7 +45,7 @@ int CQelvan::ApplyPreset(int w, int h) {
     totalHeight = height = kSensorHeight;
     startX = startY = 0;
   }
-  device->SetCaptureWindow(startX, startY, width, height, subSample);
+  ApplyWindowWhenIdle();
   return 1;
 }
 
@@ -54,7 +61,7 @@ int CQelvan::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev
     PushError(ERR_GEOMETRY);
     return 0;
   }
-  device->SetCaptureWindow(startX, startY, width, height, subSample);
+  ApplyWindowWhenIdle();
   return 1;
 }
 

@@ -140,15 +140,11 @@ void CQelvan::PushAnalogSettings() {
 // --- Closing --------------------------------------------------------------------------------
 
 void CQelvan::CloseInstance() {
-  if (previewDC) ReleaseDC(previewWindow, previewDC);
-  previewDC = nullptr;
-  if (previewWindow) DestroyWindow(previewWindow);
-  previewWindow = nullptr;
+  // The worker draws through the window's DC: it stops before the DC and window go.
   StopAcquisition();
+  DestroyPreviewWindow();
   frameAvailable = 0;
   if (device) device->CloseSingleShot();
-  UnregisterClassA(windowClassName, GetModuleHandleA(nullptr));
-  windowClassName[0] = '\0';
 }
 
 int CQelvan::Close() {
