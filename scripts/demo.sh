@@ -96,6 +96,8 @@ check_file() {
       # codec,width,height,avg_frame_rate,nb_read_frames
       IFS=, read -r codec w h rate frames <<<"$probe"
       header=$(od -An -tu4 -j48 -N4 "$path" 2>/dev/null | tr -d ' ')
+      # ffprobe gives the rate as a fraction
+      rate=$(awk -F/ '{ if ($2 > 0) printf "%.1f", $1 / $2; else print $1 }' <<<"$rate")
       if [ -n "$probe" ]; then
         seen="$codec ${w}x${h} at $rate fps; header says $header frames"
       else

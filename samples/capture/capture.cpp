@@ -615,8 +615,9 @@ int Snap(const Options& o) {
     return kFile;
   }
   if (!Commit(o.file)) return kFile;
-  std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s\n", Qelvan_Width(h), Qelvan_Height(h),
-              Qelvan_GetColorMode(h), FileSize(o.file), o.file.c_str());
+  const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
+  std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s\n", Qelvan_Width(h) >> shift,
+              Qelvan_Height(h) >> shift, Qelvan_GetColorMode(h), FileSize(o.file), o.file.c_str());
   return kOk;
 }
 

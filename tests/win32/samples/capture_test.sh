@@ -103,8 +103,8 @@ while IFS='|' read -r file opts check; do
       ;;
   esac
 done <<'SNAPS'
-full.bmp|--colour-mode 24|BMP 752x480
-small.bmp|--colour-mode 8 --window 100,50,320,240|BMP 320x240
+full.bmp|--colour-mode 24|BMP3 752x480
+small.bmp|--colour-mode 8 --window 100,50,320,240|BMP3 320x240
 frame.png|--colour-mode 24|PNG 752x480
 deep.png|--colour-mode 48 --window 0,0,160,120|PNG 160x120
 frame.jpg|--colour-mode 24 --gamma 120 --sharpness 4|JPEG 752x480
