@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WIN := build/win32
 NATIVE := build/native
 
-.PHONY: all setup build build-win32 build-native test test-native test-win32 demo dist screenshots bench clean
+.PHONY: all setup build build-win32 build-native test test-native test-win32 demo dist screenshots bench soak clean
 
 all: build
 
@@ -43,6 +43,10 @@ screenshots: build
 
 bench: build
 	@scripts/bench.sh
+
+# Long stress runs (minutes each); prints SOAK figure lines.
+soak: build
+	@scripts/soak.sh
 
 clean:
 	rm -rf $(WIN) $(NATIVE)

@@ -46,7 +46,8 @@ enum vcam_fault_kind {
     VCAM_FAULT_SHORT_READ = 1,   /* frame reads return half the bytes asked */
     VCAM_FAULT_FAIL_READ = 2,    /* frame reads fail with a device error */
     VCAM_FAULT_STALL = 3,        /* no frames at all until cleared */
-    VCAM_FAULT_FAIL_COMMAND = 4  /* command packets on pipe 0 fail */
+    VCAM_FAULT_FAIL_COMMAND = 4, /* command packets on pipe 0 fail */
+    VCAM_FAULT_SLOW_FRAME = 5    /* frames are held 1 s after rendering (a slow transfer) */
 };
 
 typedef struct vcam_request {
@@ -63,6 +64,11 @@ typedef struct vcam_driver_info {
     uint32_t control_handles; /* open handles on the control device */
     uint32_t camera_handles;  /* open handles on all cameras */
     uint32_t pending_reads;   /* frame reads waiting, all cameras */
+    /* Frames rendered for a read whose camera was unplugged before the frame could go out: the
+     * read failed as unplugged instead (since the driver started). */
+    uint32_t frames_withheld;
+    /* Detaches that waited for a frame in flight to finish (since the driver started). */
+    uint32_t detach_waits;
 } vcam_driver_info;
 
 /* Request counters by control code, in this order. */
@@ -108,6 +114,7 @@ typedef struct vcam_camera_info {
     uint32_t handles_open;     /* now */
     uint32_t reads_pending;    /* now */
     uint32_t requests[VCAM_CODE_COUNT];
+    uint32_t fault_slow_frame;
 } vcam_camera_info;
 
 #define VCAM_LOG_ENTRIES 64

@@ -4,7 +4,13 @@
  * Threads: Wine dispatches every request of the driver host on one thread, so dispatch routines
  * never wait. Frame reads are queued and completed by the worker thread at the sensor's frame
  * timing, on a trigger, or at the transfer time-out. One spin lock guards every camera's state;
- * frames are rendered outside it from a snapshot of the sensor. */
+ * frames are rendered outside it from a snapshot of the sensor.
+ *
+ * Unplugging against a frame in flight: the worker marks the read it renders as the camera's
+ * read in flight. A detach marks the camera as going away and waits (briefly) for that read to
+ * be completed before it deletes the device; the worker, seeing the mark when it comes back to
+ * complete the read, fails it as unplugged instead. The frame cache belongs to the worker alone:
+ * others only ask for it to be dropped. */
 #include <ntddk.h>
 
 #include "vcam_control.h"
@@ -37,8 +43,12 @@ typedef struct CAMERA {
     LONGLONG next_frame; /* 100 ns units: end of the frame the sensor is reading out */
     uint32_t frame_seq;
     uint32_t triggers;
-    uint32_t fault_short, fault_fail, fault_command, fault_stall;
+    uint32_t fault_short, fault_fail, fault_command, fault_stall, fault_slow;
     vcam_camera_info info; /* counters; the rest is filled in on request */
+    PIRP in_flight;        /* the read the worker renders now, off the list */
+    int going;             /* a detach is under way: no frame goes out any more */
+    KEVENT idle;           /* set while no read is in flight */
+    int cache_stale;       /* set by others, taken by the worker: drop the cached frame */
     /* Worker-only: the last rendered frame, reused while nothing that shapes it changed. */
     uint8_t* cache;
     int cache_valid;
@@ -55,6 +65,10 @@ static PVOID g_worker;
 static volatile LONG g_stop;
 static uint32_t g_pacing = 1;
 static uint32_t g_control_handles;
+static uint32_t g_frames_withheld;
+static uint32_t g_detach_waits;
+/* How long a detach waits for a frame in flight before it gives up with "busy". */
+#define DETACH_WAIT_MS 5000
 
 /* ---- helpers ---------------------------------------------------------------------------- */
 
@@ -180,9 +194,10 @@ static void camera_defaults(CAMERA* cam, int number, int mono, uint16_t chip)
     cam->timeout_ms = VCAM_DEFAULT_TIMEOUT_MS;
     cam->triggers = 0;
     cam->fault_short = cam->fault_fail = cam->fault_command = cam->fault_stall = 0;
+    cam->fault_slow = 0;
     cam->frame_seq = 0;
     cam->next_frame = now_100ns() + period_100ns(cam);
-    cam->cache_valid = 0;
+    cam->cache_stale = 1;
     clear_counters(cam);
 }
 
@@ -216,6 +231,8 @@ static NTSTATUS attach_camera(int number, int mono, uint16_t chip)
     KeAcquireSpinLock(&g_lock, &irql);
     InitializeListHead(&cam->reads);
     InitializeListHead(&cam->handles);
+    cam->in_flight = NULL;
+    cam->going = 0;
     cam->info.handles_open = 0;
     cam->info.reads_pending = 0;
     camera_defaults(cam, number, mono, chip ? chip : VCAM_DEFAULT_CHIP);
@@ -240,7 +257,24 @@ static NTSTATUS detach_camera(int number)
     InitializeListHead(&done);
     InitializeListHead(&handles);
     KeAcquireSpinLock(&g_lock, &irql);
+    cam->going = 1;
+    if (cam->in_flight) {
+        /* The worker is rendering a read of this camera: let it finish (it fails the read),
+         * then delete the device. The worker completes requests without this thread. */
+        LARGE_INTEGER timeout;
+        timeout.QuadPart = -(LONGLONG)DETACH_WAIT_MS * 10000;
+        g_detach_waits++;
+        KeReleaseSpinLock(&g_lock, irql);
+        KeWaitForSingleObject(&cam->idle, Executive, KernelMode, FALSE, &timeout);
+        KeAcquireSpinLock(&g_lock, &irql);
+        if (cam->in_flight) {
+            cam->going = 0;
+            KeReleaseSpinLock(&g_lock, irql);
+            return STATUS_DEVICE_BUSY;
+        }
+    }
     cam->attached = 0;
+    cam->going = 0;
     drain_reads(cam, NULL, STATUS_DEVICE_NOT_CONNECTED, &done);
     while (!IsListEmpty(&cam->handles))
         InsertTailList(&handles, RemoveHeadList(&cam->handles));
@@ -263,9 +297,11 @@ static NTSTATUS detach_camera(int number)
 
 /* Fills a read's buffer with a frame from the cache, rendering it when needed. */
 static void deliver(CAMERA* cam, const vcam_sensor* snap, uint32_t frame, uint8_t* out,
-                    uint32_t count)
+                    uint32_t count, int stale)
 {
     uint32_t len = count < CACHE_BYTES ? count : CACHE_BYTES;
+    if (stale)
+        cam->cache_valid = 0;
     if (!cam->cache)
         cam->cache = ExAllocatePoolWithTag(NonPagedPool, CACHE_BYTES, VCAM_TAG);
     if (!cam->cache) {
@@ -300,7 +336,7 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
     LIST_ENTRY done, *e;
     PIRP frame_irp = NULL;
     uint32_t frame = 0, count = 0;
-    int fail = 0, shorten = 0;
+    int fail = 0, shorten = 0, stale = 0, slow = 0, gone;
     KIRQL irql;
 
     InitializeListHead(&done);
@@ -326,7 +362,7 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
         }
     }
 
-    if (!IsListEmpty(&cam->reads) && !cam->fault_stall) {
+    if (!IsListEmpty(&cam->reads) && !cam->fault_stall && !cam->going) {
         int ready;
         if (cam->sensor.ports[VCAM_P_TRIGGER] == 1)
             ready = cam->triggers > 0;
@@ -348,6 +384,15 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
         PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(frame_irp);
         uint32_t asked = stack->Parameters.DeviceIoControl.OutputBufferLength;
         cam->info.reads_pending--;
+        cam->in_flight = frame_irp;
+        KeClearEvent(&cam->idle);
+        stale = cam->cache_stale;
+        cam->cache_stale = 0;
+        if (cam->fault_slow) {
+            slow = 1;
+            if (cam->fault_slow != UNTIL_CLEARED)
+                cam->fault_slow--;
+        }
         if (cam->sensor.ports[VCAM_P_TRIGGER] == 1) {
             cam->triggers--;
             cam->frame_seq++;
@@ -373,7 +418,6 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
                     cam->fault_short--;
                 cam->info.reads_short++;
             }
-            cam->info.frames_delivered++;
             g_snap = cam->sensor;
         }
     }
@@ -382,16 +426,37 @@ static int service_camera(CAMERA* cam, LONGLONG now, LONGLONG* next_wake)
     complete_list(&done);
     if (!frame_irp)
         return 0;
-    if (fail) {
-        finish(frame_irp, STATUS_IO_DEVICE_ERROR, 0);
-        return 1;
-    }
-    {
+    if (!fail) {
         uint8_t* out = irp_data(frame_irp);
         if (out && count)
-            deliver(cam, &g_snap, frame, out, count);
-        finish(frame_irp, STATUS_SUCCESS, shorten ? count / 2 : count);
+            deliver(cam, &g_snap, frame, out, count, stale);
     }
+    if (slow) {
+        LARGE_INTEGER hold;
+        hold.QuadPart = -1000 * 10000LL;
+        KeDelayExecutionThread(KernelMode, FALSE, &hold);
+    }
+    /* The camera may have been unplugged while the frame was rendered. */
+    KeAcquireSpinLock(&g_lock, &irql);
+    gone = cam->going || !cam->attached;
+    if (gone) {
+        cam->info.reads_disconnected++;
+        if (!fail)
+            g_frames_withheld++;
+    } else if (!fail) {
+        cam->info.frames_delivered++;
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    if (gone)
+        finish(frame_irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+    else if (fail)
+        finish(frame_irp, STATUS_IO_DEVICE_ERROR, 0);
+    else
+        finish(frame_irp, STATUS_SUCCESS, shorten ? count / 2 : count);
+    KeAcquireSpinLock(&g_lock, &irql);
+    cam->in_flight = NULL;
+    KeSetEvent(&cam->idle, IO_NO_INCREMENT, FALSE);
+    KeReleaseSpinLock(&g_lock, irql);
     return 1;
 }
 
@@ -580,6 +645,7 @@ static void fill_info(const CAMERA* cam, vcam_camera_info* out)
     out->fault_fail_read = cam->fault_fail;
     out->fault_fail_command = cam->fault_command;
     out->fault_stall = cam->fault_stall;
+    out->fault_slow_frame = cam->fault_slow;
     out->frame_period_us = vcam_sensor_frame_period_us(&cam->sensor);
     out->transfer_bytes = vcam_sensor_transfer_bytes(&cam->sensor);
     vcam_sensor_window(&cam->sensor, &w);
@@ -621,6 +687,8 @@ static NTSTATUS control_ioctl(PIRP irp)
         info.version = VCAM_VERSION;
         info.pacing = g_pacing;
         info.control_handles = g_control_handles;
+        info.frames_withheld = g_frames_withheld;
+        info.detach_waits = g_detach_waits;
         for (n = 0; n < VCAM_MAX_CAMERAS; n++) {
             if (!g_cams[n].attached)
                 continue;
@@ -679,11 +747,13 @@ static NTSTATUS control_ioctl(PIRP irp)
             switch (req.arg0) {
             case VCAM_FAULT_CLEAR:
                 cam->fault_short = cam->fault_fail = cam->fault_command = cam->fault_stall = 0;
+                cam->fault_slow = 0;
                 break;
             case VCAM_FAULT_SHORT_READ: cam->fault_short = count; break;
             case VCAM_FAULT_FAIL_READ: cam->fault_fail = count; break;
             case VCAM_FAULT_STALL: cam->fault_stall = 1; break;
             case VCAM_FAULT_FAIL_COMMAND: cam->fault_command = count; break;
+            case VCAM_FAULT_SLOW_FRAME: cam->fault_slow = count; break;
             default: status = STATUS_INVALID_PARAMETER; break;
             }
             break;
@@ -904,6 +974,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     g_driver = driver;
     KeInitializeSpinLock(&g_lock);
     KeInitializeEvent(&g_wake, SynchronizationEvent, FALSE);
+    for (n = 0; n < VCAM_MAX_CAMERAS; n++)
+        KeInitializeEvent(&g_cams[n].idle, NotificationEvent, TRUE);
     driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
     driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;
     driver->MajorFunction[IRP_MJ_CLEANUP] = dispatch_cleanup;

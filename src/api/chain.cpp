@@ -40,6 +40,14 @@ int32_t CSdkChain::Register(CQelvan* instance) {
   return Insert(CSDKDATA{handle, instance}) ? handle : 0;
 }
 
+bool CSdkChain::Unlink(int32_t handle, CQelvan** instance) {
+  Locked guard(this);
+  if (!Find(handle)) return false;
+  if (instance != nullptr) *instance = current_->data.instance;
+  RemoveCurrent();
+  return true;
+}
+
 void CSdkChain::Remove(int32_t handle) {
   Locked guard(this);
   if (Find(handle)) RemoveCurrent();

@@ -24,16 +24,22 @@ class CSdkChain : public CTRing<CSDKDATA> {
   CQelvan* LookupInstance(int32_t handle);
   // Constructs a camera instance and registers it; 0 when it cannot be made.
   int32_t CreateInstance();
+  // Unregisters the handle and hands its instance to the caller, who destroys it; all under
+  // the lock, so of two concurrent calls only one gets the instance. False for an unknown
+  // handle.
+  bool Unlink(int32_t handle, CQelvan** instance);
+
+ private:
+  friend struct ChainTestSeam;  // tests register fake instances and fix the handle formula
+
   // Registers an instance under a new handle: tick + rand() + count, stepped past 0 and
   // past handles that are live, so a handle never names two instances. 0 on failure.
   int32_t Register(CQelvan* instance);
   // Unregisters the handle (the instance itself is not destroyed here).
   void Remove(int32_t handle);
-
-  // Replaces the tick and random sources of the handle formula (tests use this).
+  // Replaces the tick and random sources of the handle formula.
   void SetHandleSources(TickSource tick, RandomSource random);
 
- private:
   // Whether a handle is registered, without moving current.
   bool IsLive(int32_t handle) const;
 

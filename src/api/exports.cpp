@@ -41,13 +41,14 @@ QELVAN_EXPORT Qelvan_Initialize(HWND notifyWindow) {
 }
 
 QELVAN_EXPORT Qelvan_Release(QelvanHandle h) {
-  CSdkChain::Node* node = g_sdkChain.Lookup(h);
-  if (!node) return 0;
-  // The instance is destroyed outside the registry lock; callers must not use the handle
-  // from another thread meanwhile.
-  delete node->data.instance;
-  node->data.instance = nullptr;
-  g_sdkChain.Remove(h);
+  // Unregistered first, under the registry lock: later calls with the handle find nothing,
+  // and a second Release cannot take the same instance. It is destroyed outside the lock.
+  CQelvan* instance = nullptr;
+  if (!g_sdkChain.Unlink(h, &instance)) return 0;
+  try {
+    delete instance;
+  } catch (...) {
+  }
   return 1;
 }
 

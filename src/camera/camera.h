@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QelvanSdk.h"
+#include "output/avi_writer.h"
 
 class CDibImage;
 class CQelvanZ51QKRVNSdk;
@@ -383,6 +384,36 @@ class CQelvan {
                               const frameconv::ConvertChanges& changes);
 
   // Still images and recording (camera_files.cpp).
+  // Output image of the colour type frames are made in (null when there is none).
+  CDibImage* FileImage() const;
+  // Copies the current output image under the frame lock and saves the copy outside it.
+  // ERR_NOT_READY when there is no image for the colour type.
+  int SaveCurrentImage(const char* name, int type);
+  // Closes the thread handle and done event of a recording that has ended.
+  void CloseFinishedRecording();
+  static DWORD WINAPI RecordMain(LPVOID self);
+  void RecordLoop();
+  // Writes one frame of the output image; 1 added, 0 skipped (size changed), else the writer's
+  // failure result.
+  int RecordFrame(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c);
+  CAviWriter aviWriter_;
+  uint32_t recordDuration_ = 0;
+  // Set by the acquisition worker right after newFrameFlag, so that the recorder wakes for a
+  // new frame at once instead of at its next poll. Lives as long as the instance.
+  struct FrameEvent {
+    HANDLE handle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    FrameEvent() = default;
+    FrameEvent(const FrameEvent&) = delete;
+    FrameEvent& operator=(const FrameEvent&) = delete;
+    ~FrameEvent() {
+      if (handle) CloseHandle(handle);
+    }
+  } newFrameEvent_;
+
+ public:
+  HANDLE NewFrameEvent() const { return newFrameEvent_.handle; }
+
+ private:
 
   // Dialogs (camera_dialogs.cpp).
 

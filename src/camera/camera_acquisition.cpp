@@ -391,6 +391,7 @@ void CQelvan::PreviewLoop() {
     FillFrameInfo(CountFrame(timeGetTime()));
     ConvertFrame(type);
     newFrameFlag = 1;
+    SetEvent(NewFrameEvent());
     frameAvailable = 1;
     PaintPreview(type);
     if (frameBuffer && frameBufferSize != 0 &&

@@ -24,15 +24,10 @@ int CQelvan::LoadConfigFileA(const char* path) {
 }
 
 int CQelvan::LoadConfigFileW(const wchar_t* path) {
-  // One byte more than the conversion may fill, so the terminator always fits.
-  char name[1025] = {};
-  int length = path != nullptr ? WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, name, 1024,
-                                                     nullptr, nullptr)
-                               : 0;
-  if (length == 0) {
+  char name[1024];
+  if (path == nullptr || !NarrowFileName(path, name)) {
     PushError(ERR_FILE);
     return 0;
   }
-  name[length] = '\0';
   return LoadConfigFileA(name);
 }

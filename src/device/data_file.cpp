@@ -1,7 +1,14 @@
 #include "device/data_file.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
+
+namespace {
+std::atomic<int64_t> writeBudget{-1};
+}  // namespace
+
+void CDataFile::SetWriteBudgetForTest(int64_t bytes) { writeBudget = bytes; }
 
 void CDataFile::Release() {
   if (view_ != nullptr) UnmapViewOfFile(view_);
@@ -69,5 +76,71 @@ bool CDataFile::ReadInt32(int32_t* value) {
                static_cast<uint32_t>(cursor_[2]) << 16 | static_cast<uint32_t>(cursor_[3]) << 24;
   if (value != nullptr) *value = static_cast<int32_t>(v);
   cursor_ += 4;
+  return true;
+}
+
+bool CDataFile::OpenForWrite(const char* name) {
+  Release();
+  if (name == nullptr || name[0] == '\0') return false;
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  file_ = file;
+  size_ = static_cast<size_t>(FileSize());
+  return true;
+}
+
+bool CDataFile::Write(const void* bytes, size_t count) {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  const uint8_t* p = static_cast<const uint8_t*>(bytes);
+  while (count > 0) {
+    DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    int64_t budget = writeBudget.load();
+    if (budget >= 0) {
+      if (budget < static_cast<int64_t>(chunk)) {
+        writeBudget = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+      }
+      writeBudget -= chunk;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file_, p, chunk, &written, nullptr) || written != chunk) return false;
+    p += chunk;
+    count -= chunk;
+  }
+  return true;
+}
+
+bool CDataFile::Seek(uint64_t offset) {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool CDataFile::SeekEnd() {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(file_, zero, nullptr, FILE_END) != 0;
+}
+
+uint64_t CDataFile::FileSize() const {
+  if (file_ == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file_, &size) || size.QuadPart < 0) return 0;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+bool CDataFile::Tell(uint64_t* position) const {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(file_, zero, &at, FILE_CURRENT)) return false;
+  if (position != nullptr) *position = static_cast<uint64_t>(at.QuadPart);
   return true;
 }

@@ -29,6 +29,27 @@ class CDataFile {
   // Reads a little-endian 32-bit value at the cursor and moves past it; false at the end.
   bool ReadInt32(int32_t* value);
 
+  // Write side. OpenForWrite drops whatever was held, then truncates an existing file or
+  // creates a new one (no sharing); false when neither works.
+  bool OpenForWrite(const char* name);
+  bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+  // True only when every byte was written.
+  bool Write(const void* bytes, size_t count);
+  // Moves the write position to an absolute offset, or to the end; false on failure.
+  bool Seek(uint64_t offset);
+  bool SeekEnd();
+  // Ends the file at the current write position.
+  bool Truncate() { return IsOpen() && SetEndOfFile(file_) != 0; }
+  // Current write position; false when there is no file.
+  bool Tell(uint64_t* position) const;
+  // Current size of the open file, 0 when none.
+  uint64_t FileSize() const;
+  void Close() { Release(); }
+
+  // Test seam: once this many more bytes have been written (process-wide), writes fail.
+  // A negative value turns the limit off.
+  static void SetWriteBudgetForTest(int64_t bytes);
+
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
   HANDLE mapping_ = nullptr;

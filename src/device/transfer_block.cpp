@@ -24,7 +24,9 @@ void CompleteSlot(TransferBlock& block, bool complete) {
 
 int ClaimNewestSlot(TransferBlock& block, int32_t* frameNumber) {
   if (block.stamps == nullptr || block.ringCount < 1) return 0;
-  for (;;) {
+  // Each retry means the thread completed another frame meanwhile; a bound keeps a consumer
+  // from spinning against a thread that outruns it, and it waits for the next frame instead.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
     const int32_t last = block.lastTaken.load();
     if (block.completed.load() <= last) return 0;
     const int32_t slot = block.newest.load();
@@ -41,4 +43,5 @@ int ClaimNewestSlot(TransferBlock& block, int32_t* frameNumber) {
       return 3;
     }
   }
+  return 0;
 }

@@ -6,7 +6,7 @@ namespace imaging {
 namespace {
 
 int32_t Fraction(int32_t size, double fraction) {
-  QELVAN_X87_STORE double v = size * fraction;
+  double v = size * fraction;
   return static_cast<int32_t>(v);
 }
 
@@ -24,7 +24,7 @@ void AutoIrisWindows(int32_t width, int32_t height, Rect windows[kAutoIrisWindow
 }
 
 double AutoIrisFactor(const int32_t means[kAutoIrisWindows]) {
-  QELVAN_X87_STORE double f = 1.0;
+  double f = 1.0;
   for (int i = 0; i < kAutoIrisWindows; ++i) {
     if (means[i] > 200)
       f = f - 0.15;

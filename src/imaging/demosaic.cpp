@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "imaging/demosaic_sse2.h"
+#include "imaging/demosaic_simd.h"
 #include "imaging/pixel_walk.h"
 #include "imaging/simd.h"
 
@@ -125,28 +125,55 @@ Geometry GeometryOf(const Rect* region, int32_t mode) {
           ColumnPhaseOf(mode)};
 }
 
+// Rows y_begin..y_end-1, columns x_begin..W-3, with unfolded taps (interior rows).
 template <typename T>
 void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                     int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
-                    const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end) {
+                    const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end,
+                    int32_t x_begin) {
   for (int32_t y = y_begin; y < y_end; ++y) {
     int rp = g.row_phase ^ (y & 1);
-    ByteTaps taps[2] = {ToBytes<T>(kTaps[rp * 2 + 0], src_stride),
-                        ToBytes<T>(kTaps[rp * 2 + 1], src_stride)};
+    const ByteTaps taps[2] = {ToBytes<T>(kTaps[rp * 2 + 0], src_stride),
+                              ToBytes<T>(kTaps[rp * 2 + 1], src_stride)};
     const uint8_t* s = src + static_cast<ptrdiff_t>(region.top + y) * src_stride +
                        static_cast<ptrdiff_t>(region.left) * sizeof(T);
     uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
                  static_cast<ptrdiff_t>(dst_x) * dst_bpp;
-    const ByteTaps& even = taps[g.column_phase];
-    const ByteTaps& odd = taps[g.column_phase ^ 1];
-    int32_t x = 2;
-    int32_t last = g.width - 3;
-    for (; x + 1 <= last; x += 2) {
-      ComputePixel<T>(s + x * sizeof(T), even, kr, kb, d + x * dst_bpp);
-      ComputePixel<T>(s + (x + 1) * sizeof(T), odd, kr, kb, d + (x + 1) * dst_bpp);
-    }
-    if (x <= last) ComputePixel<T>(s + x * sizeof(T), even, kr, kb, d + x * dst_bpp);
+    for (int32_t x = x_begin; x <= g.width - 3; ++x)
+      ComputePixel<T>(s + x * sizeof(T), taps[g.column_phase ^ (x & 1)], kr, kb, d + x * dst_bpp);
   }
+}
+
+// Runs the widest SIMD kernels the processor has over rows y_begin..y_end-1 and returns the
+// first interior column they left for the scalar code (2 when none ran).
+template <typename T>
+int32_t SimdRows(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                 int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                 const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end) {
+  BayerKernel kernels[3] = {nullptr, nullptr, nullptr};
+  if (sizeof(T) == 1) {
+    if (UseAvx2()) kernels[0] = DemosaicRows8Avx2;
+    if (UseSsse3())
+      kernels[1] = DemosaicRows8Ssse3;
+    else if (UseSse2())
+      kernels[1] = DemosaicRows8Sse2;
+  } else if (UseAvx2()) {
+    kernels[0] = DemosaicRows16Avx2;
+  }
+  int32_t done = 2;
+  for (BayerKernel kernel : kernels) {
+    if (!kernel || done > g.width - 3) continue;
+    // The columns left, as a region that starts two columns before them: an even number of
+    // columns in, so its phases are the same.
+    const int32_t skip = done - 2;
+    BayerRows job{dst,        src,         region, dst_x + skip, dst_y,        dst_bpp,
+                  dst_stride, src_stride,  g.row_phase,          g.column_phase, kr, kb,
+                  y_begin,    y_end};
+    job.region.left += skip;
+    const int32_t reached = kernel(job);
+    if (reached > 0) done += reached - 2;
+  }
+  return done;
 }
 
 // Moves a neighbour offset that would leave the frame back by four rows or columns.
@@ -191,36 +218,10 @@ int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x
   if (g.width < 5 || g.height < 5) return 1;
   int32_t kr = BayerGainFactor(rec->red_gain);
   int32_t kb = BayerGainFactor(rec->blue_gain);
-  if (sizeof(T) == 1 && (dst_bpp == 3 || dst_bpp == 4)) {
-    if (UseAvx2() && DemosaicInterior8Avx2(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride,
-                                           src_stride, g.row_phase, g.column_phase, kr, kb))
-      return 1;
-    auto kernel =
-        UseSsse3() ? DemosaicInterior8Ssse3 : (UseSse2() ? DemosaicInterior8Sse2 : nullptr);
-    if (kernel && kernel(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
-                         g.row_phase, g.column_phase, kr, kb))
-      return 1;
-  }
-  if (sizeof(T) == 2 && UseAvx2()) {
-    const int32_t done = DemosaicInterior16Avx2(dst, src, *region, dst_x, dst_y, dst_bpp,
-                                                dst_stride, src_stride, g.row_phase,
-                                                g.column_phase, kr, kb);
-    if (done > 0) {
-      // The columns after the last block, as a region that starts two columns before them; an
-      // even number of columns in, so its phases are the same.
-      if (done <= g.width - 3) {
-        Rect rest = *region;
-        rest.left += done - 2;
-        Geometry rg = g;
-        rg.width = g.width - (done - 2);
-        InteriorScalar<T>(dst, src, rest, dst_x + done - 2, dst_y, dst_bpp, dst_stride,
-                          src_stride, rg, kr, kb, 2, g.height - 2);
-      }
-      return 1;
-    }
-  }
+  const int32_t done = SimdRows<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride,
+                                   g, kr, kb, 2, g.height - 2);
   InteriorScalar<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride, src_stride, g, kr, kb, 2,
-                    g.height - 2);
+                    g.height - 2, done);
   return 1;
 }
 
@@ -258,27 +259,39 @@ int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, 
     return dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
            static_cast<ptrdiff_t>(dst_x + x) * dst_bpp;
   };
-  // Rows 0, 1, H-2, H-1: only the four edge columns fold their column offsets.
+  // Rows 0, 1, H-2, H-1: their middle columns through the SIMD kernels with folded rows, as far
+  // as those go; only the four edge columns fold their column offsets.
+  const int32_t top_done = SimdRows<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride,
+                                       src_stride, g, kr, kb, 0, 2);
+  const int32_t bottom_done = SimdRows<T>(dst, src, *region, dst_x, dst_y, dst_bpp, dst_stride,
+                                          src_stride, g, kr, kb, g.height - 2, g.height);
   const int32_t rows[4] = {0, 1, g.height - 2, g.height - 1};
   for (int32_t y : rows) {
     const int rp = g.row_phase ^ (y & 1);
     const ByteTaps taps[2] = {folded(rp, 0, 2, y, true, false), folded(rp, 1, 2, y, true, false)};
+    const int32_t scalar_from = y < 2 ? top_done : bottom_done;
     for (int32_t x = 0; x < g.width; ++x) {
       if (x < 2 || x >= g.width - 2) {
         pixel(x, y);
         continue;
       }
+      if (x < scalar_from) continue;
       ComputePixel<T>(src_at(x, y), taps[g.column_phase ^ (x & 1)], kr, kb, dst_at(x, y));
     }
   }
   // Columns 0, 1, W-2, W-1: only their column offsets fold between rows 2 and H-3; the corners
   // were done above with the same result.
+  // All four columns row by row, so that each row's memory is visited once.
   const int32_t cols[4] = {0, 1, g.width - 2, g.width - 1};
-  for (int32_t x : cols) {
-    const int cp = g.column_phase ^ (x & 1);
-    const ByteTaps taps[2] = {folded(0, cp, x, 2, false, true), folded(1, cp, x, 2, false, true)};
-    for (int32_t y = 2; y < g.height - 2; ++y)
-      ComputePixel<T>(src_at(x, y), taps[g.row_phase ^ (y & 1)], kr, kb, dst_at(x, y));
+  ByteTaps taps[4][2];
+  for (int i = 0; i < 4; ++i) {
+    const int cp = g.column_phase ^ (cols[i] & 1);
+    for (int rp = 0; rp < 2; ++rp) taps[i][rp] = folded(rp, cp, cols[i], 2, false, true);
+  }
+  for (int32_t y = 2; y < g.height - 2; ++y) {
+    const int rp = g.row_phase ^ (y & 1);
+    for (int i = 0; i < 4; ++i)
+      ComputePixel<T>(src_at(cols[i], y), taps[i][rp], kr, kb, dst_at(cols[i], y));
   }
   return 1;
 }
@@ -302,20 +315,20 @@ int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** p
     }
   }
   if (count[0] == 0 || count[1] == 0 || count[2] == 0) return 0;
-  QELVAN_X87_STORE double gm = static_cast<double>(sum[0]) / count[0];
-  QELVAN_X87_STORE double rm = static_cast<double>(sum[1]) / count[1];
-  QELVAN_X87_STORE double bm = static_cast<double>(sum[2]) / count[2];
+  double gm = static_cast<double>(sum[0]) / count[0];
+  double rm = static_cast<double>(sum[1]) / count[1];
+  double bm = static_cast<double>(sum[2]) / count[2];
   // A zero mean would divide by zero below; keep the previous gains then.
   if (gm == 0.0 || rm == 0.0 || bm == 0.0) return 0;
-  QELVAN_X87_STORE double t = gm + bm;
+  double t = gm + bm;
   t = t + rm;
-  QELVAN_X87_STORE double green_term = t / gm;
+  double green_term = t / gm;
   green_term = green_term / 3;
-  QELVAN_X87_STORE double blue = t / bm;
+  double blue = t / bm;
   blue = blue / 3;
   blue = blue * 100;
   blue = blue / green_term;
-  QELVAN_X87_STORE double red = t / rm;
+  double red = t / rm;
   red = red / 3;
   red = red * 100;
   red = red / green_term;
@@ -329,7 +342,7 @@ int Measure(const uint8_t* src, const Rect* region, int32_t src_stride, void** p
 }  // namespace
 
 int32_t BayerGainFactor(int32_t gain) {
-  QELVAN_X87_STORE double scaled = gain * 1.28;
+  double scaled = gain * 1.28;
   if (scaled <= 0.0) return 0;
   if (scaled >= 2048.0) return 2048;
   return static_cast<int32_t>(scaled);

@@ -1,11 +1,11 @@
-// The interior demosaicing of 16-bit samples with AVX2, 16 pixels per step, into 48 bpp. The
-// 16-bit lanes hold the weighted sums only while every sample is at most 1023, which is checked
-// first; frames with larger values take the scalar path.
+// The demosaicing of 16-bit samples with AVX2, 16 pixels per step, into 48 or 64 bpp. The 16-bit
+// lanes hold the weighted sums only while every sample is at most 1023; each sample is checked
+// as it is filtered, and a frame with larger values goes to the scalar path.
 #include <immintrin.h>
 
 #include <cstddef>
 
-#include "imaging/demosaic_sse2.h"
+#include "imaging/demosaic_simd.h"
 #include "imaging/sse2_target.h"
 
 #if defined(__GNUC__) && !defined(__AVX2__)
@@ -24,14 +24,18 @@ constexpr int kStrip = 512;  // output columns per strip, a multiple of 16
 inline V Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
 
 // H(x) = 3 * (z(x) + z(x - 1)) + z(x - 2) + z(x + 1), z the row zeroed outside its colour sites.
-inline void FilterRow(const uint8_t* row, int x_first, int count, V site_even, int16_t* out) {
+// Every sample read is also checked against 1023: any larger one leaves a bit set in over.
+inline void FilterRow(const uint8_t* row, int x_first, int count, V site_even, int16_t* out,
+                      V& over) {
   const V site_odd = _mm256_xor_si256(site_even, _mm256_set1_epi8(-1));
+  const V limit = _mm256_set1_epi16(1023);
   for (int i = 0; i < count; i += 16) {
     const uint8_t* p = row + 2 * (x_first + i);  // x_first + i is even
-    V near = _mm256_or_si256(_mm256_and_si256(Load(p), site_even),
-                             _mm256_and_si256(Load(p - 2), site_odd));
-    V far = _mm256_add_epi16(_mm256_and_si256(Load(p - 4), site_even),
-                             _mm256_and_si256(Load(p + 2), site_odd));
+    const V m2 = Load(p - 4), m1 = Load(p - 2), z = Load(p), p1 = Load(p + 2);
+    over = _mm256_or_si256(over, _mm256_or_si256(_mm256_subs_epu16(m2, limit),
+                                                 _mm256_subs_epu16(p1, limit)));
+    V near = _mm256_or_si256(_mm256_and_si256(z, site_even), _mm256_and_si256(m1, site_odd));
+    V far = _mm256_add_epi16(_mm256_and_si256(m2, site_even), _mm256_and_si256(p1, site_odd));
     V h = _mm256_add_epi16(_mm256_add_epi16(near, _mm256_slli_epi16(near, 1)), far);
     _mm256_storeu_si256(reinterpret_cast<V*>(out + i), h);
   }
@@ -77,43 +81,41 @@ inline void Store48(uint8_t* d, V b, V g, V r) {
   _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(s1, s2, 0x31));
 }
 
-// True when no sample of the region exceeds 1023.
-bool TenBit(const uint8_t* src, const Rect& region, int32_t src_stride) {
-  const int width = region.right - region.left;
-  const V limit = _mm256_set1_epi16(1023);
-  V over = _mm256_setzero_si256();
-  for (int y = region.top; y < region.bottom; ++y) {
-    const uint8_t* row = src + static_cast<ptrdiff_t>(y) * src_stride + 2 * region.left;
-    int x = 0;
-    for (; x + 16 <= width; x += 16)
-      over = _mm256_or_si256(over, _mm256_subs_epu16(Load(row + 2 * x), limit));  // > 1023
-    for (; x < width; ++x) {
-      const uint16_t v = static_cast<uint16_t>(row[2 * x] | row[2 * x + 1] << 8);
-      if (v > 1023) return false;
-    }
-  }
-  return _mm256_testz_si256(over, over);
+// 16 pixels into 64 bpp, 128 bytes; the fourth word of each pixel is left as it was.
+inline void Store64(uint8_t* d, V b, V g, V r) {
+  const V zero = _mm256_setzero_si256();
+  const V bg_lo = _mm256_unpacklo_epi16(b, g), bg_hi = _mm256_unpackhi_epi16(b, g);
+  const V r_lo = _mm256_unpacklo_epi16(r, zero), r_hi = _mm256_unpackhi_epi16(r, zero);
+  // Pixels 0-1 | 8-9, 2-3 | 10-11, 4-5 | 12-13, 6-7 | 14-15.
+  const V p0 = _mm256_unpacklo_epi32(bg_lo, r_lo), p1 = _mm256_unpackhi_epi32(bg_lo, r_lo);
+  const V p2 = _mm256_unpacklo_epi32(bg_hi, r_hi), p3 = _mm256_unpackhi_epi32(bg_hi, r_hi);
+  const V ordered[4] = {_mm256_permute2x128_si256(p0, p1, 0x20),
+                        _mm256_permute2x128_si256(p2, p3, 0x20),
+                        _mm256_permute2x128_si256(p0, p1, 0x31),
+                        _mm256_permute2x128_si256(p2, p3, 0x31)};
+  const V keep = _mm256_set1_epi64x(static_cast<long long>(0xFFFF000000000000ull));
+  V* out = reinterpret_cast<V*>(d);
+  for (int i = 0; i < 4; ++i)
+    _mm256_storeu_si256(out + i,
+                        _mm256_or_si256(ordered[i], _mm256_and_si256(Load(d + 32 * i), keep)));
 }
 
 }  // namespace
 
-int DemosaicInterior16Avx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
-                           int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
-                           int row_phase, int column_phase, int32_t kr, int32_t kb) {
-  if (dst_bpp != 6 || kr > 2047 || kb > 2047) return 0;
-  const int width = region.right - region.left;
-  const int height = region.bottom - region.top;
+int DemosaicRows16Avx2(const BayerRows& job) {
+  if ((job.dst_bpp != 6 && job.dst_bpp != 8) || job.kr > 2047 || job.kb > 2047) return 0;
+  const int width = job.region.right - job.region.left;
   const int last = width - 3;
   const int blocks = (last - 1) / 16;  // full 16-pixel blocks from column 2
-  if (blocks == 0 || !TenBit(src, region, src_stride)) return 0;
-  auto src_row = [&](int y) {
-    return src + static_cast<ptrdiff_t>(region.top + y) * src_stride + 2 * region.left;
-  };
+  if (blocks <= 0) return 0;
+  const int row_phase = job.row_phase, column_phase = job.column_phase;
+  auto src_row = [&](int y) { return FoldedRow(job, y, 2); };
   const V even16 = _mm256_set1_epi32(0x0000FFFF);
   const V odd16 = _mm256_xor_si256(even16, _mm256_set1_epi8(-1));
-  const V k32r = _mm256_set1_epi16(static_cast<int16_t>(kr * 32));
-  const V k32b = _mm256_set1_epi16(static_cast<int16_t>(kb * 32));
+  const V k32r = _mm256_set1_epi16(static_cast<int16_t>(job.kr * 32));
+  const V k32b = _mm256_set1_epi16(static_cast<int16_t>(job.kb * 32));
   alignas(32) int16_t filtered[4][kStrip];
+  V over = _mm256_setzero_si256();
   // A raw row of phase p has its colour sites where the column phase is 1 - p.
   auto site_mask = [&](int y) {
     const int rp = row_phase ^ (y & 1);
@@ -122,9 +124,12 @@ int DemosaicInterior16Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
   const int end = 2 + blocks * 16;
   for (int x0 = 2; x0 < end; x0 += kStrip) {
     const int count = end - x0 < kStrip ? end - x0 : kStrip;
-    for (int r = 0; r < 3; ++r) FilterRow(src_row(r), x0, count, site_mask(r), filtered[r & 3]);
-    for (int y = 2; y < height - 2; ++y) {
-      FilterRow(src_row(y + 1), x0, count, site_mask(y + 1), filtered[(y + 1) & 3]);
+    for (int r = job.y_begin - 2; r <= job.y_begin; ++r)
+      FilterRow(src_row(r), x0, count, site_mask(r), filtered[r & 3], over);
+    for (int y = job.y_begin; y < job.y_end; ++y) {
+      FilterRow(src_row(y + 1), x0, count, site_mask(y + 1), filtered[(y + 1) & 3], over);
+      // The sums below fit 16 bits only for 10-bit samples; the rows read so far decide.
+      if (!_mm256_testz_si256(over, over)) return 0;
       const int rp = row_phase ^ (y & 1);
       const int16_t* red_near = filtered[(rp == 0 ? y - 1 : y) & 3];
       const int16_t* red_far = filtered[(rp == 0 ? y + 1 : y - 2) & 3];
@@ -133,8 +138,7 @@ int DemosaicInterior16Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
       const V green_mask = (rp ^ column_phase) == 0 ? even16 : odd16;
       const uint8_t* cur = src_row(y);
       const uint8_t* prev = src_row(y - 1);
-      uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
-                   static_cast<ptrdiff_t>(dst_x) * 6;
+      uint8_t* d = DestinationRow(job, y);
       for (int i = 0; i < count; i += 16) {
         const int x = x0 + i;
         V r = Weigh16(red_near + i, red_far + i, k32r);
@@ -142,8 +146,12 @@ int DemosaicInterior16Avx2(uint8_t* dst, const uint8_t* src, const Rect& region,
         // (a + b) >> 1 of two 10-bit samples needs no clamp.
         V diag = _mm256_srli_epi16(_mm256_add_epi16(Load(cur + 2 * x), Load(prev + 2 * x - 2)), 1);
         V anti = _mm256_srli_epi16(_mm256_add_epi16(Load(cur + 2 * x - 2), Load(prev + 2 * x)), 1);
-        V g = _mm256_or_si256(_mm256_and_si256(green_mask, diag), _mm256_andnot_si256(green_mask, anti));
-        Store48(d + static_cast<ptrdiff_t>(x) * 6, b, g, r);
+        V g = _mm256_or_si256(_mm256_and_si256(green_mask, diag),
+                              _mm256_andnot_si256(green_mask, anti));
+        if (job.dst_bpp == 6)
+          Store48(d + static_cast<ptrdiff_t>(x) * 6, b, g, r);
+        else
+          Store64(d + static_cast<ptrdiff_t>(x) * 8, b, g, r);
       }
     }
   }

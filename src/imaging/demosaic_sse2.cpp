@@ -1,10 +1,11 @@
-#include "imaging/demosaic_sse2.h"
-
-#include <cstddef>
-
+// The 8-bit demosaicing kernel for SSE2, sixteen pixels per block into 24 or 32 bpp.
+#include "imaging/demosaic_simd.h"
 #include "imaging/sse2_target.h"
 
 QELVAN_SSE2_BEGIN
+
+#include "imaging/demosaic_kernels.h"
+#include "imaging/vector_sse2.h"
 
 namespace imaging {
 namespace {
@@ -21,18 +22,27 @@ inline __m128i Pack3(__m128i p) {
                       _mm_srli_si128(_mm_andnot_si128(low_lane, lanes), 2));
 }
 
-}  // namespace
-}  // namespace imaging
+struct StoreSse2 {
+  static bool Accepts(int dst_bpp) { return dst_bpp == 3 || dst_bpp == 4; }
+  void operator()(uint8_t* d, int dst_bpp, __m128i b, __m128i g, __m128i r) const {
+    __m128i p[4];
+    Bgr0Pixels<Sse2Vector>(b, g, r, p);
+    if (dst_bpp == 4) {
+      StoreBgr0Keeping<Sse2Vector>(d, p);
+      return;
+    }
+    const __m128i c0 = Pack3(p[0]), c1 = Pack3(p[1]), c2 = Pack3(p[2]), c3 = Pack3(p[3]);
+    __m128i* out = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(out + 0, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
+    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
+    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
+  }
+};
 
-#define QELVAN_KERNEL_NAME DemosaicInterior8Sse2
-#define QELVAN_KERNEL_SPACE sse2_kernel
-#define QELVAN_STORE_24(out, b, g, r, p0, p1, p2, p3)                                      \
-  do {                                                                                     \
-    __m128i c0 = Pack3(p0), c1 = Pack3(p1), c2 = Pack3(p2), c3 = Pack3(p3);                \
-    _mm_storeu_si128(out + 0, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));                   \
-    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8))); \
-    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4))); \
-  } while (0)
-#include "imaging/demosaic_kernel.inc"
+}  // namespace
+
+int DemosaicRows8Sse2(const BayerRows& job) { return DemosaicRows8<Sse2Vector, StoreSse2>(job); }
+
+}  // namespace imaging
 
 QELVAN_SSE2_END

@@ -1,15 +1,19 @@
+// The 8-bit demosaicing kernel with the 24 bpp store done by byte shuffles (SSSE3).
 #include <tmmintrin.h>
 
 #include <cstddef>
 
-#include "imaging/demosaic_sse2.h"
+#include "imaging/demosaic_simd.h"
 #include "imaging/sse2_target.h"
+#include "imaging/vector_sse2.h"  // baseline code: included before the SSSE3 target below
 
 #if defined(__GNUC__) && !defined(__SSSE3__)
 #pragma GCC push_options
 #pragma GCC target("ssse3")
 #define QELVAN_SSSE3_PUSHED
 #endif
+
+#include "imaging/demosaic_kernels.h"
 
 namespace imaging {
 namespace {
@@ -38,19 +42,29 @@ inline __m128i Shuffle3(int i, __m128i b, __m128i g, __m128i r) {
       _mm_shuffle_epi8(r, Mask(i, 2)));
 }
 
-}  // namespace
-}  // namespace imaging
+struct StoreSsse3 {
+  static bool Accepts(int dst_bpp) { return dst_bpp == 3 || dst_bpp == 4; }
+  void operator()(uint8_t* d, int dst_bpp, __m128i b, __m128i g, __m128i r) const {
+    if (dst_bpp == 4) {
+      __m128i p[4];
+      Bgr0Pixels<Sse2Vector>(b, g, r, p);
+      StoreBgr0Keeping<Sse2Vector>(d, p);
+      return;
+    }
+    __m128i* out = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(out + 0, Shuffle3(0, b, g, r));
+    _mm_storeu_si128(out + 1, Shuffle3(1, b, g, r));
+    _mm_storeu_si128(out + 2, Shuffle3(2, b, g, r));
+  }
+};
 
-#define QELVAN_KERNEL_NAME DemosaicInterior8Ssse3
-#define QELVAN_KERNEL_SPACE ssse3_kernel
-#define QELVAN_STORE_24(out, b, g, r, p0, p1, p2, p3) \
-  do {                                                \
-    (void)p0, (void)p1, (void)p2, (void)p3;           \
-    _mm_storeu_si128(out + 0, Shuffle3(0, b, g, r));  \
-    _mm_storeu_si128(out + 1, Shuffle3(1, b, g, r));  \
-    _mm_storeu_si128(out + 2, Shuffle3(2, b, g, r));  \
-  } while (0)
-#include "imaging/demosaic_kernel.inc"
+}  // namespace
+
+int DemosaicRows8Ssse3(const BayerRows& job) {
+  return DemosaicRows8<Sse2Vector, StoreSsse3>(job);
+}
+
+}  // namespace imaging
 
 #ifdef QELVAN_SSSE3_PUSHED
 #pragma GCC pop_options

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/filters_sse2.h"
+#include "imaging/filters_simd.h"
 #include "imaging/pixel_walk.h"
 #include "imaging/simd.h"
 
@@ -115,8 +115,7 @@ int Brightness(const Call& c, void** param) {
     return 1;
   const float ftop = static_cast<float>(top);
   MapSamples<Wide, Channels>(c, [&](int32_t s) {
-    QELVAN_X87_STORE float p = static_cast<float>(s) * f;  // single precision, also on x87
-    float v = p;
+    const float v = static_cast<float>(s) * f;
     if (v >= ftop) return top;
     if (!(v > 0.0f)) return 0;
     return static_cast<int32_t>(v);
@@ -126,21 +125,22 @@ int Brightness(const Call& c, void** param) {
 
 // ---- contrast ----
 
-// Fills entries 0..m-1 for a contrast of q on an m-entry range.
+// Fills entries 0..m-1 for a contrast of q on an m-entry range. q is 64-bit so that any 32-bit
+// setting, scaled to 16 bits, gives the table its formula says, without overflow.
 template <typename T>
-void ContrastTable(int32_t q, int32_t m, T* table) {
+void ContrastTable(int64_t q, int32_t m, T* table) {
   if (q > m / 2 - 1) {
     for (int32_t i = 0; i < m; ++i) table[i] = 0;
     return;
   }
-  QELVAN_X87_STORE double slope = static_cast<double>(m) / (m - 2 * q);
+  const double slope = static_cast<double>(m) / static_cast<double>(m - 2 * q);
   for (int32_t i = 0; i < m; ++i) {
     if (i < q) {
       table[i] = 0;
     } else if (i > m - 1 - q) {
       table[i] = static_cast<T>(m - 1);
     } else {
-      QELVAN_X87_STORE double v = slope * (i - q);
+      const double v = slope * static_cast<double>(i - q);
       table[i] = static_cast<T>(static_cast<int32_t>(v));
     }
   }
@@ -193,9 +193,7 @@ int Contrast16(const Call& c, void** param) {
   if (!rec) return 1;
   const int b = ClampBits(rec->bits);
   const int32_t n = 1 << b;
-  // Large values cannot overflow: anything above half the range clears the table anyway.
-  int64_t q64 = static_cast<int64_t>(rec->value) * (int64_t{1} << (b - 8));
-  int32_t q = q64 > n ? n : (q64 < -n ? -n : static_cast<int32_t>(q64));
+  const int64_t q = static_cast<int64_t>(rec->value) * (int64_t{1} << (b - 8));
   Table16 storage;
   uint16_t* table = storage.get(n);
   ContrastTable<uint16_t>(q, n, table);
@@ -206,13 +204,13 @@ int Contrast16(const Call& c, void** param) {
 // ---- gamma ----
 
 double GammaExponent(int32_t g) {
-  QELVAN_X87_STORE double e = g > 100 ? (g - 100) / 10.0 + 1.0 : g / 100.0;
+  double e = g > 100 ? (g - 100) / 10.0 + 1.0 : g / 100.0;
   return e;
 }
 
 // trunc(pow(base, e) * scale), kept inside 0..limit should the exponent be out of range.
 int32_t GammaEntry(double base, double e, double scale, int32_t limit) {
-  QELVAN_X87_STORE double v = std::pow(base, e);
+  double v = std::pow(base, e);
   v = v * scale;
   double r = v;
   if (!(r >= 0.0)) return 0;
@@ -250,6 +248,23 @@ int Gamma16(const Call& c, void** param) {
 
 // ---- sharpening ----
 
+// Whether the destination rows share memory with the source rows of the region.
+bool Overlaps(const Call& c, int dstep, int sstep) {
+  const Rect& r = *c.region;
+  const int32_t w = WidthOf(r), h = HeightOf(r);
+  const uint8_t* d0 = DstRow(c.dst, c.dst_stride, c.dst_y, c.dst_x, dstep, 0);
+  const uint8_t* d1 = DstRow(c.dst, c.dst_stride, c.dst_y, c.dst_x, dstep, h - 1);
+  const uint8_t* s0 = SrcRow(c.src, c.src_stride, r, sstep, r.top);
+  const uint8_t* s1 = SrcRow(c.src, c.src_stride, r, sstep, r.bottom - 1);
+  const uintptr_t dlo = reinterpret_cast<uintptr_t>(d0 < d1 ? d0 : d1);
+  const uintptr_t dhi = reinterpret_cast<uintptr_t>(d0 < d1 ? d1 : d0) +
+                        static_cast<uintptr_t>(w) * static_cast<uintptr_t>(dstep);
+  const uintptr_t slo = reinterpret_cast<uintptr_t>(s0 < s1 ? s0 : s1);
+  const uintptr_t shi = reinterpret_cast<uintptr_t>(s0 < s1 ? s1 : s0) +
+                        static_cast<uintptr_t>(w) * static_cast<uintptr_t>(sstep);
+  return dlo < shi && slo < dhi;
+}
+
 template <bool Wide, int Channels>
 int Sharpen(const Call& c, void** param) {
   const FilterRecord* rec = RecordOf<FilterRecord>(param);
@@ -262,6 +277,26 @@ int Sharpen(const Call& c, void** param) {
   const int32_t top = Wide ? (1 << ClampBits(rec->bits)) - 1 : 255;
   const int dstep = StepOf(Wide, Channels, c.dst_bpp);
   const int sstep = StepOf(Wide, Channels, c.src_bpp);
+  if (Overlaps(c, dstep, sstep)) {
+    // Written rows would be read again as neighbours: sharpen from a copy of the source rows.
+    const int32_t pitch = w * sstep;
+    std::vector<uint8_t> copy(static_cast<size_t>(pitch) * static_cast<size_t>(h));
+    for (int32_t y = 0; y < h; ++y)
+      std::memcpy(copy.data() + static_cast<size_t>(y) * pitch,
+                  SrcRow(c.src, c.src_stride, r, sstep, r.top + y), static_cast<size_t>(pitch));
+    const Rect whole{0, 0, w, h};
+    Call from_copy = c;
+    from_copy.src = copy.data();
+    from_copy.region = &whole;
+    from_copy.src_stride = pitch;
+    return Sharpen<Wide, Channels>(from_copy, param);
+  }
+  if (Wide && UseSse2()) {
+    auto ten_bit = UseAvx2() ? SharpenTenBitAvx2 : SharpenTenBitSse2;
+    if (ten_bit(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
+                c.src_stride, k, top))
+      return 1;
+  }
   if (Wide && UseAvx2() &&
       SharpenWordsAvx2(c.dst, c.src, r, c.dst_x, c.dst_y, dstep, sstep, Channels, c.dst_stride,
                        c.src_stride, k, top))
@@ -312,7 +347,7 @@ int Sharpen(const Call& c, void** param) {
 }  // namespace
 
 float BrightnessFactor(int32_t value) {
-  QELVAN_X87_STORE double f;
+  double f;
   if (value < 0)
     f = 1.0 - std::llabs(static_cast<long long>(value)) * (1.0 / 255);
   else if (value > 0)

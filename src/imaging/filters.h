@@ -9,11 +9,6 @@
 
 namespace imaging {
 
-#define QELVAN_ROW_ROUTINE(name)                                                               \
-  int name(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, int32_t dst_y, \
-           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride,         \
-           void** param, int32_t extra2)
-
 QELVAN_ROW_ROUTINE(BrightnessMono8);
 QELVAN_ROW_ROUTINE(BrightnessMono16);
 QELVAN_ROW_ROUTINE(BrightnessColor8);

@@ -1,9 +1,9 @@
-// The 8-bit brightness and sharpening paths of filters_sse2.cpp widened with AVX2.
+// AVX2 paths of the filters: the shared 8-bit brightness and sharpening kernels, and the 16-bit
+// brightness, 16-bit sharpening and table lookups of their own.
 #include <immintrin.h>
 
-#include "imaging/filters_sse2.h"
+#include "imaging/filters_simd.h"
 #include "imaging/pixel_walk.h"
-#include "imaging/sse2_target.h"
 
 #if defined(__GNUC__) && !defined(__AVX2__)
 #pragma GCC push_options
@@ -11,146 +11,38 @@
 #define QELVAN_AVX2_PUSHED
 #endif
 
+#include "imaging/filters_kernels.h"
+#include "imaging/vector_avx2.h"
+
 namespace imaging {
 namespace {
 
 using V = __m256i;
 
-// Byte masks selecting the fourth byte of 4-byte pixels, by byte offset modulo 4.
-alignas(32) const uint8_t kFourthBytes[36] = {0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF,
-                                              0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF,
-                                              0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF};
-
-inline __m128i FourthByteMask16(int offset) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kFourthBytes + (offset & 3)));
-}
-
 // trunc(v * f) limited to 0..top, in single precision, for eight 32-bit lanes.
-inline V Scale8(V v32, __m256 f, __m256 top) {
-  __m256 p = _mm256_mul_ps(_mm256_cvtepi32_ps(v32), f);
-  p = _mm256_max_ps(_mm256_min_ps(p, top), _mm256_setzero_ps());
-  return _mm256_cvttps_epi32(p);
-}
-
-inline uint8_t ScaleByte(uint8_t s, float f) {
-  QELVAN_X87_STORE float p = static_cast<float>(s) * f;
-  float v = p;
-  if (v >= 255.0f) return 255;
-  if (!(v > 0.0f)) return 0;
-  return static_cast<uint8_t>(static_cast<int32_t>(v));
-}
-
-constexpr int kChunkBytes = 1024;
-
-inline void VerticalSum16(const uint8_t* const rows[4], int b, int16_t* out) {
-  V sum = _mm256_setzero_si256();
-  for (int r = 0; r < 4; ++r)
-    sum = _mm256_add_epi16(
-        sum, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + b))));
-  _mm256_storeu_si256(reinterpret_cast<V*>(out), sum);
-}
+inline V Scale8(V v32, __m256 f, __m256 top) { return Avx2Vector::ScaleClamp32(v32, f, top); }
 
 }  // namespace
 
 bool BrightnessBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                          int32_t dst_y, int dst_step, int src_step, int channels,
                          int32_t dst_stride, int32_t src_stride, float factor) {
-  if (dst_step != src_step) return false;
-  const bool keep_fourth = channels == 3 && dst_step == 4;
-  if (dst_step != channels && !keep_fourth) return false;
-  const __m256 f = _mm256_set1_ps(factor);
-  const __m256 top = _mm256_set1_ps(255.0f);
-  const V zero = _mm256_setzero_si256();
-  const V fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000));
-  const int32_t n = WidthOf(region) * dst_step;
-  for (int32_t row = 0; row < HeightOf(region); ++row) {
-    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, dst_step, row);
-    const uint8_t* s = SrcRow(src, src_stride, region, src_step, region.top + row);
-    int32_t i = 0;
-    // Unpacking and packing work within each 128-bit half, so the bytes come back in order.
-    for (; i + 32 <= n; i += 32) {
-      V v = _mm256_loadu_si256(reinterpret_cast<const V*>(s + i));
-      V lo = _mm256_unpacklo_epi8(v, zero);
-      V hi = _mm256_unpackhi_epi8(v, zero);
-      V a = _mm256_packs_epi32(Scale8(_mm256_unpacklo_epi16(lo, zero), f, top),
-                               Scale8(_mm256_unpackhi_epi16(lo, zero), f, top));
-      V b = _mm256_packs_epi32(Scale8(_mm256_unpacklo_epi16(hi, zero), f, top),
-                               Scale8(_mm256_unpackhi_epi16(hi, zero), f, top));
-      V out = _mm256_packus_epi16(a, b);
-      if (keep_fourth) {  // i is a multiple of 4 here
-        V old = _mm256_loadu_si256(reinterpret_cast<const V*>(d + i));
-        out = _mm256_or_si256(_mm256_and_si256(fourth, old), _mm256_andnot_si256(fourth, out));
-      }
-      _mm256_storeu_si256(reinterpret_cast<V*>(d + i), out);
-    }
-    for (; i < n; ++i)
-      if (!keep_fourth || (i & 3) != 3) d[i] = ScaleByte(s[i], factor);
-  }
-  return true;
+  return BrightnessBytes<Avx2Vector>(dst, src, region, dst_x, dst_y, dst_step, src_step, channels,
+                                     dst_stride, src_stride, factor);
+}
+
+bool SharpenTenBitAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                       int32_t dst_y, int dst_step, int src_step, int channels,
+                       int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top) {
+  return SharpenTenBit<Avx2Vector>(dst, src, region, dst_x, dst_y, dst_step, src_step, channels,
+                               dst_stride, src_stride, k, top);
 }
 
 bool SharpenBytesAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                       int32_t dst_y, int dst_step, int src_step, int channels, int32_t dst_stride,
                       int32_t src_stride, int32_t k) {
-  if (dst_step != src_step || k < 0 || k > 64) return false;
-  const bool keep_fourth = channels == 3 && dst_step == 4;
-  if (dst_step != channels && !keep_fourth) return false;
-  const int s = dst_step;
-  const int32_t w = WidthOf(region);
-  const int32_t h = HeightOf(region);
-  // Output bytes [2s, (w - 2)s) of each row; sums over bytes [0, (w - 1)s).
-  const int out_begin = 2 * s;
-  const int out_end = (w - 2) * s;
-  if (out_end - out_begin < 16 || (w - 1) * s < 16) return false;
-  alignas(32) int16_t vsum[kChunkBytes + 64];
-  const V vk = _mm256_set1_epi16(static_cast<int16_t>(k));
-  const V tenth = _mm256_set1_epi16(6554);  // exact for |k * d| < 16384
-  for (int32_t y = 2; y < h - 2; ++y) {
-    const uint8_t* rows[4];
-    for (int r = 0; r < 4; ++r)
-      rows[r] = SrcRow(src, src_stride, region, s, region.top + y - 2 + r);
-    const uint8_t* cur = rows[2];
-    uint8_t* d = DstRow(dst, dst_stride, dst_y, dst_x, s, y);
-    for (int c0 = out_begin; c0 < out_end;) {
-      int c1 = c0 + kChunkBytes < out_end ? c0 + kChunkBytes : out_end;
-      if (out_end - c1 < 16) c1 = out_end;  // no chunk shorter than one step
-      const int v0 = c0 - 2 * s;
-      const int vcount = c1 + s - v0;
-      int i = 0;
-      for (; i + 16 <= vcount; i += 16) VerticalSum16(rows, v0 + i, vsum + i);
-      if (i < vcount) VerticalSum16(rows, v0 + vcount - 16, vsum + vcount - 16);
-      auto step = [&](int b) {
-        const int16_t* v = vsum + (b - v0);
-        V hsum = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const V*>(v - 2 * s)),
-                             _mm256_loadu_si256(reinterpret_cast<const V*>(v - s))),
-            _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const V*>(v)),
-                             _mm256_loadu_si256(reinterpret_cast<const V*>(v + s))));
-        V blur = _mm256_srli_epi16(hsum, 4);
-        V px = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + b)));
-        V x = _mm256_mullo_epi16(_mm256_sub_epi16(px, blur), vk);
-        // Division by 10 truncating toward zero, on the magnitude.
-        V sign = _mm256_srai_epi16(x, 15);
-        V ax = _mm256_sub_epi16(_mm256_xor_si256(x, sign), sign);
-        V q = _mm256_mulhi_epu16(ax, tenth);
-        q = _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
-        V sum = _mm256_add_epi16(px, q);
-        __m128i out =
-            _mm_packus_epi16(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
-        if (keep_fourth) {
-          __m128i mask = FourthByteMask16(b);
-          __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + b));
-          out = _mm_or_si128(_mm_and_si128(mask, old), _mm_andnot_si128(mask, out));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + b), out);
-      };
-      int b = c0;
-      for (; b + 16 <= c1; b += 16) step(b);
-      if (b < c1) step(c1 - 16);  // overlaps the previous step with the same values
-      c0 = c1;
-    }
-  }
-  return true;
+  return SharpenBytes<Avx2Vector>(dst, src, region, dst_x, dst_y, dst_step, src_step, channels,
+                                  dst_stride, src_stride, k);
 }
 
 bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
@@ -181,7 +73,7 @@ bool BrightnessWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, i
     }
     for (; i < n; ++i) {
       if (keep_fourth && (i & 3) == 3) continue;
-      QELVAN_X87_STORE float p = static_cast<float>(Load16(s + 2 * i)) * factor;
+      float p = static_cast<float>(Load16(s + 2 * i)) * factor;
       const float v = p;
       Store16(d + 2 * i, v >= ftop ? top : (!(v > 0.0f) ? 0 : static_cast<int32_t>(v)));
     }

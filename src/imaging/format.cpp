@@ -85,7 +85,7 @@ int Scale(uint8_t* dst, const uint8_t* src, const Rect* dst_rect, const Rect* sr
   const float ry = static_cast<float>(HeightOf(*src_rect)) / static_cast<float>(dh);
   const float rx = static_cast<float>(WidthOf(*src_rect)) / static_cast<float>(dw);
   for (int32_t i = 0; i < dh; ++i) {
-    QELVAN_X87_STORE float fu = ry * static_cast<float>(i);
+    float fu = ry * static_cast<float>(i);
     const int32_t u = Clamp(static_cast<int32_t>(fu), 0, src_height - 1);
     // Rows outside the source are never read.
     const int32_t row = Clamp(src_rect->bottom - 1 - u, 0, src_height - 1);
@@ -93,7 +93,7 @@ int Scale(uint8_t* dst, const uint8_t* src, const Rect* dst_rect, const Rect* sr
     uint8_t* d = dst + static_cast<ptrdiff_t>(dst_rect->top + i) * dst_stride +
                  static_cast<ptrdiff_t>(dst_rect->left) * Bpp;
     for (int32_t j = 0; j < dw; ++j) {
-      QELVAN_X87_STORE float fv = rx * static_cast<float>(j);
+      float fv = rx * static_cast<float>(j);
       const int32_t v = Clamp(static_cast<int32_t>(fv), 0, src_width - 1);
       std::memcpy(d + static_cast<ptrdiff_t>(j) * Bpp, s + static_cast<ptrdiff_t>(v) * Bpp, Bpp);
     }

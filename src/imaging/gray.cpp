@@ -72,12 +72,15 @@ QELVAN_ROW_ROUTINE(CellGain16) {
 }
 
 QELVAN_ROW_ROUTINE(MeasureGrayBalance) {
-  (void)dst, (void)dst_x, (void)dst_y, (void)dst_bpp, (void)src_bpp, (void)dst_stride, (void)extra2;
+  (void)dst, (void)dst_x, (void)dst_y, (void)dst_bpp, (void)dst_stride, (void)extra2;
   GrayRecord* rec = RecordOf<GrayRecord>(param);
   if (!rec || !src || !region) return 1;
+  // The bitmap decides how wide a sample is; a record that disagrees would read the wrong
+  // samples, or past the end of the buffer, so it is refused and the gains stay.
   const bool wide = rec->bits != 8;
+  if (src_bpp != (wide ? 2 : 1)) return 0;
   const int32_t top = wide ? MaxSampleOf(rec->bits) : 255;
-  const int size = wide ? 2 : 1;
+  const int size = src_bpp;
   uint64_t sum[4] = {0, 0, 0, 0};
   uint64_t count[4] = {0, 0, 0, 0};
   const int rp0 = RowPhaseOf(rec->bayer_mode);
@@ -98,12 +101,12 @@ QELVAN_ROW_ROUTINE(MeasureGrayBalance) {
   double mean[4];
   double brightest = 0.0;
   for (int c = 0; c < 4; ++c) {
-    QELVAN_X87_STORE double m = static_cast<double>(sum[c]) / static_cast<double>(count[c]);
+    double m = static_cast<double>(sum[c]) / static_cast<double>(count[c]);
     mean[c] = m;
     if (m > brightest) brightest = m;
   }
   auto gain = [&](Cell c) {
-    QELVAN_X87_STORE double g = brightest / mean[c];
+    double g = brightest / mean[c];
     g = g * 128;
     return static_cast<int32_t>(g);
   };

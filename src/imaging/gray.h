@@ -11,7 +11,7 @@ QELVAN_ROW_ROUTINE(CellGain16);
 
 // Computes the four cell gains that even out a flat scene and writes them into the GrayRecord;
 // leaves them when a cell has no usable sample. 8-bit samples when the record's bits are 8,
-// 16-bit otherwise.
+// 16-bit otherwise; a bitmap of another sample size is refused (0, gains unchanged).
 QELVAN_ROW_ROUTINE(MeasureGrayBalance);
 
 // 24 bpp B, G, R into one 8-bit luminance byte per pixel.

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "imaging/filters.h"
-#include "imaging/hue_sse2.h"
+#include "imaging/hue_simd.h"
 #include "imaging/hue_tables.h"
 #include "imaging/pixel_walk.h"
 #include "imaging/simd.h"
@@ -134,7 +134,31 @@ int HueSaturation(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t 
   // values are staged in a small buffer so that the same paths serve both depths.
   const int down = ClampBits(rec->bits) - 8;
   constexpr int32_t kChunk = 256;
-  uint8_t staged[kChunk * 3];
+  uint8_t staged[kChunk * 4];
+  // Packed 48 or 64 bpp pixels on both sides: whole runs of words move at once, staged as 3- or
+  // 4-byte pixels (the fourth word is never written back).
+  const bool runs = simd && dst_bpp == src_bpp && (dst_bpp == 6 || dst_bpp == 8);
+  if (runs) {
+    const int words = dst_bpp / 2;
+    ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
+               [&](uint8_t* d, const uint8_t* s, int32_t w) {
+                 for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
+                   const int32_t n = w - x0 < kChunk ? w - x0 : kChunk;
+                   const int32_t count = n * words;
+                   const uint8_t* from = s + static_cast<ptrdiff_t>(x0) * src_bpp;
+                   uint8_t* to = d + static_cast<ptrdiff_t>(x0) * dst_bpp;
+                   for (int32_t i = NarrowWordsSse2(staged, from, count, down); i < count; ++i) {
+                     const int32_t v = Load16(from + 2 * i) >> down;
+                     staged[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+                   }
+                   ShiftRow8(h, rec->saturation, simd, staged, staged, n, words, words);
+                   for (int32_t i = WidenBytesSse2(to, staged, count, down, words == 4); i < count;
+                        ++i)
+                     if (words == 3 || (i & 3) != 3) Store16(to + 2 * i, staged[i] << down);
+                 }
+               });
+    return 1;
+  }
   ForEachRow(dst, src, *region, dst_x, dst_y, dst_bpp, src_bpp, dst_stride, src_stride,
              [&](uint8_t* d, const uint8_t* s, int32_t w) {
                for (int32_t x0 = 0; x0 < w; x0 += kChunk) {

@@ -51,10 +51,8 @@ void ForEachRow(uint8_t* dst, const uint8_t* src, const Rect& r, int32_t dst_x, 
 
 }  // namespace imaging
 
-// On x87 floating point, intermediates carry extra precision; storing them rounds them to their
-// declared type, as single and double precision arithmetic requires.
+// Single and double precision results must round as written; x87 arithmetic would keep extra
+// precision in registers and pick different values (scaling, gamma and brightness tables).
 #if defined(__i386__) && !defined(__SSE2_MATH__)
-#define QELVAN_X87_STORE volatile
-#else
-#define QELVAN_X87_STORE
+#error "build the pixel routines with -msse2 -mfpmath=sse"
 #endif

@@ -21,6 +21,12 @@ using RowRoutine = int (*)(uint8_t* dst, const uint8_t* src, const Rect* region,
                            int32_t dst_y, uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride,
                            int32_t src_stride, void** param, int32_t extra2);
 
+// Declares or defines a row routine of that name with the parameter names the bodies use.
+#define QELVAN_ROW_ROUTINE(name)                                                               \
+  int name(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, int32_t dst_y, \
+           uint16_t dst_bpp, uint16_t src_bpp, int32_t dst_stride, int32_t src_stride,         \
+           void** param, int32_t extra2)
+
 // Stretch routine: (destination pixels, source pixels, destination rectangle, source rectangle,
 // destination width, height, source width, height, destination and source bytes per pixel,
 // destination and source stride, the two extra arguments).

@@ -50,9 +50,10 @@ void CDibImage::Release() {
 }
 
 int CDibImage::Create(int32_t width, int32_t height, uint16_t bit_count) {
+  // A failed create leaves the holder empty, never holding the previous image.
+  Release();
   // Depths other than the six the library uses would give a zero or odd stride.
   if (width <= 0 || height <= 0 || !SupportedDepth(bit_count)) return 0;
-  Release();
   const int64_t row = (static_cast<int64_t>(width) * (bit_count / 8) + 3) & ~int64_t{3};
   if (row > INT32_MAX || row * height > INT32_MAX) return 0;
   header_.biPlanes = 1;
@@ -68,9 +69,16 @@ int CDibImage::Create(int32_t width, int32_t height, uint16_t bit_count) {
 }
 
 int CDibImage::CreateLike(const CDibImage* other) {
-  if (!other || other->width_ <= 0 || other->height_ <= 0 || other->bit_count_ == 0) return 0;
-  if (other == this) return 0;  // would release the holder it copies from
+  if (other == this) {
+    // Copy the format before releasing it: the holder is its own model.
+    if (width_ <= 0 || height_ <= 0 || bit_count_ == 0) {
+      Release();
+      return 0;
+    }
+    return Create(width_, height_, bit_count_);
+  }
   Release();
+  if (!other || other->width_ <= 0 || other->height_ <= 0 || other->bit_count_ == 0) return 0;
   std::memcpy(&header_, &other->header_, sizeof(header_));
   width_ = other->width_;
   height_ = other->height_;

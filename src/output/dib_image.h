@@ -77,6 +77,12 @@ class CDibImage {
                       const imaging::Rect* src_rect, const imaging::Rect* dst_rect, void** extra1,
                       int32_t extra2);
 
+#ifdef _WIN32
+  // BMP file of the holder as it is in memory (file header, info header, the colour table for
+  // 8 bits, then the rows). 1 only when every byte was written.
+  int WriteBmp(const char* name) const;
+#endif
+
   uint8_t* Pixels() const { return pixels_; }
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }

@@ -129,7 +129,7 @@ CDibImage* OutputImageOf(const FrameImages& images, int32_t colorType) {
 }
 
 int32_t NextGlobalGain(int32_t gain, int32_t minimum, double f) {
-  QELVAN_X87_STORE double product = static_cast<double>(gain < 4 ? 4 : gain) * f;
+  const double product = static_cast<double>(gain < 4 ? 4 : gain) * f;
   double limited = product;
   // Far outside any gain; keeps the conversion defined for a nonsense read.
   if (limited > 1e6) limited = 1e6;
@@ -142,7 +142,7 @@ int32_t NextGlobalGain(int32_t gain, int32_t minimum, double f) {
 }
 
 int32_t NextExposureLines(int32_t lines, int32_t maximum, double f) {
-  QELVAN_X87_STORE double product = static_cast<double>(lines & 0xFFFF) * f;
+  const double product = static_cast<double>(lines & 0xFFFF) * f;
   double limited = product;
   if (limited < 0.0) limited = 0.0;
   if (limited > 65535.0) limited = 65535.0;

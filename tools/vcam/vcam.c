@@ -86,10 +86,12 @@ static void print_camera_line(int n, const vcam_camera_info* c)
            c->trigger_mode == 1 ? ", trigger mode" : "");
     printf("           frames %u, handles open %u, reads pending %u", (unsigned)c->frames_delivered,
            (unsigned)c->handles_open, (unsigned)c->reads_pending);
-    if (c->fault_short_read || c->fault_fail_read || c->fault_fail_command || c->fault_stall)
-        printf(", faults:%s%s%s%s", c->fault_short_read ? " short-read" : "",
+    if (c->fault_short_read || c->fault_fail_read || c->fault_fail_command || c->fault_stall ||
+        c->fault_slow_frame)
+        printf(", faults:%s%s%s%s%s", c->fault_short_read ? " short-read" : "",
                c->fault_fail_read ? " fail-read" : "", c->fault_stall ? " stall" : "",
-               c->fault_fail_command ? " fail-command" : "");
+               c->fault_fail_command ? " fail-command" : "",
+               c->fault_slow_frame ? " slow-frame" : "");
     printf("\n");
 }
 
@@ -155,6 +157,7 @@ static int cmd_stats(int n)
     print_count("fault short-read", c.fault_short_read);
     print_count("fault fail-read", c.fault_fail_read);
     print_count("fault fail-command", c.fault_fail_command);
+    print_count("fault slow-frame", c.fault_slow_frame);
     printf("  %-22s %s\n", "fault stall", c.fault_stall ? "on" : "off");
     printf("  requests by control code:\n");
     for (i = 0; i < VCAM_CODE_COUNT; i++)
@@ -300,7 +303,7 @@ int main(int argc, char** argv)
     if (!strcmp(cmd, "fault")) {
         int kind = argc > 3 ? vcamctl_fault_kind(argv[3]) : -1;
         if (kind < 0)
-            return usage_error("fault KIND is short-read, fail-read, stall, fail-command or clear");
+            return usage_error("fault KIND is short-read, fail-read, stall, fail-command, slow-frame or clear");
         if (argc > 4 && !parse_num(argv[4], 0, 0xFFFFFFFEul, &count))
             return usage_error("fault COUNT must be a number (0 = until cleared)");
         if ((err = vcamctl_fault(n, kind, (unsigned)count)) != 0)

@@ -64,12 +64,13 @@ DWORD vcamctl_rom_write(int camera, unsigned address, unsigned value)
 }
 
 static const char* const k_fault_names[] = {"clear", "short-read", "fail-read", "stall",
-                                            "fail-command"};
+                                            "fail-command", "slow-frame"};
+#define FAULT_KINDS ((int)(sizeof k_fault_names / sizeof k_fault_names[0]))
 
 int vcamctl_fault_kind(const char* name)
 {
     int i;
-    for (i = 0; i < 5; i++)
+    for (i = 0; i < FAULT_KINDS; i++)
         if (strcmp(name, k_fault_names[i]) == 0)
             return i;
     return -1;
@@ -77,7 +78,7 @@ int vcamctl_fault_kind(const char* name)
 
 const char* vcamctl_fault_name(int kind)
 {
-    return kind >= 0 && kind < 5 ? k_fault_names[kind] : "?";
+    return kind >= 0 && kind < FAULT_KINDS ? k_fault_names[kind] : "?";
 }
 
 const char* vcamctl_error_text(DWORD error)
@@ -91,6 +92,7 @@ const char* vcamctl_error_text(DWORD error)
         return "the virtual camera driver host has crashed; restart the Wine session";
     case ERROR_DEVICE_NOT_CONNECTED: return "that camera is not attached";
     case ERROR_ALREADY_EXISTS: return "that camera is already attached";
+    case ERROR_BUSY: return "the camera is still delivering a frame; try again";
     case ERROR_INVALID_PARAMETER: return "invalid argument";
     case ERROR_BAD_COMMAND: /* STATUS_INVALID_DEVICE_STATE */
         return "the camera is not in trigger mode (controller port 11 is 0)";

@@ -57,22 +57,6 @@ void ExpectMatchesReference(const CDibImage& out, const CDibImage& raw, int mode
   EXPECT_EQ(mismatches, 0) << w << "x" << h;
 }
 
-// Which paths may run: 0 scalar only, 1 up to SSE2, 2 up to SSSE3, 3 everything the processor
-// has (AVX2 too).
-class SimdGuard {
- public:
-  explicit SimdGuard(int level) {
-    imaging::SetSse2Enabled(level >= 1);
-    imaging::SetSsse3Enabled(level >= 2);
-    imaging::SetAvx2Enabled(level >= 3);
-  }
-  ~SimdGuard() {
-    imaging::SetSse2Enabled(true);
-    imaging::SetSsse3Enabled(true);
-    imaging::SetAvx2Enabled(true);
-  }
-};
-
 }  // namespace
 
 TEST(Demosaic, UniformFrameGivesGrayEverywhereBordersIncluded) {
@@ -176,7 +160,7 @@ TEST(Demosaic, MatchesIndependentReferenceOnRandomFrames) {
   std::mt19937 rng(1234);
   const int sizes[][2] = {{4, 4}, {6, 5}, {8, 8}, {16, 10}, {37, 23}, {64, 48}, {98, 7}, {53, 31}};
   for (int level : {3, 2, 1, 0}) {
-    SimdGuard guard(level);
+    testutil::SimdLevel guard(level);
     for (auto& sz : sizes)
       for (int bits : {8, 16})
         for (int mode = 0; mode < 4; ++mode) {
@@ -209,38 +193,6 @@ TEST(Demosaic, InteriorPassLeavesTheBorderAlone) {
         }
       }
   }
-}
-
-TEST(Demosaic, SimdInteriorIsBitIdenticalToScalar) {
-  if (!imaging::CpuHasSse2()) GTEST_SKIP() << "no SSE2";
-  std::mt19937 rng(7);
-  for (int w = 5; w <= 110; w += 1)
-    for (int bpp : {24, 32}) {
-      const int h = 5 + static_cast<int>(rng() % 5);
-      CDibImage raw, expected;
-      ASSERT_EQ(raw.Create(w, h, 8), 1);
-      ASSERT_EQ(expected.Create(w, h, static_cast<uint16_t>(bpp)), 1);
-      testutil::FillRandomBytes(raw, rng);
-      testutil::FillRandomBytes(expected, rng);
-      const int mode = static_cast<int>(rng() % 4);
-      // Gains up to the clamp and beyond the accepted range, so that saturation is covered.
-      Gains g{static_cast<int>(rng() % 1700), 100, static_cast<int>(rng() % 1700)};
-      CDibImage got[3];
-      for (CDibImage& c : got) {
-        ASSERT_EQ(c.CreateLike(&expected), 1);
-        testutil::CopyBytes(c, expected);
-      }
-      {
-        SimdGuard guard(0);
-        Demosaic(expected, raw, mode, g, true, false);
-      }
-      for (int level = 1; level <= 3; ++level) {
-        SimdGuard guard(level);
-        Demosaic(got[level - 1], raw, mode, g, true, false);
-        ASSERT_TRUE(testutil::SameBytes(expected, got[level - 1]))
-            << "level " << level << ", width " << w << " bpp " << bpp;
-      }
-    }
 }
 
 TEST(BayerGainMeasurement, GrayAndTintedScenes) {
@@ -314,7 +266,7 @@ TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
   std::mt19937 rng(17);
   for (int level : {3, 2, 0})
     for (int bits : {8, 16}) {
-      SimdGuard guard(level);
+      testutil::SimdLevel guard(level);
       const uint16_t out_bits = static_cast<uint16_t>(bits == 8 ? 24 : 48);
       CDibImage big, crop, want, got;
       ASSERT_EQ(big.Create(60, 30, static_cast<uint16_t>(bits)), 1);
@@ -338,29 +290,5 @@ TEST(Demosaic, RegionAndDestinationOffsetsMatchACroppedFrame) {
           for (int c = 0; c < 3; ++c)
             ASSERT_EQ(Get(got, x + 1, y + 2, c), Get(want, x, y, c))
                 << x << "," << y << " level " << level;
-    }
-}
-
-TEST(Demosaic, WideSimdInteriorMatchesScalarAboveTenBitsToo) {
-  std::mt19937 rng(27);
-  for (int w = 5; w <= 70; ++w)
-    for (int top : {1023, 65535}) {
-      const int h = 5 + static_cast<int>(rng() % 4);
-      CDibImage raw, a, b;
-      ASSERT_EQ(raw.Create(w, h, 16), 1);
-      ASSERT_EQ(a.Create(w, h, 48), 1);
-      testutil::FillRandom(raw, rng, 1023, 1);
-      if (top > 1023) Set(raw, static_cast<int>(rng() % w), static_cast<int>(rng() % h), 0, top);
-      testutil::FillRandomBytes(a, rng);
-      b.CreateLike(&a);
-      testutil::CopyBytes(b, a);
-      const int mode = static_cast<int>(rng() % 4);
-      Gains g{static_cast<int>(rng() % 1700), 100, static_cast<int>(rng() % 1700)};
-      {
-        SimdGuard guard(0);
-        Demosaic(a, raw, mode, g, true, false);
-      }
-      Demosaic(b, raw, mode, g, true, false);
-      ASSERT_TRUE(testutil::SameBytes(a, b)) << "width " << w << " top " << top;
     }
 }

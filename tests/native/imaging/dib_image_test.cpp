@@ -59,9 +59,17 @@ TEST(DibImage, CreateSizesStridesAndPalette) {
 
 TEST(DibImage, FailedCreateLeavesTheHolderEmpty) {
   CDibImage img;
-  ASSERT_EQ(img.Create(10, 10, 24), 1);
-  EXPECT_EQ(img.Create(0, 10, 24), 0);
-  EXPECT_EQ(img.Width(), 10);  // a rejected size does not touch the holder
+  // Every rejected create releases the image held before, so no stale pixels survive.
+  const struct {
+    int w, h, bits;
+  } bad[] = {{0, 10, 24}, {10, -1, 8}, {10, 10, 0}, {10, 10, 12}, {0x7fffffff, 0x7fffffff, 32}};
+  for (const auto& b : bad) {
+    ASSERT_EQ(img.Create(10, 10, 24), 1);
+    EXPECT_EQ(img.Create(b.w, b.h, static_cast<uint16_t>(b.bits)), 0) << b.w << "x" << b.h;
+    EXPECT_EQ(img.Pixels(), nullptr) << b.w << "x" << b.h << " at " << b.bits;
+    EXPECT_EQ(img.Width(), 0);
+    EXPECT_EQ(img.Stride(), 0);
+  }
   img.Release();
   EXPECT_EQ(img.Pixels(), nullptr);
   EXPECT_EQ(img.Width(), 0);
@@ -72,8 +80,19 @@ TEST(DibImage, FailedCreateLeavesTheHolderEmpty) {
   EXPECT_EQ(img.Pixels(), nullptr);
 
   CDibImage empty, like;
+  ASSERT_EQ(like.Create(4, 4, 8), 1);
   EXPECT_EQ(like.CreateLike(&empty), 0);
+  EXPECT_EQ(like.Pixels(), nullptr);
+  ASSERT_EQ(like.Create(4, 4, 8), 1);
   EXPECT_EQ(like.CreateLike(nullptr), 0);
+  EXPECT_EQ(like.Pixels(), nullptr);
+  // A holder modelled on itself keeps its format and gets fresh zeroed pixels.
+  ASSERT_EQ(like.Create(5, 3, 24), 1);
+  like.Pixels()[7] = 9;
+  ASSERT_EQ(like.CreateLike(&like), 1);
+  EXPECT_EQ(like.Width(), 5);
+  EXPECT_EQ(like.Stride(), 16);
+  EXPECT_EQ(like.Pixels()[7], 0);
 }
 
 TEST(DibImage, CreateLikeCopiesTheFormatNotThePixels) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "imaging/format.h"
@@ -271,4 +272,55 @@ TEST(Mean, WindowsAndEmptyRegion) {
   Set(wide, 0, 0, 0, 1024 + 8);  // reduced to (1032 >> 2) & 0xFF = 2
   Set(wide, 1, 0, 0, 0);
   EXPECT_EQ(wide.Transfer(imaging::Mean16, &wide, nullptr, 0, 0, nullptr, 0), 1);
+}
+
+TEST(GrayBalance, RecordThatDisagreesWithTheBitmapIsRefused) {
+  // A 10-bit record on an 8 bpp bitmap would read two bytes per sample, past the buffer's end;
+  // an 8-bit record on 16 bpp samples would read half samples. Both keep the gains.
+  CDibImage narrow, wide;
+  ASSERT_EQ(narrow.Create(8, 6, 8), 1);
+  ASSERT_EQ(wide.Create(8, 6, 16), 1);
+  FillCells(narrow, 100, 100, 50, 100);
+  FillCells(wide, 400, 400, 200, 400);
+  const struct {
+    CDibImage* img;
+    int bits;
+    int result;
+  } cases[] = {{&narrow, 10, 0}, {&narrow, 16, 0}, {&wide, 8, 0}, {&narrow, 8, 1}, {&wide, 10, 1}};
+  for (const auto& c : cases) {
+    imaging::GrayRecord rec{0, 11, 12, 13, 14, 0, 0, 0, 0, c.bits};
+    EXPECT_EQ(RunGray(imaging::MeasureGrayBalance, *c.img, rec), c.result)
+        << c.img->BitCount() << " bpp, " << c.bits << " bits";
+    EXPECT_EQ(rec.gain_b, c.result ? 256 : 14);
+    EXPECT_EQ(rec.gain_r, c.result ? 128 : 11);
+  }
+}
+
+TEST(FormatRoutines, ScaleColumnsRoundInSinglePrecision) {
+  // The preview scales a 752-wide frame to any window width. Every product is rounded to single
+  // precision: 752 / 160 is 4.69999981f and column 50 reads source column 234, not 235 as with
+  // an exact ratio. The reference rounds each step through a float in memory.
+  CDibImage src;
+  ASSERT_EQ(src.Create(752, 2, 24), 1);
+  for (int x = 0; x < 752; ++x) {
+    for (int y = 0; y < 2; ++y) Set(src, x, y, 0, x & 0xFF), Set(src, x, y, 1, x >> 8);
+  }
+  auto column = [](const CDibImage& img, int x) { return Get(img, x, 0, 0) | Get(img, x, 0, 1) << 8; };
+  int checked = 0;
+  for (int width = 100; width <= 1600; ++width) {
+    CDibImage dst;
+    ASSERT_EQ(dst.Create(width, 1, 24), 1);
+    ASSERT_EQ(dst.StretchTransfer(imaging::Scale24, &src, nullptr, nullptr, nullptr, 0), 1);
+    volatile float ratio = 752.0f / static_cast<float>(width);
+    for (int j = 0; j < width; ++j) {
+      volatile float position = ratio * static_cast<float>(j);
+      const int want = std::min(static_cast<int>(position), 751);
+      ASSERT_EQ(column(dst, j), want) << "width " << width << ", column " << j;
+      ++checked;
+    }
+    if (width == 160) {
+      EXPECT_EQ(column(dst, 50), 234);
+    }
+  }
+  EXPECT_GT(checked, 1000000);
 }

@@ -165,6 +165,73 @@ TEST_F(Sensor, WindowRegistersDecodeToThePictureWindow)
     }
 }
 
+// Every window along one axis, in each binning mode: the shared placement programs the same
+// registers as the library's formula, says what the model then reads, and finds the window in
+// the picture (exactly at x without binning; within the picture always).
+TEST_F(Sensor, PlacementAgreesWithTheModelForEveryWindow)
+{
+    int wrong = 0;
+    for (int mode = 0; mode <= 2; ++mode) {
+        const int f = mode == 1 ? 2 : mode == 2 ? 4 : 1;
+        for (int width = 4; width <= 752; ++width) {
+            for (int x = 0; x + width <= 752; x += (width > 40 ? 7 : 1)) {
+                const int y = x % 477, height = 3 + width % (478 - y);
+                program_window(x, y, width, height, mode);
+                vcam_window w;
+                vcam_sensor_window(&s, &w);
+                const qlv_placement p = qlv_place_window(x, y, width, height, f);
+                const bool ok = p.regs.column_start == vcam_sensor_read_reg(&s, 1) &&
+                                p.regs.row_start == vcam_sensor_read_reg(&s, 2) &&
+                                p.regs.height == vcam_sensor_read_reg(&s, 3) &&
+                                p.regs.width == vcam_sensor_read_reg(&s, 4) && p.readout.x == w.x &&
+                                p.readout.y == w.y && p.readout.out_width == w.out_width &&
+                                p.readout.out_height == w.out_height && p.width == width / f &&
+                                p.column >= 0 && p.column + p.width <= w.out_width &&
+                                p.line >= 0 && p.line + p.height <= w.out_height &&
+                                (f > 1 || (w.x + p.column == x && w.y + p.line == y));
+                if (!ok && wrong++ < 5)
+                    ADD_FAILURE() << "window " << x << "," << y << " " << width << "x" << height
+                                  << " mode " << mode;
+            }
+        }
+    }
+    EXPECT_EQ(0, wrong);
+}
+
+// What the model sends for odd windows: at the placement's column and line (mirrored with the
+// picture) lie the scene's samples of the window.
+TEST_F(Sensor, OddWindowSitsInThePictureWhereThePlacementSays)
+{
+    vcam_sensor_write_port(&s, VCAM_P_WIDE, 1);
+    const struct {
+        int x, y, w, h;
+    } windows[] = {{100, 200, 201, 21}, {0, 0, 751, 479}, {1, 1, 751, 479}, {745, 470, 7, 9}};
+    std::vector<uint8_t> out(VCAM_MAX_FRAME_BYTES);
+    for (const auto& c : windows) {
+        for (int mirror = 0; mirror < 4; ++mirror) {
+            const int mh = mirror & 1, mv = mirror >> 1;
+            program_window(c.x, c.y, c.w, c.h, 0);
+            uint16_t r13 = vcam_sensor_read_reg(&s, 13);
+            r13 = static_cast<uint16_t>((r13 | 0x30) & ~((mh ? 0x20 : 0) | (mv ? 0x10 : 0)));
+            vcam_sensor_write_reg(&s, 13, r13);
+            vcam_sensor_render(&s, 3, out.data(), static_cast<uint32_t>(out.size()));
+            const qlv_placement p = qlv_place_window(c.x, c.y, c.w, c.h, 1);
+            const int pw = p.readout.out_width, ph = p.readout.out_height;
+            const int col = qlv_mirrored_offset(p.column, c.w, pw, mh);
+            const int line = qlv_mirrored_offset(p.line, c.h, ph, mv);
+            int wrong = 0;
+            for (int j = 0; j < c.h; ++j)
+                for (int i = 0; i < c.w; ++i) {
+                    const size_t at = (static_cast<size_t>(line + j) * pw + col + i) * 2;
+                    const int got = out[at] | out[at + 1] << 8;
+                    const int ax = c.x + (mh ? c.w - 1 - i : i), ay = c.y + (mv ? c.h - 1 - j : j);
+                    wrong += got != vcam_sensor_sample(&s, ax, ay, 3);
+                }
+            EXPECT_EQ(0, wrong) << c.x << "," << c.y << " " << c.w << "x" << c.h << " mirror " << mirror;
+        }
+    }
+}
+
 TEST_F(Sensor, BinningAndMirrorBitsOfRegister13)
 {
     vcam_window w;

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <thread>
+#include <vector>
 
 #include "camera/camera.h"
 #include "dll.h"
@@ -27,19 +28,29 @@ TEST(ErrorHistory, KeepsTheLastTwenty) {
   EXPECT_EQ(0, camera.PopError());
 }
 
+// Two threads push their own rising codes at once. The history must keep exactly the 20 newest
+// pushes, newest first: no code twice, each thread's codes in falling order, and each thread's
+// kept codes its latest ones without a gap.
 TEST(ErrorHistory, ConcurrentPushesNeverMix) {
   CQelvan camera;
-  auto pusher = [&camera](int code) {
-    for (int i = 0; i < 2000; ++i) camera.PushError(code);
+  constexpr int kPushes = 5000;
+  auto pusher = [&camera](int base) {
+    for (int i = 1; i <= kPushes; ++i) camera.PushError(base + i);
   };
-  std::thread a(pusher, 3), b(pusher, 7);
+  std::thread a(pusher, 100000), b(pusher, 200000);
   a.join();
   b.join();
-  for (int i = 0; i < kErrorHistorySize; ++i) {
-    const int code = camera.PopError();
-    EXPECT_TRUE(code == 3 || code == 7) << code;
+  std::vector<int> kept;
+  for (int i = 0; i < kErrorHistorySize; ++i) kept.push_back(camera.PopError());
+  EXPECT_EQ(0, camera.PopError()) << "more than " << kErrorHistorySize << " kept";
+  int expectedNext[3] = {0, 100000 + kPushes, 200000 + kPushes};
+  for (int code : kept) {
+    const int thread = code / 100000;
+    ASSERT_TRUE(thread == 1 || thread == 2) << code;
+    // Newest first: each thread's next kept code is the one it pushed just before.
+    EXPECT_EQ(expectedNext[thread], code);
+    expectedNext[thread] = code - 1;
   }
-  EXPECT_EQ(0, camera.PopError());
 }
 
 TEST(ErrorMessages, EachRecordedErrorPostsOneMessageToTheWindow) {

@@ -3,6 +3,26 @@
 
 #include <psapi.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "camera/camera.h"
+
+// Nothrow allocations of this program can be made to fail: the count of successes to allow
+// before one failure, or -1 for none.
+static std::atomic<int> g_nothrowSuccesses{-1};
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  int left = g_nothrowSuccesses.load();
+  if (left == 0) {
+    g_nothrowSuccesses = -1;
+    return nullptr;
+  }
+  if (left > 0) g_nothrowSuccesses = left - 1;
+  return std::malloc(size ? size : 1);
+}
+
 namespace {
 
 using OpenTest = CameraTest;
@@ -119,11 +139,40 @@ TEST_F(OpenTest, CloseKeepsTheHandleUsable) {
   EXPECT_TRUE(Errors(h).empty());
 }
 
+// Committed private memory. Wine reports PrivateUsage as 0; PagefileUsage counts.
 size_t PrivateBytes() {
-  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  PROCESS_MEMORY_COUNTERS pmc = {};
   pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-  return pmc.PrivateUsage;
+  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+  return pmc.PagefileUsage;
+}
+
+// White-box: the device object and eight images, each in turn failing to be made.
+TEST_F(OpenTest, AnObjectThatCannotBeMadeLeavesNoHalfInstance) {
+  for (int made = 0; made <= 8; ++made) {
+    SCOPED_TRACE(made);
+    CQelvan camera;
+    g_nothrowSuccesses = made;
+    EXPECT_EQ(0, camera.Open(nullptr));
+    g_nothrowSuccesses = -1;
+    EXPECT_EQ(nullptr, camera.device);
+    for (CDibImage* image : {camera.image8, camera.image16, camera.image24, camera.image32, camera.image48,
+                             camera.image64, camera.scratchImage, camera.displayImage})
+      EXPECT_EQ(nullptr, image);
+    EXPECT_EQ(ERR_MEMORY, camera.PopError());
+    EXPECT_EQ(0, camera.EnumDeviceW(nullptr));
+    EXPECT_EQ(ERR_NOT_READY, camera.PopError());
+  }
+  // The device made before the last image failed is freed, frame buffers and all.
+  const size_t before = PrivateBytes();
+  ASSERT_NE(0u, before);
+  for (int i = 0; i < 10; ++i) {
+    CQelvan camera;
+    g_nothrowSuccesses = 8;
+    camera.Open(nullptr);
+    g_nothrowSuccesses = -1;
+  }
+  EXPECT_LT(PrivateBytes(), before + 1024 * 1024);
 }
 
 HANDLE NewEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
@@ -144,6 +193,7 @@ TEST_F(OpenTest, HundredCyclesLeaveNoHandleAndNoMemoryBehind) {
   HANDLE before = NewEvent();
   CloseHandle(before);
   const size_t memoryBefore = PrivateBytes();
+  ASSERT_NE(0u, memoryBefore);
 
   for (int i = 0; i < 100; ++i) {
     const QelvanHandle h = Qelvan<QelvanHandle>("Qelvan_Initialize", window.hwnd());

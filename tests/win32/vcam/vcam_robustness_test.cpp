@@ -1,5 +1,9 @@
 // Concurrency, faults, unplugging and handle bookkeeping of the virtual camera, and vcam.exe.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "vcam_test_util.h"
 
@@ -115,6 +119,128 @@ TEST_F(Robustness, DetachFailsThePendingReadAndLaterRequests)
     DWORD moved;
     EXPECT_EQ(0u, vcamraw_read_frame(fresh.get(), buf.data(), kFull, &moved));
     EXPECT_EQ(1u, info(3).handles_open);
+}
+
+// A frame caught between rendering and delivery by an unplug fails as unplugged: the detach
+// waits for it instead of deleting the device under it, and the frame never arrives.
+TEST_F(Robustness, UnplugDuringDeliveryFailsTheFrame)
+{
+    ASSERT_EQ(0u, vcamctl_attach(3, 0, 0));
+    Handle h(open_cam(3));
+    ASSERT_TRUE(h.valid());
+    ASSERT_EQ(0u, vcamctl_fault(3, VCAM_FAULT_SLOW_FRAME, 1));
+    PendingRead read(h.get(), kFull);
+    // Taken off the queue and not yet complete: the frame is being delivered.
+    ASSERT_TRUE(wait_until([] { return info(3).reads_pending == 0 && info(3).fault_slow_frame == 0; }));
+    ASSERT_FALSE(read.done());
+    vcam_driver_info before{}, after{};
+    ASSERT_EQ(0u, vcamctl_driver_info(&before));
+    ASSERT_EQ(0u, vcamctl_detach(3));
+    ASSERT_TRUE(read.finish());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), read.error());
+    ASSERT_EQ(0u, vcamctl_driver_info(&after));
+    EXPECT_EQ(before.frames_withheld + 1, after.frames_withheld);
+    EXPECT_EQ(before.detach_waits + 1, after.detach_waits);
+    EXPECT_EQ(0u, after.pending_reads);
+}
+
+// Seconds the unplug stress runs: 20 by default, longer in the soak run.
+int StressSeconds()
+{
+    const char* text = std::getenv("QLV_STRESS_SECONDS");
+    const int seconds = text ? std::atoi(text) : 0;
+    return seconds > 0 ? seconds : 20;
+}
+
+// Readers open the camera and read frames back to back while the main thread plugs it in and
+// out (alternately colour and monochrome). Frames caught mid-render by an unplug must fail as
+// unplugged, never reach the reader after the unplug, and the driver must end with no handle
+// and no read left. Every frame that does arrive is whole and shows the scene.
+TEST_F(Robustness, UnplugAgainstFramesInFlight)
+{
+    constexpr int kCam = 2;
+    const DWORD seconds = static_cast<DWORD>(StressSeconds());
+    vcam_driver_info before{};
+    ASSERT_EQ(0u, vcamctl_driver_info(&before));
+    std::atomic<int> unplugs{0};  // detaches that returned
+    std::atomic<bool> stop{false};
+    std::atomic<int> frames{0}, failures{0}, bad{0}, afterUnplug{0}, unexpected{0};
+    auto reader = [&] {
+        std::vector<uint8_t> buf(kFull);
+        while (!stop) {
+            Handle h(open_cam(kCam));
+            if (!h.valid()) {
+                Sleep(1);
+                continue;
+            }
+            const int opened = unplugs;  // read after the open: never too low
+            for (;;) {
+                const int issued = unplugs;
+                DWORD moved = 0;
+                const DWORD err = vcamraw_read_frame(h.get(), buf.data(), kFull, &moved);
+                if (err == 0) {
+                    ++frames;
+                    if (issued > opened)
+                        ++afterUnplug;  // a camera unplugged before the read began delivered
+                    if (moved != kFull || buf[0] != 180 || (buf[94] != 12 && buf[94] != 160) ||
+                        buf[kFull - 1] != 0)
+                        ++bad;
+                    if (stop)
+                        break;
+                    continue;
+                }
+                ++failures;
+                if (err != ERROR_DEVICE_NOT_CONNECTED && err != ERROR_ACCESS_DENIED &&
+                    err != ERROR_OPERATION_ABORTED && err != ERROR_GEN_FAILURE &&
+                    err != ERROR_INVALID_HANDLE && err != ERROR_FILE_NOT_FOUND)
+                    ++unexpected;
+                break;
+            }
+        }
+    };
+    std::thread a(reader), b(reader);
+    const DWORD start = GetTickCount();
+    int cycles = 0, busy = 0, attachFailures = 0;
+    while (GetTickCount() - start < seconds * 1000) {
+        if (vcamctl_attach(kCam, cycles & 1, 0) != 0)
+            ++attachFailures;
+        Sleep(static_cast<DWORD>(cycles % 7) * 3);  // unplug at varying points of a frame
+        DWORD err;
+        while ((err = vcamctl_detach(kCam)) == ERROR_BUSY)
+            ++busy;
+        EXPECT_EQ(0u, err);
+        ++unplugs;
+        ++cycles;
+    }
+    stop = true;
+    a.join();
+    b.join();
+
+    vcam_driver_info after{};
+    EXPECT_TRUE(wait_until([&] {
+        return vcamctl_driver_info(&after) == 0 && after.camera_handles == 0 &&
+               after.pending_reads == 0;
+    })) << after.camera_handles << " handles, " << after.pending_reads << " reads left";
+    EXPECT_EQ(0u, after.attached_mask & (1u << kCam));
+    EXPECT_EQ(0, attachFailures);
+    EXPECT_EQ(0, bad) << "frames not whole";
+    EXPECT_EQ(0, afterUnplug) << "frames from a camera already unplugged";
+    EXPECT_EQ(0, unexpected) << "reads that failed for another reason than the unplug";
+    EXPECT_GT(frames.load(), 0);
+    EXPECT_GT(failures.load(), 0);
+    printf("SOAK vcam unplug against frames in flight: %d cycles in %lu s, %d frames, %d reads "
+           "failed, %lu frames withheld, %lu detaches waited, %d busy\n",
+           cycles, seconds, frames.load(), failures.load(),
+           static_cast<unsigned long>(after.frames_withheld - before.frames_withheld),
+           static_cast<unsigned long>(after.detach_waits - before.detach_waits), busy);
+    // The camera works again after all this.
+    ASSERT_EQ(0u, vcamctl_attach(kCam, 0, 0));
+    Handle h(open_cam(kCam));
+    ASSERT_TRUE(h.valid());
+    std::vector<uint8_t> buf(kFull);
+    DWORD moved = 0;
+    EXPECT_EQ(0u, vcamraw_read_frame(h.get(), buf.data(), kFull, &moved));
+    EXPECT_EQ(kFull, moved);
 }
 
 TEST_F(Robustness, ClosingAHandleEndsItsPendingRead)

@@ -35,6 +35,15 @@ bool SharpenWordsAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int3
                       int32_t dst_y, int dst_step, int src_step, int channels,
                       int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top);
 
+// Sharpening of 16-bit samples of at most 1023 (top at most 1023), 16-bit lanes throughout;
+// false when a larger sample is met, and the caller runs a wider path over the whole region.
+bool SharpenTenBitSse2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                       int32_t dst_y, int dst_step, int src_step, int channels,
+                       int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top);
+bool SharpenTenBitAvx2(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                       int32_t dst_y, int dst_step, int src_step, int channels,
+                       int32_t dst_stride, int32_t src_stride, int32_t k, int32_t top);
+
 // Replaces count bytes through a 256-entry table, in 32-byte steps; returns how many it did.
 // With keep_fourth (4-byte pixels from a multiple of 4) the fourth byte of each pixel stays.
 int MapTableBytesAvx2(uint8_t* dst, const uint8_t* src, int count, const uint8_t* table,
