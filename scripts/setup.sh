@@ -32,7 +32,8 @@ fi
 for p in wine wine32:i386 wine64 g++-mingw-w64-i686 xvfb nasm cmake make \
          libz-mingw-w64-dev googletest libgtest-dev libbenchmark-dev \
          imagemagick pngcheck libtiff-tools jpeginfo libjpeg-turbo-progs ffmpeg \
-         libopencv-imgproc-dev xauth x11-utils dpkg-dev; do
+         libopencv-imgproc-dev xauth x11-utils dpkg-dev \
+         locales fonts-ipafont-gothic; do
   have "$p" || need_pkgs+=("$p")
 done
 if [ ${#need_pkgs[@]} -gt 0 ]; then
@@ -68,5 +69,11 @@ if [ ! -f "$prefix/.done" ]; then
         -Djbig=OFF -Dlerc=OFF -Dlibdeflate=OFF -Dpixarlog=OFF -Dold-jpeg=OFF -Dcxx=OFF >/dev/null
   cmake --build b-tiff -j"$jobs" >/dev/null && cmake --install b-tiff >/dev/null
   touch "$prefix/.done"
+fi
+# The Japanese dialog tests need a Japanese system locale under Wine.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
 fi
 echo "setup: ok"

@@ -11,6 +11,12 @@ bin="$top/build/win32/bin"
 runs=(
   # name                      seconds  program          filter
   "vcam-unplug                300      vcam_tests.exe   Robustness.UnplugAgainstFramesInFlight"
+  # Long forms of the reliability tests: full cycle and round counts whenever QLV_STRESS_SECONDS is set.
+  "camera-lost                60       reliability_tests.exe  *CameraLost*"
+  "two-programs               60       reliability_tests.exe  TwoPrograms.*"
+  "lifetime-cycles            3600     reliability_tests.exe  Lifetime.*"
+  "release-races              300      reliability_tests.exe  ReleaseFrame.*:ReleaseRace.*"
+  "bad-input                  60       reliability_tests.exe  BadInput.*"
 )
 
 log=$(mktemp)

@@ -7,6 +7,28 @@
 namespace {
 uint32_t SystemTick() { return GetTickCount(); }
 int SystemRandom() { return std::rand(); }
+
+// The instances this thread is running calls on, innermost last. Calls nest only through
+// message loops inside a call (a dialog), so the stack stays shallow.
+constexpr int kMaxNesting = 64;
+thread_local CQelvan* t_calls[kMaxNesting];
+thread_local int t_depth = 0;
+
+int CallsOnThisThread(const CQelvan* instance) {
+  int n = 0;
+  for (int i = 0; i < t_depth && i < kMaxNesting; ++i) n += t_calls[i] == instance;
+  return n;
+}
+
+// Waits for the event or a period, answering messages sent to this thread's windows meanwhile:
+// a call on another thread may be waiting for one of them.
+void WaitAnswering(HANDLE event, DWORD ms) {
+  const DWORD count = event ? 1 : 0;
+  if (MsgWaitForMultipleObjects(count, &event, FALSE, ms, QS_SENDMESSAGE) == WAIT_OBJECT_0 + count) {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
 }  // namespace
 
 CSdkChain g_sdkChain;
@@ -65,4 +87,69 @@ bool CSdkChain::IsLive(int32_t handle) const {
     if (node->data.handle == handle) return true;
   }
   return false;
+}
+
+CQelvan* CSdkChain::EnterCall(int32_t handle) {
+  Locked guard(this);
+  Node* node = Lookup(handle);
+  CQelvan* instance = node ? node->data.instance : nullptr;
+  if (!instance) return nullptr;
+  instance->callsInProgress.fetch_add(1);
+  if (t_depth < kMaxNesting) t_calls[t_depth] = instance;
+  ++t_depth;
+  return instance;
+}
+
+void CSdkChain::LeaveCall(CQelvan* instance) {
+  --t_depth;
+  bool destroy = false;
+  {
+    // Under the lock, so that Release cannot see the count fall and close the event (or
+    // destroy the instance) between the decrement and the signal.
+    Locked guard(this);
+    destroy = instance->callsInProgress.fetch_sub(1) == 1 && instance->destroyOnLastLeave.load();
+    if (HANDLE left = instance->callsLeftEvent.load()) SetEvent(left);
+  }
+  if (destroy) {
+    try {
+      delete instance;
+    } catch (...) {
+    }
+  }
+}
+
+bool CSdkChain::ReleaseInstance(int32_t handle) {
+  HANDLE left = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  CQelvan* instance = nullptr;
+  {
+    Locked guard(this);
+    if (!Find(handle)) {
+      if (left) CloseHandle(left);
+      return false;
+    }
+    instance = current_->data.instance;
+    RemoveCurrent();
+    if (instance) instance->callsLeftEvent.store(left);
+  }
+  const int own = instance ? CallsOnThisThread(instance) : 0;
+  while (instance) {
+    {
+      Locked guard(this);
+      if (instance->callsInProgress.load() <= own) {
+        instance->callsLeftEvent.store(nullptr);
+        if (own > 0) instance->destroyOnLastLeave.store(1);
+        break;
+      }
+    }
+    // The period only bounds a missed wake-up; leaving calls signal the event.
+    WaitAnswering(left, 50);
+  }
+  if (left) CloseHandle(left);
+  if (instance && own == 0) {
+    try {
+      delete instance;
+    } catch (...) {
+    }
+  }
+  return true;
 }

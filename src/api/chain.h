@@ -29,6 +29,16 @@ class CSdkChain : public CTRing<CSDKDATA> {
   // handle.
   bool Unlink(int32_t handle, CQelvan** instance);
 
+  // The export frame: the instance of a handle with its count of calls in progress raised
+  // (null for an unknown handle), and the matching leave, which destroys the instance when
+  // a Release on this thread left that to the last call.
+  CQelvan* EnterCall(int32_t handle);
+  void LeaveCall(CQelvan* instance);
+  // Qelvan_Release: unlinks the handle, waits until no other thread runs a call on its
+  // instance and destroys it (or leaves that to this thread's own calls in progress, when
+  // Release runs inside one of them, such as a dialog's message loop). False when unknown.
+  bool ReleaseInstance(int32_t handle);
+
  private:
   friend struct ChainTestSeam;  // tests register fake instances and fix the handle formula
 

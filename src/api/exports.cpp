@@ -9,12 +9,27 @@
 
 namespace {
 
+// A call in progress on a camera instance: Release waits for it before destroying the instance.
+class CallFrame {
+ public:
+  explicit CallFrame(QelvanHandle handle) : camera_(g_sdkChain.EnterCall(handle)) {}
+  ~CallFrame() {
+    if (camera_) g_sdkChain.LeaveCall(camera_);
+  }
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
+  CQelvan* camera() const { return camera_; }
+
+ private:
+  CQelvan* camera_;
+};
+
 template <int NoInstance = 0, class Operation>
 int Forward(QelvanHandle handle, Operation operation) {
-  CQelvan* camera = g_sdkChain.LookupInstance(handle);
-  if (!camera) return NoInstance;
   try {
-    return operation(*camera);
+    CallFrame frame(handle);
+    if (!frame.camera()) return NoInstance;
+    return operation(*frame.camera());
   } catch (...) {
     return NoInstance;
   }
@@ -33,7 +48,8 @@ QELVAN_EXPORT Qelvan_Initialize(HWND notifyWindow) {
     const int32_t handle = g_sdkChain.CreateInstance();
     if (!handle) return 0;
     // A failed open still yields the handle: its reason is in the instance's error history.
-    if (CQelvan* camera = g_sdkChain.LookupInstance(handle)) camera->Open(notifyWindow);
+    CallFrame frame(handle);
+    if (frame.camera()) frame.camera()->Open(notifyWindow);
     return handle;
   } catch (...) {
     return 0;
@@ -42,14 +58,13 @@ QELVAN_EXPORT Qelvan_Initialize(HWND notifyWindow) {
 
 QELVAN_EXPORT Qelvan_Release(QelvanHandle h) {
   // Unregistered first, under the registry lock: later calls with the handle find nothing,
-  // and a second Release cannot take the same instance. It is destroyed outside the lock.
-  CQelvan* instance = nullptr;
-  if (!g_sdkChain.Unlink(h, &instance)) return 0;
+  // and a second Release cannot take the same instance. It is destroyed outside the lock once
+  // no call on another thread still runs on it.
   try {
-    delete instance;
+    return g_sdkChain.ReleaseInstance(h) ? 1 : 0;
   } catch (...) {
+    return 0;
   }
-  return 1;
 }
 
 QELVAN_EXPORT Qelvan_GetDllVersion(void) { return 26215711; }

@@ -416,6 +416,11 @@ class CQelvan {
  private:
 
   // Dialogs (camera_dialogs.cpp).
+  // Reads the stream settings and capture size the camera settings dialog saved.
+  void ReloadStreamSettings();
+  // Guards the published dialog pointers against their dialogs ending.
+  SRWLOCK dialogLock_ = SRWLOCK_INIT;
+  std::atomic<int32_t> cameraDialogOpen_{0};
 
   // Records ERR_NOT_READY when there is no device; true when there is one.
   bool RequireDevice();
@@ -429,4 +434,14 @@ class CQelvan {
   int DeviceLayerPending();
 
   CRITICAL_SECTION errorLock_;
+
+  // Calls in progress (the export frame and Release, api/chain.cpp).
+ public:
+  // Exports running on this instance now; raised only under the registry lock while the
+  // handle is registered, so once Release has unlinked it the count can only fall.
+  std::atomic<int32_t> callsInProgress{0};
+  // Set by Release after unlinking: each call that leaves signals callsLeftEvent.
+  std::atomic<HANDLE> callsLeftEvent{nullptr};
+  // Release ran inside a call of its own thread: the last call to leave destroys the instance.
+  std::atomic<int32_t> destroyOnLastLeave{0};
 };

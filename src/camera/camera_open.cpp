@@ -38,6 +38,49 @@ DeviceUseRecord* UseRecord(uint8_t* view, int number) {
 
 uint32_t ModuleWord() { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr))); }
 
+// Who holds each claim: a region of its own beside the device-use table, whose layout other
+// programs rely on. A claim whose process has ended no longer counts, so a program killed while
+// streaming does not keep its camera busy for ever.
+constexpr char kOwnerRegionName[] = "QelvanSdk_Z51QK2_RVN_DeviceOwners";
+
+#pragma pack(push, 1)
+struct DeviceOwnerRecord {
+  uint32_t owner;       // the owner word of the device-use record it describes
+  uint32_t processId;
+  uint64_t processStart;  // creation time, so a reused process id is not taken for the owner
+};
+#pragma pack(pop)
+
+uint64_t ProcessStart(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
+// One view per process, kept until it ends.
+DeviceOwnerRecord* OwnerRecord(int number) {
+  static DeviceOwnerRecord* const table = [] {
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(DeviceOwnerRecord) * DEVICE_SLOTS, kOwnerRegionName);
+    return mapping ? static_cast<DeviceOwnerRecord*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+  }();
+  if (!table || number < 0 || number >= DEVICE_SLOTS) return nullptr;
+  return table + number;
+}
+
+// Whether the process that made the claim with this owner word is known to have ended. A claim
+// without an owner record (another program's library) is taken as live.
+bool ClaimOwnerEnded(int number, uint32_t owner) {
+  const DeviceOwnerRecord* record = OwnerRecord(number);
+  if (!record || record->owner != owner || record->processId == 0) return false;
+  const uint64_t start = record->processStart;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, record->processId);
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0 || ProcessStart(process) != start;
+  CloseHandle(process);
+  return ended;
+}
+
 // "QelvanZ51QK2-RVN_NN", cut to fit size characters with the terminator.
 void FormatDeviceName(char* out, size_t size, int number) {
   std::snprintf(out, size, "%s_%02d", kCameraDisplayName, number);
@@ -162,6 +205,11 @@ int CQelvan::ClaimDevice(int number) {
   record->state = 0;
   std::memset(record->name, 0, sizeof record->name);
   std::memcpy(record->name, kModuleName, sizeof kModuleName);
+  if (DeviceOwnerRecord* owner = OwnerRecord(number)) {
+    owner->owner = ownerWord;
+    owner->processId = GetCurrentProcessId();
+    owner->processStart = ProcessStart(GetCurrentProcess());
+  }
   return 1;
 }
 
@@ -174,12 +222,14 @@ int CQelvan::ReleaseDevice(int number) {
     record->state = 0;
     std::memset(record->name, 0, sizeof record->name);
   }
+  DeviceOwnerRecord* owner = OwnerRecord(number);
+  if (owner && owner->owner == ownerWord) *owner = DeviceOwnerRecord{};
   return 1;
 }
 
 bool CQelvan::DeviceBusy(int number) const {
   const DeviceUseRecord* record = UseRecord(sharedView, number);
-  return record && record->owner != 0 && record->owner != ownerWord;
+  return record && record->owner != 0 && record->owner != ownerWord && !ClaimOwnerEnded(number, record->owner);
 }
 
 // --- Listing and naming ---------------------------------------------------------------------

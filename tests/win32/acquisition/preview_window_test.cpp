@@ -62,8 +62,10 @@ class PreviewWindow : public Acquisition {
     return out;
   }
   // Polls the window until it shows `expected` (the scene is frozen, so every frame is equal).
-  static bool Shows(HWND window, const std::vector<uint8_t>& expected, int width, int height) {
-    if (WaitUntil([&] { return ReadClient(window, width, height) == expected; }, 10000)) return true;
+  // `expected` is taken afresh on every poll, from the image of the moment.
+  static bool Shows(HWND window, const std::function<std::vector<uint8_t>()>& expectedNow, int width, int height) {
+    if (WaitUntil([&] { return ReadClient(window, width, height) == expectedNow(); }, 10000)) return true;
+    const std::vector<uint8_t> expected = expectedNow();
     const std::vector<uint8_t> got = ReadClient(window, width, height);
     int firstRow = -1, rowsSame = 0, rowsFlipped = 0;
     const size_t rb = static_cast<size_t>(width) * 3;
@@ -155,8 +157,7 @@ TEST_F(PreviewWindow, DrawsTheImageUprightAtFullSize) {
   ASSERT_TRUE(WaitFrames(3));
   HWND w = FindWindowA(nullptr, "Active Window");
   ASSERT_NE(w, nullptr);
-  const std::vector<uint8_t> image = Image24(752, 480);
-  EXPECT_TRUE(Shows(w, image, 752, 480));
+  EXPECT_TRUE(Shows(w, [&] { return Image24(752, 480); }, 752, 480));
   EXPECT_EQ(Qelvan_Close(h_), 1);
 }
 
@@ -176,27 +177,30 @@ TEST_F(PreviewWindow, ScalesTheImageIntoAChildWindow) {
     HWND child = GetDlgItem(parent.hwnd(), 6540);
     ASSERT_NE(child, nullptr);
 
-    std::vector<uint8_t> image;
-    if (bits == 24) {
-      image = Image24(752, 480);
-    } else {
-      std::vector<uint8_t> gray(752 * 480);
-      ASSERT_EQ(Qelvan_GetImage(h_, gray.data(), static_cast<int>(gray.size()), 1), 1);
-      for (uint8_t v : gray) image.insert(image.end(), {v, v, v});
-    }
-    std::vector<uint8_t> expected(400 * 300 * 3);
-    // The scale runs over the bottom-up display image: its row i, screen row 299 - i, shows
-    // picture row 479 - u(i).
-    for (int i = 0; i < 300; ++i) {
-      volatile float fu = 480.0f / 300.0f * static_cast<float>(i);  // single precision, not x87's
-      const int u = std::min(479, static_cast<int>(fu));
-      for (int j = 0; j < 400; ++j) {
-        volatile float fv = 752.0f / 400.0f * static_cast<float>(j);
-        const int v = std::min(751, static_cast<int>(fv));
-        std::memcpy(&expected[((299 - i) * 400 + j) * 3], &image[((479 - u) * 752 + v) * 3], 3);
+    const auto expectedNow = [&] {
+      std::vector<uint8_t> image;
+      if (bits == 24) {
+        image = Image24(752, 480);
+      } else {
+        std::vector<uint8_t> gray(752 * 480);
+        EXPECT_EQ(Qelvan_GetImage(h_, gray.data(), static_cast<int>(gray.size()), 1), 1);
+        for (uint8_t v : gray) image.insert(image.end(), {v, v, v});
       }
-    }
-    EXPECT_TRUE(Shows(child, expected, 400, 300));
+      std::vector<uint8_t> expected(400 * 300 * 3);
+      // The scale runs over the bottom-up display image: its row i, screen row 299 - i, shows
+      // picture row 479 - u(i).
+      for (int i = 0; i < 300; ++i) {
+        volatile float fu = 480.0f / 300.0f * static_cast<float>(i);  // single precision, not x87's
+        const int u = std::min(479, static_cast<int>(fu));
+        for (int j = 0; j < 400; ++j) {
+          volatile float fv = 752.0f / 400.0f * static_cast<float>(j);
+          const int v = std::min(751, static_cast<int>(fv));
+          std::memcpy(&expected[((299 - i) * 400 + j) * 3], &image[((479 - u) * 752 + v) * 3], 3);
+        }
+      }
+      return expected;
+    };
+    EXPECT_TRUE(Shows(child, expectedNow, 400, 300));
     EXPECT_EQ(Qelvan_StopPreview(h_), 1);
   }
   EXPECT_EQ(Qelvan_Close(h_), 1);

@@ -1,0 +1,207 @@
+// The camera settings dialog.
+#include "dialogs/camera_dialog.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "dialogs/dialog_common.h"
+#include "resources/dialog_ids.h"
+
+namespace {
+
+constexpr int kColorTypes = 6;
+constexpr int kSubSamples = 3;
+constexpr int kClocks = 3;
+
+std::string SizeText(const settings::SizePreset& preset) {
+  char text[32];
+  snprintf(text, sizeof text, "%d x %d", preset.width, preset.height);
+  return text;
+}
+
+std::string Format(const std::string& pattern, int value) {
+  char text[64];
+  snprintf(text, sizeof text, pattern.c_str(), value);
+  return text;
+}
+
+}  // namespace
+
+CCameraDialog::CCameraDialog(int cameraNumber)
+    : cameraNumber_(cameraNumber), brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
+
+CCameraDialog::~CCameraDialog() { DeleteObject(brush_); }
+
+bool CCameraDialog::Run(HWND parent, bool* ok) {
+  DialogBoxParamA(dialogs::TemplateModule(),
+                  MAKEINTRESOURCEA(dialogs::TemplateId(IDD_CAMERA_JA, IDD_CAMERA_EN)), parent, Proc,
+                  reinterpret_cast<LPARAM>(this));
+  *ok = ok_;
+  return shown_;
+}
+
+void CCameraDialog::Load() {
+  settings::LoadPresetList(cameraNumber_, &list_);
+  storedSize_ = list_.values.size;
+  // A preset number that names no preset would index past the table: offer "Custom".
+  if (list_.values.size < 0 || list_.values.size > SizeCount()) list_.values.size = SizeCount();
+}
+
+void CCameraDialog::Save() { settings::SavePresetList(cameraNumber_, list_); }
+
+void CCameraDialog::Select(int combo, int index) {
+  SendDlgItemMessageA(window, combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void CCameraDialog::ShowEntry(int index) {
+  const settings::SizePreset shown =
+      index >= 0 && index < SizeCount() ? list_.presets[index] : settings::SizePreset();
+  const int32_t values[6] = {shown.totalWidth, shown.totalHeight, shown.width,
+                             shown.height,     shown.startX,      shown.startY};
+  for (int v = 0; v < 6; ++v)
+    SetDlgItemInt(window, IDC_TOTAL_H + v, static_cast<UINT>(values[v]), FALSE);
+}
+
+void CCameraDialog::ShowSizeText(int index, bool insert) {
+  if (!insert) SendDlgItemMessageA(window, IDC_SIZES, CB_DELETESTRING, index, 0);
+  SendDlgItemMessageA(window, IDC_SIZES, CB_INSERTSTRING, index,
+                      reinterpret_cast<LPARAM>(SizeText(list_.presets[index]).c_str()));
+}
+
+void CCameraDialog::EnableApply(bool on) { EnableWindow(GetDlgItem(window, IDC_APPLY), on); }
+
+void CCameraDialog::Init() {
+  dialogs::InsertTabItem(window, 0, dialogs::Localized(L"Stream Format", L"ストリーム形式"));
+  auto add = [this](int combo, const std::string& text) {
+    return static_cast<int>(
+        SendDlgItemMessageA(window, combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+  };
+  add(IDC_COLOR, dialogs::Localized(L"Monochrome 8bit", L"白黒 8bit"));
+  add(IDC_COLOR, Format(dialogs::Localized(L"Monochrome %dbit *", L"白黒 %dbit ※"), 10));
+  add(IDC_COLOR, dialogs::Localized(L"Color 24bit", L"カラー 24bit"));
+  add(IDC_COLOR, dialogs::Localized(L"Color 32bit", L"カラー 32bit"));
+  add(IDC_COLOR, dialogs::Localized(L"Color 48bit *", L"カラー 48bit ※"));
+  add(IDC_COLOR, dialogs::Localized(L"Color 64bit *", L"カラー 64bit ※"));
+  const char* const subSamples[kSubSamples] = {"1/1", "1/2 Skip", "1/4 Skip"};
+  for (int i = 0; i < kSubSamples; ++i) {
+    const int item = add(IDC_SUBSAMPLE, subSamples[i]);
+    SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_SETITEMDATA, item, i);
+  }
+  add(IDC_CLOCK, dialogs::Localized(L"Nomal(24MHz)", L"標準(24MHz)"));
+  add(IDC_CLOCK, dialogs::Localized(L"Half(12MHz)", L"ハーフ(12MHz)"));
+  add(IDC_CLOCK, Format(dialogs::Localized(L"High(%dMHz)", L"高速(%dMHz)"), 40));
+  for (const settings::SizePreset& preset : list_.presets) add(IDC_SIZES, SizeText(preset));
+  add(IDC_SIZES, dialogs::Localized(L"Custom", L"カスタム"));
+
+  // A stored value outside a list leaves that list without a selection.
+  const settings::CameraValues& v = list_.values;
+  Select(IDC_COLOR, v.color >= 0 && v.color < kColorTypes ? v.color : -1);
+  int subItem = 0;
+  for (int i = 0; i < kSubSamples; ++i)
+    if (SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_GETITEMDATA, i, 0) == v.subSample) {
+      subItem = i;
+      break;
+    }
+  Select(IDC_SUBSAMPLE, subItem);
+  Select(IDC_CLOCK, v.clock >= 0 && v.clock < kClocks ? v.clock : -1);
+  Select(IDC_SIZES, v.size);
+  ShowEntry(v.size);
+  SetDlgItemInt(window, IDC_WAIT_TIME, static_cast<UINT>(v.waitTime), FALSE);
+  EnableApply(false);
+}
+
+void CCameraDialog::ReadControls() {
+  settings::CameraValues& v = list_.values;
+  auto selection = [this](int combo) {
+    return static_cast<int>(SendDlgItemMessageA(window, combo, CB_GETCURSEL, 0, 0));
+  };
+  // A list without a selection keeps the stored value.
+  if (selection(IDC_COLOR) >= 0) v.color = selection(IDC_COLOR);
+  if (selection(IDC_SIZES) >= 0) v.size = selection(IDC_SIZES);
+  if (selection(IDC_SUBSAMPLE) >= 0)
+    v.subSample = static_cast<int32_t>(
+        SendDlgItemMessageA(window, IDC_SUBSAMPLE, CB_GETITEMDATA, selection(IDC_SUBSAMPLE), 0));
+  if (selection(IDC_CLOCK) >= 0) v.clock = selection(IDC_CLOCK);
+  // A wait time of 2^31 ms or more, or no number at all, keeps the stored one.
+  char text[32] = {};
+  GetDlgItemTextA(window, IDC_WAIT_TIME, text, sizeof text);
+  dialogs::ParseNonNegative(text, &v.waitTime);
+
+  // Typed sizes are taken as they are: the camera instance checks them when it loads them.
+  settings::SizePreset edited =
+      v.size < SizeCount() ? list_.presets[v.size] : settings::SizePreset();
+  int32_t* const fields[6] = {&edited.totalWidth, &edited.totalHeight, &edited.width,
+                              &edited.height,     &edited.startX,      &edited.startY};
+  for (int f = 0; f < 6; ++f)
+    *fields[f] = static_cast<int32_t>(GetDlgItemInt(window, IDC_TOTAL_H + f, nullptr, FALSE));
+
+  if (v.size >= SizeCount()) {
+    if (SizeCount() >= settings::kMaxPresets) {
+      // No room for another preset: nothing is added and the stored choice stays.
+      v.size = storedSize_;
+      EnableApply(false);
+      return;
+    }
+    list_.presets.push_back(edited);
+    v.size = SizeCount() - 1;
+    ShowSizeText(v.size, true);
+  } else {
+    list_.presets[v.size] = edited;
+    ShowSizeText(v.size, false);
+  }
+  // The new or renamed entry stays selected, so a second Apply or OK does not add it again.
+  Select(IDC_SIZES, v.size);
+  storedSize_ = v.size;
+  EnableApply(false);
+}
+
+INT_PTR CALLBACK CCameraDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CCameraDialog*>(lParam);
+    dialogs::BindObject(window, self);
+    self->window = window;
+    self->shown_ = true;
+    self->Load();
+    self->Init();
+    return TRUE;
+  }
+  auto* self = dialogs::ObjectOf<CCameraDialog>(window);
+  if (!self) return FALSE;
+  switch (message) {
+    case WM_DRAWITEM:
+      if (wParam == IDC_TAB) {
+        dialogs::DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam), code = HIWORD(wParam);
+      switch (id) {
+        case IDOK:
+          self->ReadControls();
+          self->Save();
+          self->ok_ = true;
+          EndDialog(window, IDOK);
+          return TRUE;
+        case IDC_APPLY:
+          self->ReadControls();
+          self->Save();
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(window, IDCANCEL);
+          return TRUE;
+      }
+      if (id == IDC_SIZES && code == CBN_SELCHANGE) {
+        const int index = static_cast<int>(SendDlgItemMessageA(window, IDC_SIZES, CB_GETCURSEL, 0, 0));
+        if (index >= 0) {
+          self->list_.values.size = index;
+          if (index < self->SizeCount()) self->ShowEntry(index);
+        }
+      }
+      if (code == CBN_SELCHANGE || code == EN_CHANGE) self->EnableApply(true);
+      return TRUE;
+    }
+  }
+  return FALSE;
+}

@@ -1,0 +1,268 @@
+// The image filter dialog.
+#include "dialogs/image_dialog.h"
+
+#include <commctrl.h>
+
+#include "camera/camera.h"
+#include "resources/dialog_ids.h"
+
+using dialogs::Row;
+
+const Row CImageDialog::kPage1[kPage1Rows] = {
+    {IDC_BRIGHTNESS_TB, IDC_BRIGHTNESS_ED, IDC_BRIGHTNESS_UD, -255, 255, 64},
+    {IDC_CONTRAST_TB, IDC_CONTRAST_ED, IDC_CONTRAST_UD, -127, 127, 32},
+    {IDC_HUE_TB, IDC_HUE_ED, IDC_HUE_UD, -360, 360, 90},
+    {IDC_SATURATION_TB, IDC_SATURATION_ED, IDC_SATURATION_UD, -255, 255, 64},
+    {IDC_SHARPNESS_TB, IDC_SHARPNESS_ED, IDC_SHARPNESS_UD, 0, 30, 4},
+    {IDC_RGAIN_TB, IDC_RGAIN_ED, IDC_RGAIN_UD, 0, 400, 32},
+    {IDC_GGAIN_TB, IDC_GGAIN_ED, IDC_GGAIN_UD, 0, 400, 32},
+    {IDC_BGAIN_TB, IDC_BGAIN_ED, IDC_BGAIN_UD, 0, 400, 32},
+    {IDC_GAMMA_TB, IDC_GAMMA_ED, IDC_GAMMA_UD, 0, 200, 32},
+};
+
+#define GRAY_ROW(first) {first, first + 1, first + 2, 0, 400, 32}
+const Row CImageDialog::kPage2[kPage2Rows] = {
+    GRAY_ROW(2100), GRAY_ROW(2103), GRAY_ROW(2106), GRAY_ROW(2109),
+    GRAY_ROW(2112), GRAY_ROW(2115), GRAY_ROW(2118), GRAY_ROW(2121),
+};
+#undef GRAY_ROW
+
+namespace {
+
+// Block word of each row.
+const int kPage1Field[CImageDialog::kPage1Rows] = {
+    kFilterBrightness, kFilterContrast, kFilterHue,       kFilterSaturation, kFilterSharpness,
+    kFilterGainRed,    kFilterGainGreen, kFilterGainBlue, kFilterGamma};
+constexpr int kPage2FirstField = kFilterGrayGain;  // gains 12..15, offsets 16..19
+
+constexpr int kBalanceEveryFrame = 1;
+constexpr int kGrayBalanceOnce = 1;
+constexpr int kGrayBalanceEveryFrame = -1;
+
+void CheckRadio(HWND page, int first, int last, int index) {
+  CheckRadioButton(page, first, last, index >= 0 && index <= last - first ? first + index : 0);
+}
+
+}  // namespace
+
+CImageDialog::CImageDialog(int* block, int colorType, HWND* published)
+    : block_(block),
+      published_(published),
+      monochrome_(colorType == 0 || colorType == 1),
+      brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {
+  // Monochrome pictures have no colour to turn, saturate or balance.
+  for (int row = 0; row < kPage1Rows; ++row)
+    enabled_[row] = !monochrome_ || !(row == 2 || row == 3 || (row >= 5 && row <= 7));
+  page1_.owner = page2_.owner = this;
+  page1_.number = 1;
+  page2_.number = 2;
+}
+
+CImageDialog::~CImageDialog() { DeleteObject(brush_); }
+
+bool CImageDialog::Run(HWND parent, bool* ok) {
+  DialogBoxParamA(dialogs::TemplateModule(),
+                  MAKEINTRESOURCEA(dialogs::TemplateId(IDD_IMAGE_JA, IDD_IMAGE_EN)), parent,
+                  OuterProc, reinterpret_cast<LPARAM>(this));
+  *ok = ok_;
+  return shown_;
+}
+
+void CImageDialog::SelectTab(int item) {
+  if (page1_.window) ShowWindow(page1_.window, item == 0 ? SW_SHOW : SW_HIDE);
+  if (page2_.window) ShowWindow(page2_.window, item == 1 ? SW_SHOW : SW_HIDE);
+}
+
+INT_PTR CALLBACK CImageDialog::OuterProc(HWND window, UINT message, WPARAM wParam,
+                                         LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CImageDialog*>(lParam);
+    dialogs::BindObject(window, self);
+    self->window = window;
+    self->shown_ = true;
+    dialogs::InsertTabItem(window, 0, "Image Filter");
+    dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE1_JA, IDD_IMAGE_PAGE1_EN),
+                        PageProc, &self->page1_, true);
+    if (self->monochrome_) {
+      dialogs::InsertTabItem(window, 1, "Gray Filter");
+      dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE2_JA, IDD_IMAGE_PAGE2_EN),
+                          PageProc, &self->page2_, false);
+    }
+    if (self->published_) *self->published_ = window;
+    return TRUE;
+  }
+  auto* self = dialogs::ObjectOf<CImageDialog>(window);
+  if (!self) return FALSE;
+  switch (message) {
+    case WM_DRAWITEM:
+      if (wParam == IDC_TAB) {
+        dialogs::DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE))
+        self->SelectTab(static_cast<int>(SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0)));
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+          // The block already holds every live value, each held to its row's range; reading
+          // the controls again could only bring back stale ones.
+          self->ok_ = true;
+          EndDialog(window, IDOK);
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(window, IDCANCEL);
+          return TRUE;
+        case IDC_DEFAULT:
+          self->SetDefaults();
+          return TRUE;
+      }
+      return FALSE;
+    case CQelvan::kRefreshImageDialogMessage:
+      if (self->page1_.window) self->ShowPage(&self->page1_);
+      if (self->page2_.window) self->ShowPage(&self->page2_);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+void CImageDialog::SetDefaults() {
+  for (int field = kFilterBrightness; field <= kFilterSharpness; ++field) block_[field] = 0;
+  block_[kFilterGainRed] = block_[kFilterGainGreen] = block_[kFilterGainBlue] = 100;
+  block_[kFilterGamma] = 100;
+  block_[kFilterBayerMode] = 2;
+  ShowPage(&page1_);
+  if (page2_.window) {
+    for (int i = 0; i < 4; ++i) {
+      block_[kFilterGrayGain + i] = 128;
+      block_[kFilterGrayOffset + i] = 0;
+    }
+    ShowPage(&page2_);
+  }
+}
+
+// Rows, radio buttons and the automatic balance box from the block, without reacting to it.
+void CImageDialog::ShowPage(Page* page) {
+  HWND w = page->window;
+  if (!w) return;
+  const bool was = page->initialised;
+  page->initialised = false;
+  if (page->number == 1) {
+    for (int row = 0; row < kPage1Rows; ++row)
+      dialogs::ShowRowValue(w, kPage1[row], block_[kPage1Field[row]]);
+    const bool everyFrame = block_[kFilterWhiteBalance] == kBalanceEveryFrame &&
+                            block_[kFilterWhiteBalance + 1] == 0 &&
+                            block_[kFilterWhiteBalance + 2] == 0;
+    CheckDlgButton(w, IDC_BALANCE_ALL, everyFrame ? BST_CHECKED : BST_UNCHECKED);
+  } else {
+    for (int row = 0; row < kPage2Rows; ++row)
+      dialogs::ShowRowValue(w, kPage2[row], block_[kPage2FirstField + row]);
+    CheckRadio(w, IDC_GRAY_MODE0, IDC_GRAY_MODE2, block_[kFilterGrayMode]);
+    CheckDlgButton(w, IDC_BALANCE_ALL,
+                   block_[kFilterGrayBalance] == kGrayBalanceEveryFrame ? BST_CHECKED
+                                                                        : BST_UNCHECKED);
+  }
+  CheckRadio(w, IDC_BAYER0, IDC_BAYER3, block_[kFilterBayerMode]);
+  page->initialised = was;
+}
+
+void CImageDialog::InitPage(Page* page) {
+  HWND w = page->window;
+  if (page->number == 1) {
+    for (int row = 0; row < kPage1Rows; ++row)
+      dialogs::SetupRow(w, kPage1[row], block_[kPage1Field[row]], enabled_[row]);
+    const int colourOnly[] = {IDC_BALANCE_ONCE, IDC_BALANCE_ALL, IDC_BAYER0,
+                              IDC_BAYER1,       IDC_BAYER2,      IDC_BAYER3};
+    for (int id : colourOnly) EnableWindow(GetDlgItem(w, id), !monochrome_);
+  } else {
+    for (int row = 0; row < kPage2Rows; ++row)
+      dialogs::SetupRow(w, kPage2[row], block_[kPage2FirstField + row], true);
+  }
+  ShowPage(page);
+  page->initialised = true;
+}
+
+void CImageDialog::OnPageCommand(Page* page, int id, int code) {
+  HWND w = page->window;
+  const bool checked = IsDlgButtonChecked(w, id) == BST_CHECKED;
+  if (id >= IDC_BAYER0 && id <= IDC_BAYER3) {
+    if (checked) block_[kFilterBayerMode] = id - IDC_BAYER0;
+    return;
+  }
+  if (page->number == 2 && id >= IDC_GRAY_MODE0 && id <= IDC_GRAY_MODE2) {
+    if (checked) block_[kFilterGrayMode] = id - IDC_GRAY_MODE0;
+    return;
+  }
+  if (id == IDC_BALANCE_ALL && code == BN_CLICKED) {
+    if (page->number == 1) {
+      block_[kFilterWhiteBalance] = checked ? kBalanceEveryFrame : 0;
+      block_[kFilterWhiteBalance + 1] = 0;
+      block_[kFilterWhiteBalance + 2] = 0;
+    } else {
+      block_[kFilterGrayBalance] = block_[kFilterGrayBalance] == 0 ? kGrayBalanceEveryFrame : 0;
+      CheckDlgButton(w, id,
+                     block_[kFilterGrayBalance] == kGrayBalanceEveryFrame ? BST_CHECKED
+                                                                          : BST_UNCHECKED);
+    }
+    return;
+  }
+  if (id == IDC_BALANCE_ONCE && code == BN_CLICKED) {
+    if (page->number == 1) {
+      block_[kFilterWhiteBalance + 1] = block_[kFilterWhiteBalance + 2] = 1;
+      block_[kFilterWhiteBalance] = 1;
+    } else {
+      block_[kFilterGrayBalance] = kGrayBalanceOnce;
+    }
+    CheckDlgButton(w, IDC_BALANCE_ALL, BST_UNCHECKED);
+    return;
+  }
+  if (!page->initialised) return;
+  const Row* rows = page->number == 1 ? kPage1 : kPage2;
+  const int count = page->number == 1 ? kPage1Rows : kPage2Rows;
+  const int row = dialogs::FindRow(rows, count, id);
+  if (row < 0 || rows[row].edit != id) return;
+  int* field = &block_[page->number == 1 ? kPage1Field[row] : kPage2FirstField + row];
+  int value = 0;
+  if (code == EN_CHANGE && dialogs::ReadRowEdit(w, rows[row], &value)) {
+    *field = value;
+    SendDlgItemMessageA(w, rows[row].trackbar, TBM_SETPOS, TRUE, value);
+  } else if (code == EN_KILLFOCUS) {
+    SetDlgItemInt(w, id, static_cast<UINT>(*field), TRUE);
+  }
+}
+
+void CImageDialog::OnTrackbar(Page* page, HWND trackbar) {
+  const Row* rows = page->number == 1 ? kPage1 : kPage2;
+  const int count = page->number == 1 ? kPage1Rows : kPage2Rows;
+  const int row = dialogs::FindRow(rows, count, GetDlgCtrlID(trackbar));
+  if (row < 0) return;
+  const int position = static_cast<int>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
+  // The edit's change notification stores the value.
+  SetDlgItemInt(page->window, rows[row].edit, static_cast<UINT>(position), TRUE);
+}
+
+INT_PTR CALLBACK CImageDialog::PageProc(HWND window, UINT message, WPARAM wParam,
+                                        LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* page = reinterpret_cast<Page*>(lParam);
+    dialogs::BindObject(window, page);
+    page->window = window;
+    page->owner->InitPage(page);
+    return TRUE;
+  }
+  auto* page = dialogs::ObjectOf<Page>(window);
+  if (!page) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      page->owner->OnPageCommand(page, LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_HSCROLL:
+      if (lParam) page->owner->OnTrackbar(page, reinterpret_cast<HWND>(lParam));
+      return TRUE;
+  }
+  return FALSE;
+}

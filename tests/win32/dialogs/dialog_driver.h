@@ -1,0 +1,87 @@
+// Drives the setting dialogs from the test thread: the dialog runs on its own thread, the test
+// waits until it is visible and then works its controls by messages, as a user would.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/camera.h"
+#include "device/qelvan_device.h"
+#include "resources/dialog_ids.h"
+#include "vcamctl.h"
+
+constexpr char kProductKey[] = "Software\\Dovira\\QelvanZ51QK2RVNSdk";
+constexpr DWORD kWindowTimeoutMs = 60000;  // a loaded machine may take long to show a window
+
+// Polls cond (pumping this thread's messages) until it holds or the time-out passes.
+bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs = kWindowTimeoutMs);
+
+// One dialog call on its own thread.
+class DialogRun {
+ public:
+  explicit DialogRun(std::function<int()> call);
+  ~DialogRun();
+  DialogRun(const DialogRun&) = delete;
+  DialogRun& operator=(const DialogRun&) = delete;
+
+  // The visible dialog of the call's thread, or null after the time-out.
+  HWND WaitDialog();
+  // True once the call returned; result() is its return value then.
+  bool WaitDone(DWORD timeoutMs = kWindowTimeoutMs);
+  int result() const { return result_; }
+  DWORD threadId() const { return threadId_; }
+
+ private:
+  static DWORD WINAPI Thread(LPVOID self);
+  std::function<int()> call_;
+  HANDLE thread_ = nullptr;
+  DWORD threadId_ = 0;
+  volatile LONG done_ = 0;
+  int result_ = -1;
+};
+
+// Controls.
+HWND Item(HWND parent, int id);
+void Click(HWND parent, int id);
+void MoveTrackbar(HWND page, int id, int position);
+void SelectComboItem(HWND dialog, int id, int index);
+void SetText(HWND parent, int id, const char* text);
+std::string Text(HWND parent, int id);
+std::wstring TextW(HWND window);
+std::vector<std::wstring> ComboItems(HWND dialog, int id);
+int ComboSelection(HWND dialog, int id);
+std::vector<std::wstring> TabItems(HWND dialog);
+void SelectTab(HWND dialog, int index);
+// The page (child dialog of the tab control) that holds a control with this id.
+HWND PageWith(HWND dialog, int controlId);
+bool Checked(HWND parent, int id);
+// Saves the window as a bitmap in the build tree's screenshots folder.
+void Screenshot(HWND window, const char* name);
+
+// Registry.
+void DeleteProductKey();
+bool ReadValue(const std::string& subkey, const char* name, int32_t* value);
+bool KeyExists(const std::string& subkey);
+void WriteValue(const std::string& subkey, const char* name, int32_t value);
+// What opening a camera writes on a machine that has never seen one.
+void WriteFirstRunValues(int camera);
+void WritePreset(int camera, int index, const int (&values)[7]);
+
+// Fresh camera, registry and virtual camera for each test; the host registers the common
+// controls and has the library (and so its templates) loaded.
+class DialogTest : public ::testing::Test {
+ public:
+  static vcam_regs Regs(int camera = 0);
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // A camera instance with a device object on camera 0 (or a given one).
+  std::unique_ptr<CQelvan> MakeCamera(int number = 0);
+};

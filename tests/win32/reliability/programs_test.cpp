@@ -1,0 +1,100 @@
+// Two programs and one camera: a second program that previews camera 0 makes it busy for this
+// one; the camera is free again when that program ends, normally or killed.
+#include <string>
+
+#include "reliability/reliability.h"
+
+namespace {
+
+class TwoPrograms : public Acquisition {
+ protected:
+  void SetUp() override {
+    Acquisition::SetUp();
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, "QelvanReliabilityHolderReady");
+    quit_ = CreateEventA(nullptr, TRUE, FALSE, "QelvanReliabilityHolderQuit");
+    ASSERT_TRUE(ready_ && quit_);
+  }
+  void TearDown() override {
+    if (child_.hProcess) {
+      TerminateProcess(child_.hProcess, 9);
+      WaitForSingleObject(child_.hProcess, 30000);
+      CloseHandle(child_.hProcess);
+      CloseHandle(child_.hThread);
+    }
+    CloseHandle(ready_);
+    CloseHandle(quit_);
+    Acquisition::TearDown();
+  }
+  // Starts the holder and waits until it previews.
+  void StartHolder() {
+    std::string command = "\"" + BesideThisProgram("reliability_holder.exe") +
+                          "\" QelvanReliabilityHolderReady QelvanReliabilityHolderQuit";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child_));
+    HANDLE waits[2] = {ready_, child_.hProcess};
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 60000), WAIT_OBJECT_0) << "the holder did not start previewing";
+  }
+  DWORD WaitHolderExit() {
+    EXPECT_EQ(WaitForSingleObject(child_.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(child_.hProcess, &code);
+    return code;
+  }
+  // While the holder previews, this program's start is refused as busy.
+  void ExpectBusy() {
+    EXPECT_EQ(Qelvan_StartPreview(h_), 0);
+    const std::vector<int> errors = Errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), ERR_DEVICE_UNAVAILABLE);  // the first code the refusal recorded
+  }
+  void ExpectFreeAndStreaming() {
+    ASSERT_EQ(Qelvan_CallBackPreview(h_, window_.hwnd(), nullptr, 0, 1), 1) << "camera still claimed";
+    EXPECT_TRUE(WaitFrames(3));
+    EXPECT_EQ(Qelvan_StopPreview(h_), 1);
+  }
+
+  HANDLE ready_ = nullptr;
+  HANDLE quit_ = nullptr;
+  PROCESS_INFORMATION child_ = {};
+};
+
+TEST_F(TwoPrograms, BusyWhileHeldFreeAfterNormalEnd) {
+  ASSERT_NO_FATAL_FAILURE(StartHolder());
+  ExpectBusy();
+  SetEvent(quit_);
+  EXPECT_EQ(WaitHolderExit(), 0u);
+  ExpectFreeAndStreaming();
+}
+
+// A holder killed mid-stream cannot release its claim; the claim of a process that no longer
+// runs must not keep the camera busy.
+TEST_F(TwoPrograms, FreeAfterHolderKilled) {
+  ASSERT_NO_FATAL_FAILURE(StartHolder());
+  ExpectBusy();
+  ASSERT_TRUE(TerminateProcess(child_.hProcess, 77));
+  EXPECT_EQ(WaitHolderExit(), 77u);
+  EXPECT_NE(SharedOwner(0), 0u) << "the killed holder's record stays in the shared table";
+  ExpectFreeAndStreaming();
+  EXPECT_TRUE(WaitUntil([] { return SharedOwner(0) == 0; })) << "our stop released the claim we took over";
+}
+
+// A claim written by a program that keeps no owner record (another library on the machine) is
+// still honoured: only a claim known to be dead counts as free.
+TEST_F(TwoPrograms, ForeignClaimWithoutOwnerRecordStaysBusy) {
+  HANDLE map = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "DOVIRA_USBCAMERA");
+  ASSERT_NE(map, nullptr);
+  uint8_t* view = static_cast<uint8_t*>(MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  uint8_t* record = view + 1792000;
+  const uint32_t words[3] = {0x00012345u, 0x00400000u, 0};
+  std::memcpy(record, words, sizeof words);
+  std::strcpy(reinterpret_cast<char*>(record + 12), "QelvanSdk_Z51QK2_RVN.dll");
+  ExpectBusy();
+  std::memset(record, 0, 140);
+  UnmapViewOfFile(view);
+  CloseHandle(map);
+  ExpectFreeAndStreaming();
+}
+
+}  // namespace
