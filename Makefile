@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WIN := build/win32
 NATIVE := build/native
 
-.PHONY: all setup build build-win32 build-native test test-native test-win32 demo bench soak clean
+.PHONY: all setup build build-win32 build-native test test-native test-win32 demo dist screenshots bench soak clean
 
 all: build
 
@@ -33,8 +33,13 @@ test-win32:
 	@scripts/winsession ctest --test-dir $(WIN) --output-on-failure
 
 demo: build
-	@mkdir -p out
-	@scripts/winrun $(WIN)/bin/qelvan_demo.exe out
+	@scripts/demo.sh out
+
+dist: build
+	@scripts/dist.sh $(WIN)/bin dist
+
+screenshots: build
+	@scripts/screenshots.sh docs/images
 
 bench: build
 	@scripts/bench.sh

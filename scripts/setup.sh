@@ -15,6 +15,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
+# The SDK package (COFF import library, zip) and the README's Japanese screenshots.
+for p in llvm zip unzip fonts-ipafont-gothic; do
+  have "$p" || need_pkgs+=("$p")
+done
+
 # deb-src for the image libraries' source packages.
 src_list=/etc/apt/sources.list.d/qelvan-src.sources
 if [ ! -f "$src_list" ]; then
