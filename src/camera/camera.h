@@ -13,6 +13,9 @@
 #include "output/avi_writer.h"
 
 class CDibImage;
+namespace settings {
+struct SizePreset;
+}
 class CQelvanZ51QKRVNSdk;
 namespace frameconv {
 struct ConvertSettings;
@@ -258,6 +261,9 @@ class CQelvan {
   void SaveGray(int number);
   // The preset of this size: 1 when applied; 0 with ERR_WINDOW when no key or no match.
   int ApplyPreset(int w, int h);
+  // The capture geometry (TH, TV, EH, EV, EHS, EVS, Buf) as a preset, and back.
+  settings::SizePreset GeometryPreset() const;
+  void SetGeometry(const settings::SizePreset& preset);
 
   // InitDevice was deferred because another program's claim stood on the camera; the next
   // preparation that finds it free runs it.

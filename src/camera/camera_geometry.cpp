@@ -32,13 +32,7 @@ int CQelvan::ApplyPreset(int w, int h) {
     PushError(ERR_WINDOW);
     return 0;
   }
-  totalWidth = p.totalWidth;
-  totalHeight = p.totalHeight;
-  width = p.width;
-  height = p.height;
-  startX = p.startX;
-  startY = p.startY;
-  bufferCount = p.bufferCount;
+  SetGeometry(p);
   if (!WindowIsValid()) {
     PushError(ERR_GEOMETRY);
     totalWidth = width = kSensorWidth;

@@ -330,7 +330,7 @@ int CQelvan::SetDeviceNumber(int number) {
 
 // --- Registry groups ------------------------------------------------------------------------
 
-bool CQelvan::LoadSizePreset() {
+settings::SizePreset CQelvan::GeometryPreset() const {
   settings::SizePreset p;
   p.totalWidth = totalWidth;
   p.totalHeight = totalHeight;
@@ -339,7 +339,10 @@ bool CQelvan::LoadSizePreset() {
   p.startX = startX;
   p.startY = startY;
   p.bufferCount = bufferCount;
-  const bool loaded = settings::LoadSizePreset(cameraNumber, &p);
+  return p;
+}
+
+void CQelvan::SetGeometry(const settings::SizePreset& p) {
   totalWidth = p.totalWidth;
   totalHeight = p.totalHeight;
   width = p.width;
@@ -347,6 +350,12 @@ bool CQelvan::LoadSizePreset() {
   startX = p.startX;
   startY = p.startY;
   bufferCount = p.bufferCount;
+}
+
+bool CQelvan::LoadSizePreset() {
+  settings::SizePreset p = GeometryPreset();
+  const bool loaded = settings::LoadSizePreset(cameraNumber, &p);
+  SetGeometry(p);
   return loaded;
 }
 
