@@ -291,6 +291,12 @@ class RandomCalls : public Acquisition {
   void TearDown() override {
     SetUnhandledExceptionFilter(previous_);
     Acquisition::TearDown();
+    // The recordings and images the calls wrote (a recording holds about a megabyte a frame).
+    for (int t = 0; t <= kThreads; ++t) {
+      const std::string file = "reliability_out\\random" + std::to_string(t);
+      DeleteFileA((file + ".avi").c_str());
+      DeleteFileA((file + ".img").c_str());
+    }
   }
   Caller MakeCaller(int index, bool single) {
     Caller c;
