@@ -12,11 +12,14 @@ runs=(
   # name                      seconds  program          filter
   "vcam-unplug                300      vcam_tests.exe   Robustness.UnplugAgainstFramesInFlight"
   # Long forms of the reliability tests: full cycle and round counts whenever QLV_STRESS_SECONDS is set.
-  "camera-lost                60       reliability_tests.exe  *CameraLost*"
+  "camera-lost                60       reliability_tests.exe  *CameraLost*:RecordingLost.*"
   "two-programs               60       reliability_tests.exe  TwoPrograms.*"
   "lifetime-cycles            3600     reliability_tests.exe  Lifetime.*"
   "release-races              300      reliability_tests.exe  ReleaseFrame.*:ReleaseRace.*"
   "bad-input                  60       reliability_tests.exe  BadInput.*"
+  "preview-soak               600      reliability_tests.exe  Soak.*"
+  "random-calls               60       reliability_tests.exe  RandomCalls.*:FoundByRandomCalls.*"
+  "input-files                600      reliability_tests.exe  InputFiles.*"
 )
 
 log=$(mktemp)

@@ -18,6 +18,8 @@ constexpr int kTriggerTimeoutMs = 3000;
 constexpr DWORD kShotRetryPauseMs = 20;
 // Pause while the worker is held (run flag 2).
 constexpr DWORD kHeldPauseMs = 10;
+// Longest single sleep of the pause between polls.
+constexpr int kPauseSliceMs = 20;
 
 bool WideType(int type) { return type == 1 || type == 4 || type == 5; }
 
@@ -371,7 +373,10 @@ DWORD WINAPI CQelvan::WorkerMain(LPVOID self) {
 void CQelvan::PreviewLoop() {
   const int type = preparedColorType_;
   while (runFlag.load() != 0) {
-    Sleep(static_cast<DWORD>(waitTime));
+    // The pause is slept in short slices so that a long one (the setting has no upper bound)
+    // never holds up a stop; a negative value from stored settings counts as no pause.
+    for (int left = waitTime; left > 0 && runFlag.load() != 0; left -= kPauseSliceMs)
+      Sleep(static_cast<DWORD>(left < kPauseSliceMs ? left : kPauseSliceMs));
     if (runFlag.load() != 1) continue;
     const int s = device->WaitFrame();
     if (s == 1) {

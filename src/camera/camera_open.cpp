@@ -139,7 +139,8 @@ int CQelvan::Open(HWND notifyWindow) {
   cameraNumber = 0;
 
   LoadSizePreset();
-  if (!WindowIsValid()) {
+  // A stored window that is empty, or not inside the sensor, gives way to the whole sensor.
+  if (!WindowIsValid() || width == 0 || height == 0) {
     PushError(ERR_GEOMETRY);
     totalWidth = width = kSensorWidth;
     totalHeight = height = kSensorHeight;
