@@ -119,9 +119,9 @@ TEST_P(CameraLost, ReportedStoppedAndRecovered) {
     const LPARAM wanted = detach ? ERR_DEVICE_LOST : 0;
     const bool posted = WaitMessage(
         [&](const CameraMessage& m) {
-          // The frame window hears it as a frame message with wParam 0, the notification
-          // window as an error message.
-          const bool error = (m.message == WM_CAMERA_FRAME && m.wParam == 0) || m.message == WM_CAMERA_ERROR;
+          // The error message to the notification window, not the frame window's message
+          // with wParam 0: the worker posts that one before it records the code.
+          const bool error = m.message == WM_CAMERA_ERROR;
           return error && (wanted ? m.lParam == wanted : (m.lParam == ERR_TRANSFER || m.lParam == ERR_DEVICE_LOST));
         },
         30000);
