@@ -96,6 +96,20 @@ TEST_P(CameraLost, ReportedStoppedAndRecovered) {
     threadsBefore_ = ThreadCount();
   }
   const bool detach = c.fault == kDetach;
+  static bool unpluggedOnce = false;
+  if (detach && !unpluggedOnce) {
+    // Wine keeps a thread of its own after the first read an unplug cuts off in a process:
+    // one unplug first, so the thread count compared at the end is the steady one.
+    unpluggedOnce = true;
+    ASSERT_NO_FATAL_FAILURE(StartAndSeeFrame(Mode::kCallback));
+    ASSERT_EQ(vcamctl_detach(0), 0u);
+    WaitMessage([](const CameraMessage& m) { return m.message == WM_CAMERA_ERROR; }, 30000);
+    ASSERT_EQ(Qelvan_StopPreview(h_), 1);
+    ASSERT_EQ(vcamctl_attach(0, 0, 0), 0u);
+    ASSERT_EQ(Qelvan_SetDeviceNumber(h_, 0), 1) << Dump();
+    WaitUntil([&] { return ThreadCount() <= threadsBefore_; }, 3000);
+    threadsBefore_ = ThreadCount();
+  }
   ++g_casesRun;
   ASSERT_NO_FATAL_FAILURE(StartAndSeeFrame(c.mode));
   Errors();
