@@ -3,7 +3,8 @@
 # it runs (exported as QLV_STRESS_SECONDS), the Windows test program and its gtest filter.
 # A test prints its figures on lines starting with "SOAK "; they are repeated at the end.
 # SOAK_SECONDS overrides every run's length. To add a long run, add a line to the table and
-# have the test read QLV_STRESS_SECONDS.
+# have the test read QLV_STRESS_SECONDS. Names given as arguments run only those runs
+# (scripts/soak.sh lifetime-cycles preview-soak).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/build/win32/bin"
@@ -27,6 +28,7 @@ trap 'rm -f "$log"' EXIT
 status=0
 for run in "${runs[@]}"; do
   read -r name seconds program filter <<<"$run"
+  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
   seconds=${SOAK_SECONDS:-$seconds}
   echo "== $name ($seconds s)"
   if [ ! -x "$bin/$program" ]; then

@@ -425,8 +425,16 @@ void CQelvan::TriggerLoop() {
       break;
     }
     if (r != 0) {
-      // Usually the time-out of a shot without a trigger; a shot that failed at once must not
-      // turn this loop into a spin.
+      // The time-out of a shot without a trigger is the normal wait and stays silent; a read
+      // that failed or came back short is reported as a failed frame, and the loop tries again
+      // (after a pause, so a failing camera does not turn it into a spin).
+      if (!device->LastShotTimedOut()) {
+        EnterCriticalSection(&frameLock);
+        const HWND window = frameWindow;
+        LeaveCriticalSection(&frameLock);
+        PostFrameMessage(window, 0, ERR_TRANSFER);
+        PushError(ERR_TRANSFER);
+      }
       Sleep(kShotRetryPauseMs);
       continue;
     }

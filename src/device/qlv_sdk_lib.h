@@ -189,6 +189,9 @@ class CQLVSdkLib {
   int32_t LastRunMs() const { return lastRunMs_; }
   int32_t TransferTimeout() const { return timeoutMs_; }
   int32_t LastTransferError() const { return lastTransferError_; }
+  // Whether the last failed SingleShot ran out of time (no frame came, as in trigger mode without
+  // a trigger) rather than failing: a broken or short read.
+  bool LastShotTimedOut() const { return shotTimedOut_; }
   int32_t SamplingMode() const { return samplingMode_; }
   int32_t SubSample() const { return subSample_; }
   int32_t MirrorH() const { return mirrorH_; }
@@ -258,6 +261,7 @@ class CQLVSdkLib {
   TransferBlock block_;
   int32_t lastTransferError_ = 0;
   int32_t largeShot_ = 0;
+  bool shotTimedOut_ = false;
   std::vector<GlobalBuffer> ring_;
   std::vector<RingEntry> ringTable_;
   char path_[DEVICE_PATH_CHARS] = {};

@@ -197,6 +197,7 @@ int CQLVSdkLib::SingleShot() {
   if (shotHandle_ == nullptr || shotHandle_ == INVALID_HANDLE_VALUE) {
     if (!OpenDriver(&shotHandle_, path_) || shotHandle_ == INVALID_HANDLE_VALUE) {
       lastTransferError_ = DEV_TRANSFER_FAILED;
+      shotTimedOut_ = false;
       shotHandle_ = nullptr;
       return DEV_OPEN_FAILED;
     }
@@ -209,6 +210,7 @@ int CQLVSdkLib::SingleShot() {
   PipeTransfer(shotHandle_, PIPE_COMMAND, PACKET_SIZE, packet, &moved, 1);
   moved = 0;
   int rc = ReadFrame(shotHandle_, largeShot_ != 0, bytes, raw_.get(), &moved);
+  shotTimedOut_ = rc != CHANNEL_OK && GetLastError() == ERROR_SEM_TIMEOUT;
   if (rc == CHANNEL_OK && moved == static_cast<uint32_t>(bytes)) return DEV_OK;
   lastTransferError_ = DEV_TRANSFER_FAILED;
   CloseDriver(&shotHandle_);

@@ -108,7 +108,7 @@ TEST_F(Lifetime, MeasuresSeeDeliberateLeaks) {
 
 TEST_F(Lifetime, CyclesWithoutCamera) {
   ASSERT_EQ(vcamctl_detach(0), 0u);
-  const int cycles = Scaled(100, 10000);
+  const int cycles = Scaled(200, 10000);
   const Usage g = Growth(cycles, [&] {
     const QelvanHandle h = Qelvan_Initialize(window_.hwnd());
     ASSERT_NE(h, 0);
@@ -119,7 +119,7 @@ TEST_F(Lifetime, CyclesWithoutCamera) {
 }
 
 TEST_F(Lifetime, CyclesWithCameraOpened) {
-  const int cycles = Scaled(15, 1000);
+  const int cycles = Scaled(50, 1000);
   const Usage g = Growth(cycles, [&] {
     const QelvanHandle h = Qelvan_Initialize(window_.hwnd());
     ASSERT_NE(h, 0);
@@ -131,7 +131,7 @@ TEST_F(Lifetime, CyclesWithCameraOpened) {
 
 TEST_F(Lifetime, CyclesWithPreview) {
   // The fixture's instance stays idle; each cycle previews from a new one into a child window.
-  const int cycles = Scaled(15, 1000);
+  const int cycles = Scaled(50, 1000);
   const Usage g = Growth(cycles, [&] {
     const QelvanHandle h = Qelvan_Initialize(window_.hwnd());
     ASSERT_NE(h, 0);
