@@ -84,8 +84,9 @@ int CQelvanZ51QKRVNSdk::InitDevice(uint32_t number) {
 }
 
 int CQelvanZ51QKRVNSdk::RunSensorInit() {
-  WriteSensorRegister(12, 1);
-  Sleep(kSensorSettleMs);
+  // The pause lets a reset sensor settle; when the reset never reached a camera there is
+  // nothing to wait for (an instance made without a camera would otherwise spend it for nothing).
+  if (WriteSensorRegister(12, 1)) Sleep(kSensorSettleMs);
   uint16_t chip = 0;
   ReadSensorRegister(0, &chip);
   size_t count = 0;
@@ -146,10 +147,11 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
   windowWidth_ = w.width;
 
   const uint32_t size = static_cast<uint32_t>(transferPixels_);
+  bool reached = false;
   for (uint8_t i = 0; i < 4; ++i)
-    WritePort(static_cast<uint8_t>(PORT_TRANSFER_SIZE0 + i), static_cast<uint8_t>(size >> (8 * i)));
+    reached |= WritePort(static_cast<uint8_t>(PORT_TRANSFER_SIZE0 + i), static_cast<uint8_t>(size >> (8 * i))) != 0;
   writtenTransferSize_ = transferPixels_;
-  Sleep(kSensorSettleMs);
+  if (reached) Sleep(kSensorSettleMs);
   UpdateLargeFlag();
   return DEV_OK;
 }
