@@ -6,7 +6,16 @@
 
 namespace {
 
+int g_busySeen = 0, g_freedAfterEnd = 0, g_freedAfterKill = 0;
+
 class TwoPrograms : public Acquisition {
+ public:
+  static void TearDownTestSuite() {
+    Figure("two programs: busy answer " + std::to_string(g_busySeen) + " times while held; free after " +
+           std::to_string(g_freedAfterEnd) + " normal ends and " + std::to_string(g_freedAfterKill) +
+           " TerminateProcess kills");
+  }
+
  protected:
   void SetUp() override {
     Acquisition::SetUp();
@@ -47,6 +56,7 @@ class TwoPrograms : public Acquisition {
     const std::vector<int> errors = Errors();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back(), ERR_DEVICE_UNAVAILABLE);  // the first code the refusal recorded
+    g_busySeen += !HasFailure();
   }
   void ExpectFreeAndStreaming() {
     ASSERT_EQ(Qelvan_CallBackPreview(h_, window_.hwnd(), nullptr, 0, 1), 1) << "camera still claimed";
@@ -65,18 +75,27 @@ TEST_F(TwoPrograms, BusyWhileHeldFreeAfterNormalEnd) {
   SetEvent(quit_);
   EXPECT_EQ(WaitHolderExit(), 0u);
   ExpectFreeAndStreaming();
+  g_freedAfterEnd += !HasFailure();
 }
 
 // A holder killed mid-stream cannot release its claim; the claim of a process that no longer
 // runs must not keep the camera busy.
 TEST_F(TwoPrograms, FreeAfterHolderKilled) {
-  ASSERT_NO_FATAL_FAILURE(StartHolder());
-  ExpectBusy();
-  ASSERT_TRUE(TerminateProcess(child_.hProcess, 77));
-  EXPECT_EQ(WaitHolderExit(), 77u);
-  EXPECT_NE(SharedOwner(0), 0u) << "the killed holder's record stays in the shared table";
-  ExpectFreeAndStreaming();
-  EXPECT_TRUE(WaitUntil([] { return SharedOwner(0) == 0; })) << "our stop released the claim we took over";
+  const int rounds = Scaled(1, 10);
+  for (int round = 0; round < rounds && !HasFailure(); ++round) {
+    ASSERT_NO_FATAL_FAILURE(StartHolder());
+    ExpectBusy();
+    ASSERT_TRUE(TerminateProcess(child_.hProcess, 77));
+    EXPECT_EQ(WaitHolderExit(), 77u);
+    CloseHandle(child_.hProcess);
+    CloseHandle(child_.hThread);
+    child_ = {};
+    EXPECT_NE(SharedOwner(0), 0u) << "the killed holder's record stays in the shared table";
+    ExpectFreeAndStreaming();
+    EXPECT_TRUE(WaitUntil([] { return SharedOwner(0) == 0; })) << "our stop released the claim we took over";
+    g_freedAfterKill += !HasFailure();
+    ResetEvent(ready_);
+  }
 }
 
 // A claim written by a program that keeps no owner record (another library on the machine) is

@@ -3,6 +3,7 @@
 // from inside a call on the same thread (a dialog's message loop) must neither wait for itself
 // nor destroy the instance under the running call.
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -164,6 +165,8 @@ TEST_F(ReleaseRace, CallersAndReleaseAtOnce) {
     seen_.clear();
   }
   EXPECT_TRUE(HandlesSettleAt(baseHandles)) << CameraHandles();
+  Figure("release races: " + std::to_string(rounds) + " releases under 4 calling threads while previewing, " +
+         std::to_string(CameraHandles() - baseHandles) + " driver handles left");
 }
 
 }  // namespace
