@@ -282,7 +282,8 @@ class CQelvan {
   // Setting pass-through (camera_settings.cpp) and geometry (camera_geometry.cpp).
 
   // Acquisition modes and workers (camera_acquisition.cpp) and the preview window.
-  // Starts, stops and snapshots of one instance run one at a time; the worker never takes this.
+  // Starts, stops, snapshots, window changes, device selection and Close of one instance run one
+  // at a time; the worker never takes this.
   class ModeLock {
    public:
     ModeLock() { InitializeCriticalSection(&section_); }

@@ -27,6 +27,8 @@ int CQelvan::SetCaptureWindow(int w, int h) {
 }
 
 int CQelvan::ApplyPreset(int w, int h) {
+  // A start or snapshot on another thread reads the whole window at once, never half a change.
+  ModeGuard guard(modeLock_);
   settings::SizePreset p;
   if (settings::FindPreset(cameraNumber, w, h, &p) != settings::PresetLookup::kFound) {
     PushError(ERR_WINDOW);
@@ -45,6 +47,7 @@ int CQelvan::ApplyPreset(int w, int h) {
 
 int CQelvan::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev) {
   if (!RequireDevice()) return 0;
+  ModeGuard guard(modeLock_);
   totalWidth = th;
   startX = ehs;
   width = eh;

@@ -184,6 +184,9 @@ void CQelvan::PushAnalogSettings() {
 // --- Closing --------------------------------------------------------------------------------
 
 void CQelvan::CloseInstance() {
+  // A start or snapshot on another thread must not use the single-shot handle or the window
+  // while they go.
+  ModeGuard guard(modeLock_);
   // The worker draws through the window's DC: it stops before the DC and window go.
   StopAcquisition();
   DestroyPreviewWindow();
@@ -296,7 +299,9 @@ bool CQelvan::ProbeDevice(int number) const {
 
 int CQelvan::SetDeviceNumber(int number) {
   if (!RequireDevice()) return 0;
-  // Re-initialising the device under a running worker would pull its buffers away.
+  // Re-initialising the device replaces its frame buffers: not under a running worker, and not
+  // under a start, snapshot or window change on another thread.
+  ModeGuard guard(modeLock_);
   if (mode != MODE_IDLE) return PushError(ERR_NOT_READY), 0;
   // The listing may be stale: a camera unplugged since then must not be selected.
   if (!ProbeDevice(number)) return PushError(ERR_DEVICE_UNAVAILABLE), 0;

@@ -425,3 +425,26 @@ TEST_F(FoundByRandomCalls, LongPauseDoesNotHoldUpStop) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by the random calls (seed 14826323, four threads): selecting the device again
+// re-initialised it while another thread's snapshot was using its window and frame buffers; the
+// process died in the heap. Selection now waits for the snapshot, so every shot succeeds.
+TEST_F(FoundByRandomCalls, DeviceSelectionWaitsForSnapshots) {
+  // A window other than the whole sensor, which selection sets on the device.
+  ASSERT_EQ(Qelvan_SetCaptureWindowEx(h_, 752, 56, 640, 480, 40, 400), 1);
+  std::atomic<bool> done{false};
+  std::atomic<int> shots{0}, failed{0};
+  std::thread other([&] {
+    std::vector<uint8_t> buffer(kFrameBytes);
+    while (!done) ++(Qelvan_SnapShot(h_, buffer.data(), kFrameBytes, 1) == 1 ? shots : failed);
+  });
+  for (int i = 0; i < Scaled(8, 40); ++i) EXPECT_EQ(Qelvan_SetDeviceNumber(h_, 0), 1);
+  done = true;
+  other.join();
+  EXPECT_GT(shots.load(), 0);
+  EXPECT_EQ(failed.load(), 0) << "snapshots failed while the device was selected again";
+}
+
+}  // namespace
