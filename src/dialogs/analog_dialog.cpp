@@ -27,11 +27,6 @@ const int kColorGainRegister[] = {0, 43, 45, 44, 46, 0};
 constexpr int kExposureRow = 5;
 }  // namespace
 
-CAnalogDialog::CAnalogDialog(CQelvan* camera)
-    : camera_(camera), brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
-
-CAnalogDialog::~CAnalogDialog() { DeleteObject(brush_); }
-
 Row CAnalogDialog::RowOf(int row) const {
   Row r = kRowTable[row];
   if (row >= 1 && row <= 4) {
@@ -49,59 +44,21 @@ int* CAnalogDialog::Field(int row) const {
   return fields[row];
 }
 
-bool CAnalogDialog::Run(HWND parent, bool* ok) {
-  DialogBoxParamA(dialogs::TemplateModule(),
-                  MAKEINTRESOURCEA(dialogs::TemplateId(IDD_ANALOG_JA, IDD_ANALOG_EN)), parent,
-                  OuterProc, reinterpret_cast<LPARAM>(this));
-  *ok = ok_;
-  return shown_;
+bool CAnalogDialog::Run(HWND parent, bool* ok) { return RunTemplate(parent, IDD_ANALOG_JA, IDD_ANALOG_EN, ok); }
+
+void CAnalogDialog::OnInit() {
+  dialogs::InsertTabItem(window, 0, "Analog Gain");
+  page = dialogs::CreatePage(window, dialogs::TemplateId(IDD_ANALOG_PAGE_JA, IDD_ANALOG_PAGE_EN), PageProc, this,
+                             true);
 }
 
-INT_PTR CALLBACK CAnalogDialog::OuterProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CAnalogDialog*>(lParam);
-    dialogs::BindObject(window, self);
-    self->window = window;
-    self->shown_ = true;
-    dialogs::InsertTabItem(window, 0, "Analog Gain");
-    self->page = dialogs::CreatePage(
-        window, dialogs::TemplateId(IDD_ANALOG_PAGE_JA, IDD_ANALOG_PAGE_EN), PageProc, self, true);
-    return TRUE;
-  }
-  auto* self = dialogs::ObjectOf<CAnalogDialog>(window);
-  if (!self) return FALSE;
-  switch (message) {
-    case WM_DRAWITEM:
-      if (wParam == IDC_TAB) {
-        dialogs::DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE) &&
-          SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0) == 0 && self->page)
-        ShowWindow(self->page, SW_SHOW);
-      return TRUE;
-    }
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-          // Every row already holds its live value, held to its range.
-          self->ok_ = true;
-          EndDialog(window, IDOK);
-          return TRUE;
-        case IDCANCEL:
-          EndDialog(window, IDCANCEL);
-          return TRUE;
-        case IDC_DEFAULT:
-          self->SetDefaults();
-          return TRUE;
-      }
-      return FALSE;
-  }
-  return FALSE;
+INT_PTR CAnalogDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
+  if (message != WM_NOTIFY) return FALSE;
+  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+  if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE) &&
+      SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0) == 0 && page)
+    ShowWindow(page, SW_SHOW);
+  return TRUE;
 }
 
 void CAnalogDialog::SetDefaults() {

@@ -8,24 +8,22 @@
 
 class CQelvan;
 
-class CAnalogDialog {
+class CAnalogDialog : public dialogs::ModalDialog {
  public:
-  explicit CAnalogDialog(CQelvan* camera);
-  ~CAnalogDialog();
-  CAnalogDialog(const CAnalogDialog&) = delete;
-  CAnalogDialog& operator=(const CAnalogDialog&) = delete;
+  explicit CAnalogDialog(CQelvan* camera) : camera_(camera) {}
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
 
-  HWND window = nullptr;
   HWND page = nullptr;
 
   static constexpr int kRows = 6;
   static const dialogs::Row kRowTable[kRows];
 
  private:
-  static INT_PTR CALLBACK OuterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnInit() override;
+  void OnDefaults() override { SetDefaults(); }
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   static INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void InitPage(HWND page);
   void OnPageCommand(int id, int code);
@@ -36,8 +34,5 @@ class CAnalogDialog {
   dialogs::Row RowOf(int row) const;
 
   CQelvan* camera_;
-  HBRUSH brush_;
   bool initialised_ = false;
-  bool shown_ = false;
-  bool ok_ = false;
 };

@@ -28,18 +28,7 @@ std::string Format(const std::string& pattern, int value) {
 
 }  // namespace
 
-CCameraDialog::CCameraDialog(int cameraNumber)
-    : cameraNumber_(cameraNumber), brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
-
-CCameraDialog::~CCameraDialog() { DeleteObject(brush_); }
-
-bool CCameraDialog::Run(HWND parent, bool* ok) {
-  DialogBoxParamA(dialogs::TemplateModule(),
-                  MAKEINTRESOURCEA(dialogs::TemplateId(IDD_CAMERA_JA, IDD_CAMERA_EN)), parent, Proc,
-                  reinterpret_cast<LPARAM>(this));
-  *ok = ok_;
-  return shown_;
-}
+bool CCameraDialog::Run(HWND parent, bool* ok) { return RunTemplate(parent, IDD_CAMERA_JA, IDD_CAMERA_EN, ok); }
 
 void CCameraDialog::Load() {
   settings::LoadPresetList(cameraNumber_, &list_);
@@ -156,52 +145,31 @@ void CCameraDialog::ReadControls() {
   EnableApply(false);
 }
 
-INT_PTR CALLBACK CCameraDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CCameraDialog*>(lParam);
-    dialogs::BindObject(window, self);
-    self->window = window;
-    self->shown_ = true;
-    self->Load();
-    self->Init();
+void CCameraDialog::OnInit() {
+  Load();
+  Init();
+}
+
+void CCameraDialog::OnOk() {
+  ReadControls();
+  Save();
+}
+
+INT_PTR CCameraDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_COMMAND) return FALSE;
+  const int id = LOWORD(wParam), code = HIWORD(wParam);
+  if (id == IDC_APPLY) {
+    ReadControls();
+    Save();
     return TRUE;
   }
-  auto* self = dialogs::ObjectOf<CCameraDialog>(window);
-  if (!self) return FALSE;
-  switch (message) {
-    case WM_DRAWITEM:
-      if (wParam == IDC_TAB) {
-        dialogs::DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_COMMAND: {
-      const int id = LOWORD(wParam), code = HIWORD(wParam);
-      switch (id) {
-        case IDOK:
-          self->ReadControls();
-          self->Save();
-          self->ok_ = true;
-          EndDialog(window, IDOK);
-          return TRUE;
-        case IDC_APPLY:
-          self->ReadControls();
-          self->Save();
-          return TRUE;
-        case IDCANCEL:
-          EndDialog(window, IDCANCEL);
-          return TRUE;
-      }
-      if (id == IDC_SIZES && code == CBN_SELCHANGE) {
-        const int index = static_cast<int>(SendDlgItemMessageA(window, IDC_SIZES, CB_GETCURSEL, 0, 0));
-        if (index >= 0) {
-          self->list_.values.size = index;
-          if (index < self->SizeCount()) self->ShowEntry(index);
-        }
-      }
-      if (code == CBN_SELCHANGE || code == EN_CHANGE) self->EnableApply(true);
-      return TRUE;
+  if (id == IDC_SIZES && code == CBN_SELCHANGE) {
+    const int index = static_cast<int>(SendDlgItemMessageA(window, IDC_SIZES, CB_GETCURSEL, 0, 0));
+    if (index >= 0) {
+      list_.values.size = index;
+      if (index < SizeCount()) ShowEntry(index);
     }
   }
-  return FALSE;
+  if (code == CBN_SELCHANGE || code == EN_CHANGE) EnableApply(true);
+  return TRUE;
 }

@@ -4,23 +4,20 @@
 
 #include <windows.h>
 
+#include "dialogs/dialog_common.h"
 #include "settings/registry_store.h"
 
-class CCameraDialog {
+class CCameraDialog : public dialogs::ModalDialog {
  public:
-
-  explicit CCameraDialog(int cameraNumber);
-  ~CCameraDialog();
-  CCameraDialog(const CCameraDialog&) = delete;
-  CCameraDialog& operator=(const CCameraDialog&) = delete;
+  explicit CCameraDialog(int cameraNumber) : cameraNumber_(cameraNumber) {}
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
 
-  HWND window = nullptr;
-
  private:
-  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnInit() override;
+  void OnOk() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void Load();
   void Save();
   void Init();
@@ -38,7 +35,4 @@ class CCameraDialog {
   // "Size" as stored, kept when a custom size finds no room.
   int32_t storedSize_ = 0;
   int cameraNumber_;
-  HBRUSH brush_;
-  bool shown_ = false;
-  bool ok_ = false;
 };

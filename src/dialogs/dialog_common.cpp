@@ -9,7 +9,55 @@
 #include <cstring>
 #include <vector>
 
+#include "resources/dialog_ids.h"
+
 namespace dialogs {
+
+ModalDialog::ModalDialog() : brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
+
+ModalDialog::~ModalDialog() { DeleteObject(brush_); }
+
+bool ModalDialog::RunTemplate(HWND parent, int japaneseId, int englishId, bool* ok) {
+  DialogBoxParamA(TemplateModule(), MAKEINTRESOURCEA(TemplateId(japaneseId, englishId)), parent, Proc,
+                  reinterpret_cast<LPARAM>(this));
+  *ok = ok_;
+  return shown_;
+}
+
+INT_PTR ModalDialog::OnMessage(UINT, WPARAM, LPARAM) { return FALSE; }
+
+INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<ModalDialog*>(lParam);
+    BindObject(window, self);
+    self->window = window;
+    self->shown_ = true;
+    self->OnInit();
+    return TRUE;
+  }
+  auto* self = ObjectOf<ModalDialog>(window);
+  if (!self) return FALSE;
+  if (message == WM_DRAWITEM && wParam == IDC_TAB) {
+    DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
+    return TRUE;
+  }
+  if (message == WM_COMMAND) {
+    switch (LOWORD(wParam)) {
+      case IDOK:
+        self->OnOk();
+        self->ok_ = true;
+        EndDialog(window, IDOK);
+        return TRUE;
+      case IDCANCEL:
+        EndDialog(window, IDCANCEL);
+        return TRUE;
+      case IDC_DEFAULT:
+        self->OnDefaults();
+        return TRUE;
+    }
+  }
+  return self->OnMessage(message, wParam, lParam);
+}
 
 bool UseJapanese() { return GetSystemDefaultLangID() == 1041; }
 
@@ -59,7 +107,7 @@ void InsertTabItem(HWND dialog, int index, const std::string& text) {
 }
 
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show) {
-  HWND tab = GetDlgItem(dialog, 1001);
+  HWND tab = GetDlgItem(dialog, IDC_TAB);
   HWND page = CreateDialogParamA(TemplateModule(), MAKEINTRESOURCEA(templateId), tab, procedure,
                                  reinterpret_cast<LPARAM>(object));
   if (page)

@@ -57,4 +57,35 @@ int FindRow(const Row* rows, int count, int controlId);
 // A failed dialog: the parent is not a window or the template is missing.
 constexpr INT_PTR kDialogFailed = -1;
 
+// The frame every setting dialog shares: it runs the modal template of the system's language,
+// draws the owner-drawn tab and ends on OK and Cancel. Each dialog adds its pages in OnInit and
+// handles its own controls in OnMessage.
+class ModalDialog {
+ public:
+  ModalDialog(const ModalDialog&) = delete;
+  ModalDialog& operator=(const ModalDialog&) = delete;
+
+  HWND window = nullptr;
+
+ protected:
+  ModalDialog();
+  virtual ~ModalDialog();
+  // True when the dialog was shown; *ok tells whether OK ended it.
+  bool RunTemplate(HWND parent, int japaneseId, int englishId, bool* ok);
+  virtual void OnInit() = 0;
+  // OK pressed, before the dialog ends.
+  virtual void OnOk() {}
+  // The "Default" button.
+  virtual void OnDefaults() {}
+  // Any message the frame does not handle; the answer of the dialog procedure.
+  virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HBRUSH brush_;
+  bool shown_ = false;
+  bool ok_ = false;
+};
+
 }  // namespace dialogs

@@ -48,8 +48,7 @@ void CheckRadio(HWND page, int first, int last, int index) {
 CImageDialog::CImageDialog(int* block, int colorType, HWND* published)
     : block_(block),
       published_(published),
-      monochrome_(colorType == 0 || colorType == 1),
-      brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {
+      monochrome_(colorType == 0 || colorType == 1) {
   // Monochrome pictures have no colour to turn, saturate or balance.
   for (int row = 0; row < kPage1Rows; ++row)
     enabled_[row] = !monochrome_ || !(row == 2 || row == 3 || (row >= 5 && row <= 7));
@@ -58,73 +57,37 @@ CImageDialog::CImageDialog(int* block, int colorType, HWND* published)
   page2_.number = 2;
 }
 
-CImageDialog::~CImageDialog() { DeleteObject(brush_); }
-
-bool CImageDialog::Run(HWND parent, bool* ok) {
-  DialogBoxParamA(dialogs::TemplateModule(),
-                  MAKEINTRESOURCEA(dialogs::TemplateId(IDD_IMAGE_JA, IDD_IMAGE_EN)), parent,
-                  OuterProc, reinterpret_cast<LPARAM>(this));
-  *ok = ok_;
-  return shown_;
-}
+bool CImageDialog::Run(HWND parent, bool* ok) { return RunTemplate(parent, IDD_IMAGE_JA, IDD_IMAGE_EN, ok); }
 
 void CImageDialog::SelectTab(int item) {
   if (page1_.window) ShowWindow(page1_.window, item == 0 ? SW_SHOW : SW_HIDE);
   if (page2_.window) ShowWindow(page2_.window, item == 1 ? SW_SHOW : SW_HIDE);
 }
 
-INT_PTR CALLBACK CImageDialog::OuterProc(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CImageDialog*>(lParam);
-    dialogs::BindObject(window, self);
-    self->window = window;
-    self->shown_ = true;
-    dialogs::InsertTabItem(window, 0, "Image Filter");
-    dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE1_JA, IDD_IMAGE_PAGE1_EN),
-                        PageProc, &self->page1_, true);
-    if (self->monochrome_) {
-      dialogs::InsertTabItem(window, 1, "Gray Filter");
-      dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE2_JA, IDD_IMAGE_PAGE2_EN),
-                          PageProc, &self->page2_, false);
-    }
-    if (self->published_) *self->published_ = window;
-    return TRUE;
+void CImageDialog::OnInit() {
+  dialogs::InsertTabItem(window, 0, "Image Filter");
+  dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE1_JA, IDD_IMAGE_PAGE1_EN), PageProc, &page1_, true);
+  if (monochrome_) {
+    dialogs::InsertTabItem(window, 1, "Gray Filter");
+    dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE2_JA, IDD_IMAGE_PAGE2_EN), PageProc, &page2_,
+                        false);
   }
-  auto* self = dialogs::ObjectOf<CImageDialog>(window);
-  if (!self) return FALSE;
+  if (published_) *published_ = window;
+}
+
+// OK needs nothing of its own: the block already holds every live value, each held to its row's
+// range; reading the controls again could only bring back stale ones.
+INT_PTR CImageDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
-    case WM_DRAWITEM:
-      if (wParam == IDC_TAB) {
-        dialogs::DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
-        return TRUE;
-      }
-      return FALSE;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE))
-        self->SelectTab(static_cast<int>(SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0)));
+        SelectTab(static_cast<int>(SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0)));
       return TRUE;
     }
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-          // The block already holds every live value, each held to its row's range; reading
-          // the controls again could only bring back stale ones.
-          self->ok_ = true;
-          EndDialog(window, IDOK);
-          return TRUE;
-        case IDCANCEL:
-          EndDialog(window, IDCANCEL);
-          return TRUE;
-        case IDC_DEFAULT:
-          self->SetDefaults();
-          return TRUE;
-      }
-      return FALSE;
     case CQelvan::kRefreshImageDialogMessage:
-      if (self->page1_.window) self->ShowPage(&self->page1_);
-      if (self->page2_.window) self->ShowPage(&self->page2_);
+      if (page1_.window) ShowPage(&page1_);
+      if (page2_.window) ShowPage(&page2_);
       return TRUE;
   }
   return FALSE;

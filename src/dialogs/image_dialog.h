@@ -6,20 +6,15 @@
 
 #include "dialogs/dialog_common.h"
 
-class CImageDialog {
+class CImageDialog : public dialogs::ModalDialog {
  public:
   // block: the camera instance's 30 filter words; colorType selects the rows and pages;
   // published receives the dialog's window while it is open, for the frame conversion's
   // refresh message.
   CImageDialog(int* block, int colorType, HWND* published);
-  ~CImageDialog();
-  CImageDialog(const CImageDialog&) = delete;
-  CImageDialog& operator=(const CImageDialog&) = delete;
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
-
-  HWND window = nullptr;
 
   static constexpr int kPage1Rows = 9;
   static constexpr int kPage2Rows = 8;
@@ -34,7 +29,9 @@ class CImageDialog {
     bool initialised = false;
   };
 
-  static INT_PTR CALLBACK OuterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnInit() override;
+  void OnDefaults() override { SetDefaults(); }
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   static INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void InitPage(Page* page);
   void ShowPage(Page* page);
@@ -48,7 +45,4 @@ class CImageDialog {
   bool monochrome_;
   bool enabled_[kPage1Rows];
   Page page1_, page2_;
-  HBRUSH brush_;
-  bool shown_ = false;
-  bool ok_ = false;
 };
