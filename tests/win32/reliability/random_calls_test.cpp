@@ -28,10 +28,14 @@ void PrintCurrentCalls(const char* why) {
   std::fflush(stderr);
 }
 
+// Prints the report and ends the process: Wine's debugger, started for an unhandled exception,
+// can wait forever with no terminal and would hold up the whole soak.
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* e) {
-  char why[64];
-  std::snprintf(why, sizeof why, "exception 0x%08lx", e->ExceptionRecord->ExceptionCode);
+  char why[96];
+  std::snprintf(why, sizeof why, "exception 0x%08lx at %p", e->ExceptionRecord->ExceptionCode,
+                e->ExceptionRecord->ExceptionAddress);
   PrintCurrentCalls(why);
+  TerminateProcess(GetCurrentProcess(), 3);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
