@@ -94,7 +94,7 @@ CQelvan* CSdkChain::EnterCall(int32_t handle) {
   Node* node = Lookup(handle);
   CQelvan* instance = node ? node->data.instance : nullptr;
   if (!instance) return nullptr;
-  instance->callsInProgress.fetch_add(1);
+  instance->callsInProgress_.fetch_add(1);
   if (t_depth < kMaxNesting) t_calls[t_depth] = instance;
   ++t_depth;
   return instance;
@@ -107,8 +107,8 @@ void CSdkChain::LeaveCall(CQelvan* instance) {
     // Under the lock, so that Release cannot see the count fall and close the event (or
     // destroy the instance) between the decrement and the signal.
     Locked guard(this);
-    destroy = instance->callsInProgress.fetch_sub(1) == 1 && instance->destroyOnLastLeave.load();
-    if (HANDLE left = instance->callsLeftEvent.load()) SetEvent(left);
+    destroy = instance->callsInProgress_.fetch_sub(1) == 1 && instance->destroyOnLastLeave_.load();
+    if (HANDLE left = instance->callsLeftEvent_.load()) SetEvent(left);
   }
   if (destroy) {
     try {
@@ -129,15 +129,19 @@ bool CSdkChain::ReleaseInstance(int32_t handle) {
     }
     instance = current_->data.instance;
     RemoveCurrent();
-    if (instance) instance->callsLeftEvent.store(left);
+    if (instance) instance->callsLeftEvent_.store(left);
   }
   const int own = instance ? CallsOnThisThread(instance) : 0;
+  // Acquisition stops now, and open dialogs end, even when the instance itself must wait for
+  // calls still running (this thread's own, such as a dialog's message loop, or another's):
+  // no frame reaches the application after Release has returned.
+  if (instance) instance->Retire();
   while (instance) {
     {
       Locked guard(this);
-      if (instance->callsInProgress.load() <= own) {
-        instance->callsLeftEvent.store(nullptr);
-        if (own > 0) instance->destroyOnLastLeave.store(1);
+      if (instance->callsInProgress_.load() <= own) {
+        instance->callsLeftEvent_.store(nullptr);
+        if (own > 0) instance->destroyOnLastLeave_.store(1);
         break;
       }
     }

@@ -123,8 +123,8 @@ QELVAN_EXPORT Qelvan_SetCaptureWindowEx(QelvanHandle h, int th, int ehs, int eh,
 QELVAN_EXPORT Qelvan_GetCaptureWindowEx(QelvanHandle h, int* th, int* ehs, int* eh, int* tv, int* evs, int* ev) {
   return Forward(h, [&](CQelvan& c) { return c.GetCaptureWindowEx(th, ehs, eh, tv, evs, ev); });
 }
-QELVAN_EXPORT Qelvan_Width(QelvanHandle h) { return Forward(h, [](CQelvan& c) { return c.width; }); }
-QELVAN_EXPORT Qelvan_Height(QelvanHandle h) { return Forward(h, [](CQelvan& c) { return c.height; }); }
+QELVAN_EXPORT Qelvan_Width(QelvanHandle h) { return Forward(h, [](CQelvan& c) { return c.Width(); }); }
+QELVAN_EXPORT Qelvan_Height(QelvanHandle h) { return Forward(h, [](CQelvan& c) { return c.Height(); }); }
 QELVAN_EXPORT Qelvan_GetCameraInfo(QelvanHandle h, QelvanCameraInfo* info) {
   return Forward(h, [&](CQelvan& c) { return c.GetCameraInfo(info); });
 }
@@ -183,7 +183,7 @@ QELVAN_EXPORT Qelvan_GetColorMode(QelvanHandle h) { return Forward<-1>(h, [](CQe
 QELVAN_EXPORT Qelvan_SetSubSample(QelvanHandle h, int value) {
   return Forward(h, [&](CQelvan& c) { return c.SetSubSample(value); });
 }
-QELVAN_EXPORT Qelvan_GetSubSample(QelvanHandle h) { return Forward<-1>(h, [](CQelvan& c) { return c.subSample; }); }
+QELVAN_EXPORT Qelvan_GetSubSample(QelvanHandle h) { return Forward<-1>(h, [](CQelvan& c) { return c.GetSubSample(); }); }
 QELVAN_EXPORT Qelvan_SetMirrorH(QelvanHandle h, int on) { return Forward(h, [&](CQelvan& c) { return c.SetMirrorH(on); }); }
 QELVAN_EXPORT Qelvan_GetMirrorH(QelvanHandle h) { return Forward(h, [](CQelvan& c) { return c.GetMirrorH(); }); }
 QELVAN_EXPORT Qelvan_SetMirrorV(QelvanHandle h, int on) { return Forward(h, [&](CQelvan& c) { return c.SetMirrorV(on); }); }
@@ -193,7 +193,7 @@ QELVAN_EXPORT Qelvan_SetHalfClock(QelvanHandle h, int value) {
 }
 QELVAN_EXPORT Qelvan_GetHalfClock(QelvanHandle h, int* ok) { return Forward(h, [&](CQelvan& c) { return c.GetHalfClock(ok); }); }
 QELVAN_EXPORT Qelvan_SetWaitTime(QelvanHandle h, int ms) { return Forward(h, [&](CQelvan& c) { return c.SetWaitTime(ms); }); }
-QELVAN_EXPORT Qelvan_GetWaitTime(QelvanHandle h) { return Forward<-1>(h, [](CQelvan& c) { return c.waitTime; }); }
+QELVAN_EXPORT Qelvan_GetWaitTime(QelvanHandle h) { return Forward<-1>(h, [](CQelvan& c) { return c.GetWaitTime(); }); }
 QELVAN_EXPORT Qelvan_SetAutoIris(QelvanHandle h, int value) {
   return Forward(h, [&](CQelvan& c) { return c.SetAutoIris(value); });
 }

@@ -1,9 +1,9 @@
-// The three setting dialogs, as the camera instance runs them: acquisition paused or stopped
-// around the camera settings, live values put back when a dialog is cancelled.
+// The three setting dialogs as the camera instance runs them. The dialogs edit a copy of the
+// settings and show each change through the CameraAccess calls below; OK keeps the live values,
+// Cancel puts back what was there when the dialog opened.
 #include "camera/camera.h"
 
-#include <cstring>
-
+#include "camera/acquisition.h"
 #include "device/qelvan_device.h"
 #include "dialogs/analog_dialog.h"
 #include "dialogs/camera_dialog.h"
@@ -11,149 +11,150 @@
 
 namespace {
 
-// Holds the dialog lock for a scope.
-class DialogLock {
- public:
-  explicit DialogLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-  ~DialogLock() { ReleaseSRWLockExclusive(lock_); }
-  DialogLock(const DialogLock&) = delete;
-  DialogLock& operator=(const DialogLock&) = delete;
-
- private:
-  SRWLOCK* lock_;
-};
-
-// Claims a published dialog slot; false when a dialog of that kind is already open.
-bool Publish(SRWLOCK* lock, void** slot, void* dialog) {
-  DialogLock hold(lock);
-  if (*slot) return false;
-  *slot = dialog;
-  return true;
-}
-
-void Withdraw(SRWLOCK* lock, void** slot) {
-  DialogLock hold(lock);
-  *slot = nullptr;
+// The colour gain register of each analog field that has one.
+int ColorGainRegister(settings::AnalogField field) {
+  switch (field) {
+    case settings::kAnalogGreen1: return 43;
+    case settings::kAnalogRed: return 45;
+    case settings::kAnalogBlue: return 44;
+    case settings::kAnalogGreen2: return 46;
+    default: return 0;
+  }
 }
 
 }  // namespace
 
-int CQelvan::SetCameraDlg(HWND parent) {
-  if (!RequireDevice()) return 0;
-  if (cameraDialogOpen_.exchange(1)) {
-    PushError(ERR_NOT_READY);
-    return 0;
-  }
-  const int previous = mode;
-  if (previous == MODE_PREVIEW || previous == MODE_CAPTURE)
-    StopAcquisition();
-  else if (previous == MODE_TRIGGER)
-    runFlag = 2;  // the trigger loop waits while the settings change
+// ---- What the dialogs reach -----------------------------------------------------------------
 
-  bool ok = false;
-  CCameraDialog dialog(cameraNumber);
-  const bool shown = dialog.Run(parent, &ok);
-  if (ok) {
-    // A paused trigger loop would keep the old format: stop it so the new settings reach the
-    // device when it starts again.
-    if (previous == MODE_TRIGGER) StopAcquisition();
-    ReloadStreamSettings();
-  }
-  if (previous == MODE_PREVIEW)
-    StartPreview();
-  else if (previous == MODE_CAPTURE)
-    Capture();
-  else if (previous == MODE_TRIGGER) {
-    if (ok)
-      Trigger(frameWindow, frameBuffer, frameBufferSize, frameTopDown);
-    else
-      runFlag = 1;
-  }
-  cameraDialogOpen_ = 0;
-  if (!shown) {
-    PushError(ERR_WINDOW);
-    return 0;
-  }
-  return 1;
+settings::CameraSettings CQelvan::Settings() const { return settings_.Get(); }
+
+int CQelvan::CameraNumber() const { return cameraNumber_; }
+
+void CQelvan::ShowFilter(int slot, int32_t value) {
+  if (slot < 0 || slot >= settings::kFilterCount) return;
+  settings_.Update([&](settings::CameraSettings& s) { s.filters[slot] = value; });
 }
 
-void CQelvan::ReloadStreamSettings() {
-  LoadSizePreset();
-  LoadCameraValues();
+void CQelvan::ShowAnalog(settings::AnalogField field, int32_t value) {
+  if (field < 0 || field >= settings::kAnalogFieldCount) return;
+  settings_.Update([&](settings::CameraSettings& s) { s.analog[field] = value; });
+  switch (field) {
+    case settings::kAnalogGlobalGain: device_->SetGlobalGain(value); break;
+    case settings::kAnalogExposure: device_->SetExposureLines(value); break;
+    case settings::kAnalogMirrorV: device_->SetMirrorV(value); break;
+    case settings::kAnalogMirrorH: device_->SetMirrorH(value); break;
+    case settings::kAnalogAutoIris: break;
+    default: device_->SetColorGain(ColorGainRegister(field), value); break;
+  }
+}
+
+int CQelvan::ColorGainMinimum(int reg) const {
+  int value = 0;
+  device_->QueryColorGain(reg, &value);
+  return value;
+}
+
+int CQelvan::ColorGainDefault(int reg) const {
+  int value = 0;
+  device_->QueryColorGainParam(reg, &value);
+  return value;
+}
+
+double CQelvan::ExposureMilliseconds(int lines) const { return settings_.ExposureMilliseconds(lines); }
+
+void CQelvan::PublishImageDialog(HWND window) { settings_.imageDialog = window; }
+
+void CQelvan::PublishAnalogDialog(HWND window) { settings_.analogDialog = window; }
+
+bool CQelvan::OpenDialog(std::atomic<int32_t>* kind) {
+  // Under the transition lock, so that a selection never runs beside a dialog that opens.
+  bool opened = false;
+  acquisition_->Locked([&](bool) { opened = kind->exchange(1) == 0; });
+  return opened;
+}
+
+void CQelvan::CloseDialog(std::atomic<int32_t>* kind) { *kind = 0; }
+
+void CQelvan::WriteAnalogToDevice(const settings::AnalogValues& a) {
+  device_->SetGlobalGain(a.globalGain);
+  device_->SetColorGain(43, a.colorGainGreen1);
+  device_->SetColorGain(45, a.colorGainRed);
+  device_->SetColorGain(44, a.colorGainBlue);
+  device_->SetColorGain(46, a.colorGainGreen2);
+  device_->SetExposureLines(a.exposureLines);
+  device_->SetMirrorV(a.mirrorV);
+  device_->SetMirrorH(a.mirrorH);
+}
+
+// ---- The exports ------------------------------------------------------------------------------
+
+int CQelvan::SetCameraDlg(HWND parent) {
+  if (!RequireDevice()) return 0;
+  if (!OpenDialog(&cameraDialogOpen_)) return PushError(ERR_NOT_READY), 0;
+  const Acquisition::Pause pause = acquisition_->PauseForSettings();
+  bool ok = false;
+  CCameraDialog dialog(cameraNumber_);
+  const bool shown = dialog.Run(parent, &ok, &cameraDialogWindow_);
+  cameraDialogWindow_ = nullptr;
+  if (ok) {
+    // The stream settings and capture size the dialog saved.
+    LoadSizePreset();
+    LoadCameraValues();
+  }
+  acquisition_->Resume(pause, ok);
+  CloseDialog(&cameraDialogOpen_);
+  if (!shown) return PushError(ERR_WINDOW), 0;
+  return 1;
 }
 
 int CQelvan::SetAnalogDlg(HWND parent) {
   if (!RequireDevice()) return 0;
-  globalGain = device->GetGlobalGain();
-  device->QueryColorGain(43, &colorGainGreen1);
-  device->QueryColorGain(45, &colorGainRed);
-  device->QueryColorGain(44, &colorGainBlue);
-  device->QueryColorGain(46, &colorGainGreen2);
-  uint16_t lines = static_cast<uint16_t>(exposureLines);
-  device->GetExposureLines(&lines);
-  exposureLines = lines;
-  mirrorV = device->ReadMirrorV();
-  mirrorH = device->ReadMirrorH();
-  const int saved[] = {globalGain, colorGainGreen1, colorGainRed, colorGainBlue, colorGainGreen2,
-                       exposureLines, mirrorV, mirrorH, autoIris};
-  const int savedBayerMode = filterValues[kFilterBayerMode];
+  // The slot first: a refused second call must not touch the values the open one edits.
+  if (!OpenDialog(&analogDialogOpen_)) return PushError(ERR_NOT_READY), 0;
+  // The camera as it is now, into the live values.
+  uint16_t lines = static_cast<uint16_t>(settings_.Get().analog.exposureLines);
+  device_->GetExposureLines(&lines);
+  settings::AnalogValues now = settings_.Get().analog;
+  now.globalGain = device_->GetGlobalGain();
+  device_->QueryColorGain(43, &now.colorGainGreen1);
+  device_->QueryColorGain(45, &now.colorGainRed);
+  device_->QueryColorGain(44, &now.colorGainBlue);
+  device_->QueryColorGain(46, &now.colorGainGreen2);
+  now.exposureLines = lines;
+  now.mirrorV = device_->ReadMirrorV();
+  now.mirrorH = device_->ReadMirrorH();
+  int savedBayerMode = 0;
+  settings_.Update([&](settings::CameraSettings& s) {
+    s.analog = now;
+    savedBayerMode = s.filters[settings::kFilterBayerMode];
+  });
 
-  CAnalogDialog dialog(this);
-  if (!Publish(&dialogLock_, &openAnalogDialog, &dialog)) {
-    PushError(ERR_NOT_READY);
-    return 0;
-  }
   bool ok = false;
+  CAnalogDialog dialog(*this);
   const bool shown = dialog.Run(parent, &ok);
-  analogDialogWindow = nullptr;
-  Withdraw(&dialogLock_, &openAnalogDialog);
+  settings_.analogDialog = nullptr;
   if (!ok) {
-    device->SetGlobalGain(saved[0]);
-    device->SetColorGain(43, saved[1]);
-    device->SetColorGain(45, saved[2]);
-    device->SetColorGain(44, saved[3]);
-    device->SetColorGain(46, saved[4]);
-    device->SetExposureLines(saved[5]);
-    device->SetMirrorV(saved[6]);
-    device->SetMirrorH(saved[7]);
-    // Under the frame lock, so that automatic exposure does not overwrite the restore.
-    EnterCriticalSection(&frameLock);
-    int* const fields[] = {&globalGain,      &colorGainGreen1, &colorGainRed,
-                           &colorGainBlue,   &colorGainGreen2, &exposureLines,
-                           &mirrorV,         &mirrorH,         &autoIris};
-    for (size_t i = 0; i < sizeof saved / sizeof saved[0]; ++i) *fields[i] = saved[i];
-    filterValues[kFilterBayerMode] = savedBayerMode;
-    LeaveCriticalSection(&frameLock);
+    WriteAnalogToDevice(now);
+    settings_.Update([&](settings::CameraSettings& s) {
+      s.analog = now;
+      s.filters[settings::kFilterBayerMode] = savedBayerMode;
+    });
   }
-  if (!shown) {
-    PushError(ERR_WINDOW);
-    return 0;
-  }
+  CloseDialog(&analogDialogOpen_);
+  if (!shown) return PushError(ERR_WINDOW), 0;
   return 1;
 }
 
 int CQelvan::SetImageDlg(HWND parent) {
   if (!RequireDevice()) return 0;
-  int saved[kFilterCount];
-  std::memcpy(saved, filterValues, sizeof saved);
-  CImageDialog dialog(filterValues, colorType, &imageDialogWindow);
-  if (!Publish(&dialogLock_, &openImageDialog, &dialog)) {
-    PushError(ERR_NOT_READY);
-    return 0;
-  }
+  if (!OpenDialog(&imageDialogOpen_)) return PushError(ERR_NOT_READY), 0;
+  const settings::FilterBlock saved = settings_.Get().filters;
   bool ok = false;
+  CImageDialog dialog(*this);
   const bool shown = dialog.Run(parent, &ok);
-  if (!ok) {
-    // Under the frame lock, so that no conversion in progress writes balance results over it.
-    EnterCriticalSection(&frameLock);
-    std::memcpy(filterValues, saved, sizeof saved);
-    LeaveCriticalSection(&frameLock);
-  }
-  imageDialogWindow = nullptr;
-  Withdraw(&dialogLock_, &openImageDialog);
-  if (!shown) {
-    PushError(ERR_WINDOW);
-    return 0;
-  }
+  settings_.imageDialog = nullptr;
+  if (!ok) settings_.Update([&](settings::CameraSettings& s) { s.filters = saved; });
+  CloseDialog(&imageDialogOpen_);
+  if (!shown) return PushError(ERR_WINDOW), 0;
   return 1;
 }

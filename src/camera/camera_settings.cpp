@@ -1,50 +1,13 @@
 // Setting pass-through: filter values, colour mode, mirrors, clock, exposure, registers, ROM, port.
 #include "camera/camera.h"
 
+#include "camera/acquisition.h"
+#include "camera/sensor_timing.h"
 #include "device/qelvan_device.h"
 
 namespace {
 
 constexpr uint8_t kGlobalGainRegister = 53;
-constexpr int kAnalogGainMax = 63;
-
-// Where a filter number keeps its value, and what it accepts. Numbers 6, 10 and 13 to 18 are
-// handled apart.
-struct FilterRange {
-  int slot, min, max;
-};
-
-bool PlainFilter(int number, FilterRange* range) {
-  static const FilterRange kTable[29] = {
-      {-1, 0, 0},
-      {kFilterBrightness, -255, 255},   // 1
-      {kFilterContrast, -127, 127},     // 2
-      {kFilterHue, -360, 360},          // 3
-      {kFilterSaturation, -255, 255},   // 4
-      {kFilterSharpness, 0, 30},        // 5
-      {-1, 0, 0},                       // 6 packed Bayer gains
-      {kFilterGainRed, 0, 400},         // 7
-      {kFilterGainGreen, 0, 400},       // 8
-      {kFilterGainBlue, 0, 400},        // 9
-      {-1, 0, 0},                       // 10 automatic white balance
-      {kFilterGamma, 0, 200},           // 11
-      {kFilterBayerMode, 0, 3},         // 12
-      {-1, 0, 0},         {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0},  // 13..18 sensor
-      {kFilterGrayMode, 0, 2},          // 19
-      {kFilterGrayGain + 0, 0, 255},    // 20
-      {kFilterGrayGain + 1, 0, 255},    // 21
-      {kFilterGrayGain + 2, 0, 255},    // 22
-      {kFilterGrayGain + 3, 0, 255},    // 23
-      {kFilterGrayOffset + 0, -255, 255},  // 24
-      {kFilterGrayOffset + 1, -255, 255},  // 25
-      {kFilterGrayOffset + 2, -255, 255},  // 26
-      {kFilterGrayOffset + 3, -255, 255},  // 27
-      {kFilterGrayBalance, 0, 1},       // 28
-  };
-  if (number < 1 || number > 28 || kTable[number].slot < 0) return false;
-  *range = kTable[number];
-  return true;
-}
 
 // Colour gain register code of numbers 14 to 17.
 int ColorGainCode(int number) {
@@ -60,42 +23,47 @@ int ColorGainCode(int number) {
 
 int CQelvan::SetFilterValue(int number, int value) {
   if (!RequireDevice()) return 0;
-  FilterRange range;
-  if (PlainFilter(number, &range)) {
+  settings::FilterRange range;
+  if (settings::PlainFilterRange(number, &range)) {
     if (value < range.min || value > range.max) return PushError(ERR_ARGUMENT), 0;
-    filterValues[range.slot] = value;
+    settings_.Update([&](settings::CameraSettings& s) { s.filters[range.slot] = value; });
     return 1;
   }
   switch (number) {
     case 6:
-      filterValues[kFilterGainRed] = value & 0xFF;
-      filterValues[kFilterGainGreen] = (value >> 8) & 0xFF;
-      filterValues[kFilterGainBlue] = (value >> 16) & 0xFF;
+      settings_.Update([&](settings::CameraSettings& s) {
+        s.filters[settings::kFilterGainRed] = value & 0xFF;
+        s.filters[settings::kFilterGainGreen] = (value >> 8) & 0xFF;
+        s.filters[settings::kFilterGainBlue] = (value >> 16) & 0xFF;
+      });
       return 1;
     case 10:
-      filterValues[kFilterWhiteBalance] = value != 0;
+      settings_.Update([&](settings::CameraSettings& s) { s.filters[settings::kFilterWhiteBalance] = value != 0; });
       return 1;
     case 13: case 14: case 15: case 16: case 17: {
       const int code = number == 13 ? 53 : ColorGainCode(number);
       int lowest = 0;
-      device->QueryColorGainParam(code, &lowest);
-      if (value < lowest || value > kAnalogGainMax) return PushError(ERR_ARGUMENT), 0;
+      device_->QueryColorGainParam(code, &lowest);
+      if (value < lowest || value > settings::kColorGainMax) return PushError(ERR_ARGUMENT), 0;
       if (number == 13) {
-        if (!device->SetGlobalGain(value)) return PushError(ERR_DEVICE_IO), 0;
-        globalGain = value;
-        colorGainGreen1 = colorGainRed = colorGainBlue = colorGainGreen2 = value;
+        if (!device_->SetGlobalGain(value)) return PushError(ERR_DEVICE_IO), 0;
+        settings_.Update([&](settings::CameraSettings& s) {
+          settings::AnalogValues& a = s.analog;
+          a.globalGain = a.colorGainGreen1 = a.colorGainRed = a.colorGainBlue = a.colorGainGreen2 = value;
+        });
         return 1;
       }
       // This sensor has no colour gain registers: the device accepts and ignores them.
-      device->SetColorGain(code, value);
-      int* fields[4] = {&colorGainRed, &colorGainGreen1, &colorGainGreen2, &colorGainBlue};
-      *fields[number - 14] = value;
+      device_->SetColorGain(code, value);
+      static const settings::AnalogField kFields[4] = {settings::kAnalogRed, settings::kAnalogGreen1,
+                                                       settings::kAnalogGreen2, settings::kAnalogBlue};
+      settings_.Update([&](settings::CameraSettings& s) { s.analog[kFields[number - 14]] = value; });
       return 1;
     }
     case 18:
       if (value < 1 || value > EXPOSURE_LINES_MAX) return PushError(ERR_ARGUMENT), 0;
-      if (!device->SetExposureLines(value)) return PushError(ERR_DEVICE_IO), 0;
-      exposureLines = value;
+      if (!device_->SetExposureLines(value)) return PushError(ERR_DEVICE_IO), 0;
+      settings_.Update([&](settings::CameraSettings& s) { s.analog.exposureLines = value; });
       return 1;
     default:
       return PushError(ERR_ARGUMENT), 0;
@@ -106,31 +74,32 @@ int CQelvan::GetFilterValue(int number, int* ok) {
   if (ok) *ok = 0;
   if (!RequireDevice()) return 0;
   int value = 0;
-  FilterRange range;
-  if (PlainFilter(number, &range)) {
-    value = filterValues[range.slot];
+  const settings::FilterBlock f = settings_.Get().filters;
+  settings::FilterRange range;
+  if (settings::PlainFilterRange(number, &range)) {
+    value = f[range.slot];
   } else {
     switch (number) {
       case 6:
-        value = (filterValues[kFilterGainRed] & 0xFF) | (filterValues[kFilterGainGreen] & 0xFF) << 8 |
-                (filterValues[kFilterGainBlue] & 0xFF) << 16;
+        value = (f[settings::kFilterGainRed] & 0xFF) | (f[settings::kFilterGainGreen] & 0xFF) << 8 |
+                (f[settings::kFilterGainBlue] & 0xFF) << 16;
         break;
       case 10:
-        value = filterValues[kFilterWhiteBalance];
+        value = f[settings::kFilterWhiteBalance];
         break;
       case 13: {
         // Read back from the sensor; an unanswered read is an error, not a gain of 0.
         uint16_t raw = 0;
-        if (!device->ReadSensorRegister(kGlobalGainRegister, &raw)) return PushError(ERR_DEVICE_IO), 0;
+        if (!device_->ReadSensorRegister(kGlobalGainRegister, &raw)) return PushError(ERR_DEVICE_IO), 0;
         value = raw >= 16 ? raw - 16 : raw;
         break;
       }
       case 14: case 15: case 16: case 17:
-        device->QueryColorGain(ColorGainCode(number), &value);
+        device_->QueryColorGain(ColorGainCode(number), &value);
         break;
       case 18: {
         uint16_t lines = 0;
-        if (!device->GetExposureLines(&lines)) return PushError(ERR_DEVICE_IO), 0;
+        if (!device_->GetExposureLines(&lines)) return PushError(ERR_DEVICE_IO), 0;
         value = lines;
         break;
       }
@@ -143,55 +112,61 @@ int CQelvan::GetFilterValue(int number, int* ok) {
 }
 
 int CQelvan::SetColorMode(int bits) {
+  int type;
   switch (bits) {
-    case 8: colorType = 0; return 1;
-    case 16: colorType = 1; return 1;
-    case 24: colorType = 2; return 1;
-    case 32: colorType = 3; return 1;
-    case 48: colorType = 4; return 1;
-    case 64: colorType = 5; return 1;
+    case 8: type = 0; break;
+    case 16: type = 1; break;
+    case 24: type = 2; break;
+    case 32: type = 3; break;
+    case 48: type = 4; break;
+    case 64: type = 5; break;
     default: PushError(ERR_ARGUMENT); return 0;
   }
+  settings_.Update([&](settings::CameraSettings& s) { s.stream.colorType = type; });
+  return 1;
 }
 
 int CQelvan::GetColorMode() const {
   static const int kReported[] = {8, 10, 24, 32, 42, 58};
-  return colorType >= 0 && colorType <= 5 ? kReported[colorType] : -1;
+  const int type = settings_.Get().stream.colorType;
+  return type >= 0 && type <= 5 ? kReported[type] : -1;
 }
 
 int CQelvan::SetSubSample(int value) {
   if (value < 0 || value > 2) return 0;
-  subSample = value;
+  settings_.Update([&](settings::CameraSettings& s) { s.stream.subSample = value; });
   return 1;
 }
+
+int CQelvan::GetSubSample() const { return settings_.Get().stream.subSample; }
 
 int CQelvan::SetMirrorH(int on) {
   if (!RequireDevice()) return 0;
-  device->SetMirrorH(on != 0);
-  mirrorH = on != 0;
+  device_->SetMirrorH(on != 0);
+  settings_.Update([&](settings::CameraSettings& s) { s.analog.mirrorH = on != 0; });
   return 1;
 }
 
-int CQelvan::GetMirrorH() { return RequireDevice() ? mirrorH : 0; }
+int CQelvan::GetMirrorH() { return RequireDevice() ? settings_.Get().analog.mirrorH : 0; }
 
 int CQelvan::SetMirrorV(int on) {
   if (!RequireDevicePostOnly()) return 0;
-  device->SetMirrorV(on != 0);
-  mirrorV = on != 0;
+  device_->SetMirrorV(on != 0);
+  settings_.Update([&](settings::CameraSettings& s) { s.analog.mirrorV = on != 0; });
   return 1;
 }
 
-int CQelvan::GetMirrorV() { return RequireDevicePostOnly() ? mirrorV : 0; }
+int CQelvan::GetMirrorV() { return RequireDevicePostOnly() ? settings_.Get().analog.mirrorV : 0; }
 
 int CQelvan::SetHalfClock(int value) {
-  clock = value;
+  settings_.Update([&](settings::CameraSettings& s) { s.stream.clock = value; });
   return 1;
 }
 
 int CQelvan::GetHalfClock(int* ok) {
   if (ok) *ok = 0;
   uint8_t value = 0;
-  if (!device || !device->ReadClockSetting(&value)) {
+  if (!device_ || !device_->ReadClockSetting(&value)) {
     PostError(ERR_NOT_READY);
     return 0;
   }
@@ -201,29 +176,24 @@ int CQelvan::GetHalfClock(int* ok) {
 
 int CQelvan::SetWaitTime(int ms) {
   if (ms < 0) return 0;
-  waitTime = ms;
+  settings_.Update([&](settings::CameraSettings& s) { s.stream.waitTime = ms; });
   return 1;
 }
+
+int CQelvan::GetWaitTime() const { return settings_.Get().stream.waitTime; }
 
 int CQelvan::SetAutoIris(int value) {
   if (value < 0 || value > 2) {
     PostError(ERR_ARGUMENT);
     return 0;
   }
-  autoIris = value;
+  settings_.Update([&](settings::CameraSettings& s) { s.analog.autoIris = value; });
   return 1;
 }
 
 int CQelvan::GetAutoIris(int* ok) {
   if (ok) *ok = 1;
-  return autoIris;
-}
-
-void CQelvan::RecomputeRealExposure() {
-  msPerClock = MillisecondsPerClock(clock);
-  lineClocks = LineClocks(width);
-  exposureLinesComputed = exposureLines;
-  realExposure = ExposureMicroseconds(exposureLines, width, clock);
+  return settings_.Get().analog.autoIris;
 }
 
 int CQelvan::GetRealExposureTime(int* ok) {
@@ -231,23 +201,23 @@ int CQelvan::GetRealExposureTime(int* ok) {
     if (ok) *ok = 0;
     return 0;
   }
-  RecomputeRealExposure();
+  const settings::CameraSettings s = settings_.Get();
+  settings_.SetExposureTiming(LineClocks(s.geometry.width), MillisecondsPerClock(s.stream.clock));
   if (ok) *ok = 1;
-  return realExposure;
+  return ExposureMicroseconds(s.analog.exposureLines, s.geometry.width, s.stream.clock);
 }
 
 int CQelvan::SetRealExposureTime(int microseconds) {
   if (!RequireDevice()) return 0;
-  msPerClock = MillisecondsPerClock(clock);
-  lineClocks = LineClocks(width);
-  const int lines = ExposureLinesFor(microseconds, width, clock);
-  exposureLinesComputed = lines;
+  const settings::CameraSettings s = settings_.Get();
+  settings_.SetExposureTiming(LineClocks(s.geometry.width), MillisecondsPerClock(s.stream.clock));
+  const int lines = ExposureLinesFor(microseconds, s.geometry.width, s.stream.clock);
   if (lines < 1 || lines > EXPOSURE_LINES_MAX) {
     PushError(ERR_ARGUMENT);
     return 0;
   }
-  exposureLines = lines;
-  device->SetExposureLines(lines);
+  settings_.Update([&](settings::CameraSettings& v) { v.analog.exposureLines = lines; });
+  device_->SetExposureLines(lines);
   return 1;
 }
 
@@ -257,14 +227,14 @@ int CQelvan::ReadRegisterEx(int reg, int* ok) {
   if (ok) *ok = 0;
   if (!RequireDevice()) return 0;
   uint16_t value = 0;
-  if (!device->ReadSensorRegister(static_cast<uint8_t>(reg), &value)) return PushError(ERR_DEVICE_IO), 0;
+  if (!device_->ReadSensorRegister(static_cast<uint8_t>(reg), &value)) return PushError(ERR_DEVICE_IO), 0;
   if (ok) *ok = 1;
   return value;
 }
 
 int CQelvan::WriteRegister(int reg, int value) {
   if (!RequireDevice()) return 0;
-  if (!device->WriteSensorRegister(static_cast<uint8_t>(reg), static_cast<uint16_t>(value)))
+  if (!device_->WriteSensorRegister(static_cast<uint8_t>(reg), static_cast<uint16_t>(value)))
     return PushError(ERR_DEVICE_IO), 0;
   return 1;
 }
@@ -275,7 +245,7 @@ int CQelvan::ReadSromID(int index, int* ok) {
   if (!RequireDevicePostOnly()) return 0;
   if (index < 0 || index > 0xFF) return PostError(ERR_ARGUMENT), 0;
   uint8_t value = 0;
-  if (!device->ReadSromID(static_cast<uint8_t>(index), &value)) return PostError(ERR_NOT_READY), 0;
+  if (!device_->ReadSromID(static_cast<uint8_t>(index), &value)) return PostError(ERR_NOT_READY), 0;
   if (ok) *ok = 1;
   return value;
 }
@@ -283,7 +253,7 @@ int CQelvan::ReadSromID(int index, int* ok) {
 int CQelvan::WriteSromID(int index, int value) {
   if (!RequireDevicePostOnly()) return 0;
   if (index < 0 || index > 0xFF || value < 0 || value > 0xFF) return PostError(ERR_ARGUMENT), 0;
-  if (!device->WriteSromID(static_cast<uint8_t>(index), static_cast<uint8_t>(value)))
+  if (!device_->WriteSromID(static_cast<uint8_t>(index), static_cast<uint8_t>(value)))
     return PostError(ERR_NOT_READY), 0;
   return 1;
 }
@@ -292,13 +262,14 @@ int CQelvan::GetIOPort(unsigned char* value) {
   if (!RequireDevicePostOnly()) return 0;
   if (!value) return PostError(ERR_ARGUMENT), 0;
   uint8_t port = 0;
-  // A failed read is reported, not passed off as a port reading 0.
-  if (!device->ReadPort(PORT_GPIO, &port)) return PostError(ERR_NOT_READY), 0;
-  *value = port;
+  // The byte is written either way: a failed read leaves 0 there, and is reported.
+  const bool read = device_->ReadPort(PORT_GPIO, &port) != 0;
+  *value = read ? port : 0;
+  if (!read) return PostError(ERR_NOT_READY), 0;
   return 1;
 }
 
 int CQelvan::SetIOPort(int value) {
   if (!RequireDevicePostOnly()) return 0;
-  return device->WritePort(PORT_GPIO, static_cast<uint8_t>(value));
+  return device_->WritePort(PORT_GPIO, static_cast<uint8_t>(value));
 }

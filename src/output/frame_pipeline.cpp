@@ -1,0 +1,197 @@
+#include "output/frame_pipeline.h"
+
+#include <cstring>
+
+#include "imaging/format.h"
+
+namespace output {
+
+bool ValidColorType(int32_t type) { return type >= 0 && type <= 5; }
+
+int OutputBits(ColorType type) {
+  static const int kBits[6] = {8, 16, 24, 32, 48, 64};
+  return kBits[static_cast<int>(type)];
+}
+
+bool WideSamples(ColorType type) {
+  return type == ColorType::kMono10 || type == ColorType::kRgb48 || type == ColorType::kRgb64;
+}
+
+int DisplayBits(ColorType type) { return type <= ColorType::kMono10 ? 8 : 24; }
+
+namespace {
+
+// (Re)makes the display image at the client size in the depth of the colour type; a depth
+// change counts as much as a size change, or a 24-bit scale would overrun an 8-bit image.
+bool FitDisplayImage(CDibImage* display, int cw, int ch, ColorType type) {
+  const int bits = DisplayBits(type);
+  if (display->Pixels() && display->Width() == cw && display->Height() == ch && display->BitCount() == bits)
+    return true;
+  if (!display->Create(cw, ch, static_cast<uint16_t>(bits))) return false;
+  if (bits == 8) display->SetGrayPalette();
+  return true;
+}
+
+}  // namespace
+
+FramePipeline::FramePipeline() { InitializeCriticalSection(&lock_); }
+FramePipeline::~FramePipeline() { DeleteCriticalSection(&lock_); }
+
+FramePipeline::Locked::Locked(const FramePipeline& pipeline) : pipeline_(pipeline) {
+  EnterCriticalSection(&pipeline_.lock_);
+}
+FramePipeline::Locked::~Locked() { LeaveCriticalSection(&pipeline_.lock_); }
+
+bool FramePipeline::Prepare(ColorType type, int w, int h) {
+  bool sized = true;
+  if (type <= ColorType::kRgb32) sized = image8_.Create(w, h, 8) && image8_.SetGrayPalette();
+  if (sized && WideSamples(type)) sized = image16_.Create(w, h, 16);
+  if (sized && type != ColorType::kMono10) sized = image24_.Create(w, h, 24);
+  if (sized && type == ColorType::kRgb32) sized = image32_.Create(w, h, 32);
+  if (sized && type == ColorType::kRgb48) sized = image48_.Create(w, h, 48);
+  if (sized && type == ColorType::kRgb64) sized = image64_.Create(w, h, 64);
+  if (sized) sized = scratch_.CreateLike(Output(type));
+  if (sized) prepared_ = type;
+  return sized;
+}
+
+CDibImage* FramePipeline::Raw(ColorType type) { return WideSamples(type) ? &image16_ : &image8_; }
+
+const CDibImage* FramePipeline::Output(ColorType type) const {
+  switch (type) {
+    case ColorType::kMono8: return &image8_;
+    case ColorType::kMono10: return &image16_;
+    case ColorType::kRgb24: return &image24_;
+    case ColorType::kRgb32: return &image32_;
+    case ColorType::kRgb48: return &image48_;
+    case ColorType::kRgb64: return &image64_;
+  }
+  return nullptr;
+}
+
+void FramePipeline::SpreadRawRows() {
+  CDibImage* raw = Raw();
+  const int bytesPerSample = raw->BytesPerPixel();
+  if (raw->Stride() != raw->Width() * bytesPerSample)
+    raw->Transfer(bytesPerSample == 1 ? imaging::SpreadRows8 : imaging::SpreadRows16, raw, nullptr, 0, 0, nullptr, 0);
+}
+
+void FramePipeline::Images(frameconv::FrameImages* images) {
+  images->mono8 = &image8_;
+  images->mono16 = &image16_;
+  images->rgb24 = &image24_;
+  images->rgb32 = &image32_;
+  images->rgb48 = &image48_;
+  images->rgb64 = &image64_;
+  images->scratch = &scratch_;
+}
+
+void FramePipeline::Convert(frameconv::ConvertSettings* settings, frameconv::SensorAccess* sensor,
+                            frameconv::ConvertChanges* changes) {
+  frameconv::FrameImages images;
+  Images(&images);
+  settings->colorType = static_cast<int32_t>(prepared_);
+  frameconv::ConvertFrameImages(images, settings, sensor, changes);
+}
+
+void FramePipeline::SizeDisplay(HWND window) {
+  RECT client;
+  if (!window || !IsWindowVisible(window) || !GetClientRect(window, &client) || client.right <= 0 ||
+      client.bottom <= 0)
+    return;
+  FitDisplayImage(&display_, client.right, client.bottom, prepared_);
+}
+
+void FramePipeline::Paint(HWND window, HDC dc) {
+  const ColorType type = prepared_;
+  // The 8- and 24-bit forms are refreshed on every frame, drawn or not.
+  CDibImage* source = type <= ColorType::kMono10 ? &image8_ : &image24_;
+  switch (type) {
+    case ColorType::kMono10: image8_.Transfer(imaging::Reduce16To8, &image16_, nullptr, 0, 0, nullptr, 0); break;
+    case ColorType::kRgb32: image24_.Transfer(imaging::Copy32To24, &image32_, nullptr, 0, 0, nullptr, 0); break;
+    case ColorType::kRgb48: image24_.Transfer(imaging::Reduce48To24, &image48_, nullptr, 0, 0, nullptr, 0); break;
+    case ColorType::kRgb64: image24_.Transfer(imaging::Reduce48To24, &image64_, nullptr, 0, 0, nullptr, 0); break;
+    default: break;
+  }
+  if (!window || !dc || !source->Pixels() || !IsWindowVisible(window)) return;
+  RECT client;
+  if (!GetClientRect(window, &client)) return;
+  const int cw = client.right;
+  const int ch = client.bottom;
+  if (cw <= 0 || ch <= 0) return;
+
+  const int sw = source->Width();
+  const int sh = source->Height();
+  if (cw == sw && ch == sh && type != ColorType::kMono10) {
+    // The images hold the top row first while their headers say bottom-up: drawn with a
+    // top-down header they come out upright, every row in its place.
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD colors[256];
+    } info;
+    info.header = source->Header();
+    info.header.biHeight = -sh;
+    std::memcpy(info.colors, source->ColorTable(), sizeof info.colors);
+    StretchDIBits(dc, 0, 0, cw, ch, 0, 0, sw, sh, source->Pixels(), reinterpret_cast<BITMAPINFO*>(&info),
+                  DIB_RGB_COLORS, SRCCOPY);
+    return;
+  }
+  if (!FitDisplayImage(&display_, cw, ch, type) || !display_.Dc()) return;
+  display_.StretchTransfer(DisplayBits(type) == 8 ? imaging::Scale8 : imaging::Scale24, source, nullptr, nullptr,
+                           nullptr, 0);
+  BitBlt(dc, 0, 0, cw, ch, display_.Dc(), 0, 0, SRCCOPY);
+}
+
+int64_t FramePipeline::OutputBytes(ColorType type) const {
+  const CDibImage* image = Output(type);
+  return static_cast<int64_t>(image->Stride()) * image->Height();
+}
+
+bool FramePipeline::CopyOut(ColorType type, void* buffer, int size, int topDown) const {
+  const CDibImage* image = Output(type);
+  if (!buffer || !image->Pixels() || static_cast<int64_t>(size) < OutputBytes(type)) return false;
+  const int rowBytes = image->Stride();
+  const int rows = image->Height();
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  const uint8_t* pixels = image->Pixels();
+  for (int i = 0; i < rows; ++i) {
+    const int from = topDown ? i : rows - 1 - i;
+    std::memcpy(out + static_cast<size_t>(i) * rowBytes, pixels + static_cast<size_t>(from) * rowBytes, rowBytes);
+  }
+  return true;
+}
+
+bool FramePipeline::CopyOutput(ColorType type, CDibImage* copy) const {
+  const CDibImage* source = Output(type);
+  if (!source || !source->Pixels() || source->Width() <= 0 || source->Height() <= 0) return false;
+  if (copy->Width() != source->Width() || copy->Height() != source->Height() ||
+      copy->BitCount() != source->BitCount()) {
+    if (!copy->CreateLike(source)) return false;
+  }
+  std::memcpy(copy->Pixels(), source->Pixels(),
+              static_cast<size_t>(source->Height()) * static_cast<size_t>(source->Stride()));
+  return true;
+}
+
+const CDibImage* AviFrame(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c) {
+  switch (copy->BitCount()) {
+    case 8:
+      // GDI spreads the gray levels into blue = green = red.
+      b->Blit(copy, nullptr, 0, 0);
+      a->Transfer(imaging::Copy3ChannelsReversed, b, nullptr, 0, 0, nullptr, 0);
+      return a;
+    case 16:
+      c->Transfer(imaging::Reduce16To8Reversed, copy, nullptr, 0, 0, nullptr, 0);
+      a->Blit(c, nullptr, 0, 0);
+      return a;
+    case 48:
+    case 64:
+      b->Transfer(imaging::Reduce48To24Reversed, copy, nullptr, 0, 0, nullptr, 0);
+      return b;
+    default:
+      a->Transfer(imaging::Copy3ChannelsReversed, copy, nullptr, 0, 0, nullptr, 0);
+      return a;
+  }
+}
+
+}  // namespace output
