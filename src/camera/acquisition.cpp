@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "camera/device_claim.h"
+#include "camera/device_sensor.h"
 #include "camera/error_history.h"
 #include "camera/live_settings.h"
 #include "camera/recording.h"
@@ -26,27 +27,6 @@ constexpr int kPauseSliceMs = 20;
 // How long a stop waits for the recorder to finish its file before leaving it to finish alone.
 constexpr DWORD kRecorderWaitMs = 5000;
 
-// The sensor's gain and exposure through the device object, for automatic exposure and gain.
-class DeviceSensor : public frameconv::SensorAccess {
- public:
-  DeviceSensor(CQelvanZ51QKRVNSdk& device, int lastExposure) : device_(device), lastExposure_(lastExposure) {}
-  int32_t GlobalGain() override { return device_.GetGlobalGain(); }
-  int32_t MinimumGlobalGain() override { return GLOBAL_GAIN_MIN; }
-  void SetGlobalGain(int32_t gain) override { device_.SetGlobalGain(gain); }
-  int32_t ExposureLines() override {
-    // A failed read leaves the value we last wrote.
-    uint16_t lines = static_cast<uint16_t>(lastExposure_);
-    device_.GetExposureLines(&lines);
-    return lines;
-  }
-  int32_t MaximumExposureLines() override { return EXPOSURE_LINES_MAX; }
-  void SetExposureLines(int32_t lines) override { device_.SetExposureLines(lines); }
-
- private:
-  CQelvanZ51QKRVNSdk& device_;
-  int lastExposure_;
-};
-
 }  // namespace
 
 bool CameraAnswers(int number) {
@@ -57,17 +37,6 @@ bool CameraAnswers(int number) {
   const bool present = OpenDriver(&h, path) && h != INVALID_HANDLE_VALUE;
   if (present) CloseDriver(&h);
   return present;
-}
-
-int FrameRateMeter::Count(uint32_t now) {
-  ++frames_;
-  const uint32_t elapsed = now - windowStart_;
-  if (elapsed > 1000) {
-    rate10_ = static_cast<int>(frames_ * 10000.0 / elapsed);
-    frames_ = 0;
-    windowStart_ = now;
-  }
-  return rate10_;
 }
 
 // ---- The table of transitions -----------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "QelvanSdk.h"
+#include "camera/frame_rate.h"
 #include "camera/preview_window.h"
 #include "output/frame_pipeline.h"
 
@@ -24,20 +25,6 @@ class Recording;
 // Whether the camera at this number answers now (a camera plugged in since the last listing
 // counts; one unplugged since does not).
 bool CameraAnswers(int number);
-
-// The measured frame rate: frames counted over windows of at least one second.
-class FrameRateMeter {
- public:
-  explicit FrameRateMeter(uint32_t start) : windowStart_(start) {}
-  // Counts one frame at now (timeGetTime milliseconds); the rate times 10 now reported.
-  int Count(uint32_t now);
-  int Pending() const { return frames_; }
-
- private:
-  uint32_t windowStart_;
-  int frames_ = 0;
-  int rate10_ = 0;
-};
 
 class Acquisition {
  public:

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "acquisition/acquisition_fixture.h"
-#include "camera/camera.h"
+#include "camera/frame_rate.h"
+#include "output/frame_pipeline.h"
 #include "output/dib_image.h"
 
 namespace {
@@ -23,32 +24,30 @@ TEST(FrameRate, CountsOverWindowsOfMoreThanOneSecond) {
       {0, 57, 1001, 569},
   };
   for (const Case& c : cases) {
-    CQelvan camera;
-    camera.rateTime = c.start;
-    for (int i = 1; i < c.frames; ++i) EXPECT_EQ(camera.CountFrame(c.start + 500), 0);
-    EXPECT_EQ(camera.CountFrame(c.start + c.elapsed), c.rate) << c.frames << " frames in " << c.elapsed;
-    EXPECT_EQ(camera.framesCounted, c.rate ? 0 : c.frames);
+    FrameRateMeter meter(c.start);
+    for (int i = 1; i < c.frames; ++i) EXPECT_EQ(meter.Count(c.start + 500), 0);
+    EXPECT_EQ(meter.Count(c.start + c.elapsed), c.rate) << c.frames << " frames in " << c.elapsed;
+    EXPECT_EQ(meter.Pending(), c.rate ? 0 : c.frames);
   }
 }
 
 TEST(CopyFrameOut, RowOrderPaddingAndShortBuffers) {
-  CQelvan camera;
-  CDibImage image;
-  ASSERT_EQ(image.Create(750, 3, 8), 1);
-  ASSERT_EQ(image.Stride(), 752);
-  for (int i = 0; i < 752 * 3; ++i) image.Pixels()[i] = static_cast<uint8_t>(i * 7 + 1);
+  output::FramePipeline pipeline;
+  ASSERT_TRUE(pipeline.Prepare(output::ColorType::kMono8, 750, 3));
+  CDibImage* image = pipeline.Raw();  // the output image of 8-bit monochrome
+  ASSERT_EQ(image->Stride(), 752);
+  for (int i = 0; i < 752 * 3; ++i) image->Pixels()[i] = static_cast<uint8_t>(i * 7 + 1);
   std::vector<uint8_t> out(752 * 3);
   for (int topDown : {0, 1}) {
-    ASSERT_EQ(camera.CopyFrameOut(&image, topDown, out.data(), static_cast<int>(out.size())), 1);
+    ASSERT_TRUE(pipeline.CopyOut(output::ColorType::kMono8, out.data(), static_cast<int>(out.size()), topDown));
     for (int row = 0; row < 3; ++row) {
       const int from = topDown ? row : 2 - row;
-      EXPECT_EQ(std::memcmp(&out[row * 752], image.Pixels() + from * 752, 752), 0) << "row " << row;
+      EXPECT_EQ(std::memcmp(&out[row * 752], image->Pixels() + from * 752, 752), 0) << "row " << row;
     }
   }
-  EXPECT_EQ(camera.CopyFrameOut(&image, 1, out.data(), 752 * 3 - 1), 0);
-  EXPECT_EQ(camera.PopError(), ERR_MEMORY);
-  EXPECT_EQ(camera.CopyFrameOut(&image, 1, out.data(), -1), 0);
-  EXPECT_EQ(camera.PopError(), ERR_MEMORY);
+  EXPECT_FALSE(pipeline.CopyOut(output::ColorType::kMono8, out.data(), 752 * 3 - 1, 1));
+  EXPECT_FALSE(pipeline.CopyOut(output::ColorType::kMono8, out.data(), -1, 1));
+  EXPECT_FALSE(pipeline.CopyOut(output::ColorType::kMono8, nullptr, 752 * 3, 1));
 }
 
 TEST_F(Acquisition, GetImageBeforeAnyFrame) {

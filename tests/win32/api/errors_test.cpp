@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "camera/sensor_timing.h"
 #include "dll.h"
 
 namespace {
@@ -56,10 +57,10 @@ TEST(ErrorHistory, ConcurrentPushesNeverMix) {
 TEST(ErrorMessages, EachRecordedErrorPostsOneMessageToTheWindow) {
   TestWindow window;
   ASSERT_NE(nullptr, window.hwnd());
-  CQelvan camera;
-  camera.notificationWindow = window.hwnd();
-  camera.PushError(9);
-  camera.PushError(5);
+  ErrorHistory camera;
+  camera.SetWindow(window.hwnd());
+  camera.Push(9);
+  camera.Push(5);
   LPARAM codes[4] = {};
   MSG msg;
   ASSERT_TRUE(PeekMessageA(&msg, window.hwnd(), WM_CAMERA_ERROR, WM_CAMERA_ERROR, PM_NOREMOVE));

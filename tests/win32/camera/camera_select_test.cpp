@@ -1,5 +1,5 @@
 // Listing, naming and selecting cameras; the device-use table shared with other programs.
-#include "camera/camera.h"
+#include "camera/device_claim.h"
 #include "camera/camera_fixture.h"
 #include "device/qelvan_device.h"
 
@@ -155,38 +155,21 @@ TEST_F(SelectTest, AnAbsentOrUnpluggedNumberIsRefusedAndChangesNothing) {
   EXPECT_FALSE(KeyExists(CameraPath(5, "Gain")));
 }
 
-// White-box: the sampling mode from ROM byte 0x1EB0 is visible only to the device object.
-TEST_F(SelectTest, RomByteSetsTheSamplingMode) {
-  ASSERT_EQ(0u, vcamctl_attach(2, 0, 0));
-  ASSERT_EQ(0u, vcamctl_attach(3, 0, 0));
-  ASSERT_EQ(0u, vcamctl_rom_write(2, 0x1EB0, 2));
-  ASSERT_EQ(0u, vcamctl_rom_write(3, 0x1EB0, 1));
-  {
-    CQelvan camera;
-    ASSERT_EQ(1, camera.Open(nullptr));
-    ASSERT_EQ(1, camera.SetDeviceNumber(2));
-    EXPECT_EQ(1, camera.device->SamplingMode());
-    ASSERT_EQ(1, camera.SetDeviceNumber(3));
-    EXPECT_EQ(0, camera.device->SamplingMode());
-    EXPECT_EQ(3, camera.cameraNumber);
-  }
-}
-
-// White-box: two instances in one process without notification windows.
-TEST_F(SelectTest, ClaimsWithoutAWindowAreSeenAndReleasedOnlyByTheirOwner) {
-  CQelvan a, b;
-  ASSERT_EQ(1, a.Open(nullptr));
-  ASSERT_EQ(1, b.Open(nullptr));
-  EXPECT_FALSE(a.DeviceBusy(0));
-  ASSERT_EQ(1, a.ClaimDevice(0));
-  EXPECT_FALSE(a.DeviceBusy(0));  // one's own claim does not block
-  EXPECT_TRUE(b.DeviceBusy(0));
-  EXPECT_EQ(1, b.ReleaseDevice(0));
-  EXPECT_TRUE(b.DeviceBusy(0));  // left to its owner
-  EXPECT_EQ(1, a.ReleaseDevice(0));
-  EXPECT_FALSE(b.DeviceBusy(0));
-  EXPECT_NE(0u, a.ownerWord);
-  EXPECT_NE(a.ownerWord, b.ownerWord);
+// White-box: two claims in one process.
+TEST_F(SelectTest, ClaimsAreSeenAndReleasedOnlyByTheirOwner) {
+  DeviceClaim a, b;
+  ASSERT_TRUE(a.Open());
+  ASSERT_TRUE(b.Open());
+  EXPECT_FALSE(a.Busy(0));
+  ASSERT_TRUE(a.Claim(0));
+  EXPECT_FALSE(a.Busy(0));  // one's own claim does not block
+  EXPECT_TRUE(b.Busy(0));
+  b.Release(0);
+  EXPECT_TRUE(b.Busy(0));  // left to its owner
+  a.Release(0);
+  EXPECT_FALSE(b.Busy(0));
+  EXPECT_NE(0u, a.OwnerWord());
+  EXPECT_NE(a.OwnerWord(), b.OwnerWord());
 }
 
 // Another program streams from camera 0: this one lists, names and switches, but writes

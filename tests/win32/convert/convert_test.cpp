@@ -1,5 +1,6 @@
-// The camera instance's frame conversion under Wine: settings in, measured values out, dialog
-// notices posted, and the automatic modes against the virtual camera's sensor.
+// The frame conversion as the acquisition worker runs it (pipeline and live settings) under Wine:
+// settings in, measured values out, dialog notices posted, and the automatic modes against the
+// virtual camera's sensor.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,10 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "camera/camera.h"
+#include "camera/device_sensor.h"
+#include "camera/live_settings.h"
 #include "device/qelvan_device.h"
+#include "dialogs/camera_access.h"
 #include "output/dib_image.h"
 #include "output/frame_converter.h"
+#include "output/frame_pipeline.h"
 #include "reference/pipeline_reference.h"
 #include "vcamctl.h"
 
@@ -51,53 +55,45 @@ std::string Compare(const CDibImage* img, const reference::Plane& ref) {
   return "";
 }
 
-// A camera instance with the images of one colour type, owned here, and neutral settings.
+using namespace settings;
+
+// The pipeline of one colour type with neutral settings, converted as the worker converts.
 struct Instance {
-  CQelvan cam;
-  std::vector<std::unique_ptr<CDibImage>> owned;
+  output::FramePipeline pipeline;
+  LiveSettings live;
+  frameconv::SensorAccess* sensor = nullptr;
 
   Instance(int type, int w, int h) {
-    auto make = [&](CDibImage*& slot, uint16_t bits) {
-      owned.push_back(std::make_unique<CDibImage>());
-      EXPECT_EQ(1, owned.back()->Create(w, h, bits));
-      slot = owned.back().get();
-    };
-    if (type <= 3) make(cam.image8, 8);
-    if (type == 1 || type >= 4) make(cam.image16, 16);
-    if (type != 1) make(cam.image24, 24);
-    if (type == 3) make(cam.image32, 32);
-    if (type == 4) make(cam.image48, 48);
-    if (type == 5) make(cam.image64, 64);
-    owned.push_back(std::make_unique<CDibImage>());
-    cam.scratchImage = owned.back().get();
-    cam.colorType = type;
-    int* f = cam.filterValues;
-    f[kFilterGainRed] = f[kFilterGainGreen] = f[kFilterGainBlue] = 100;
-    f[kFilterGamma] = 100;
-    f[kFilterBayerMode] = 2;
-    for (int i = 0; i < 4; ++i) f[kFilterGrayGain + i] = 128;
+    EXPECT_TRUE(pipeline.Prepare(static_cast<output::ColorType>(type), w, h));
+    live.Update([&](CameraSettings& s) {
+      s.stream.colorType = type;
+      s.filters = FilterBlock::Defaults();
+    });
   }
-  ~Instance() {
-    // The images belong to this fixture, not to the instance.
-    cam.image8 = cam.image16 = cam.image24 = cam.image32 = cam.image48 = cam.image64 = nullptr;
-    cam.scratchImage = nullptr;
+  int Type() const { return live.Get().stream.colorType; }
+  FilterBlock Filters() const { return live.Get().filters; }
+  AnalogValues Analog() const { return live.Get().analog; }
+  void SetFilters(const std::function<void(int*)>& set) {
+    live.Update([&](CameraSettings& s) { set(s.filters.value); });
   }
-
-  CDibImage* Raw() { return cam.colorType == 1 || cam.colorType >= 4 ? cam.image16 : cam.image8; }
-  CDibImage* Out() {
-    CDibImage* outs[] = {cam.image8, cam.image16, cam.image24, cam.image32, cam.image48, cam.image64};
-    return outs[cam.colorType];
+  void Convert() {
+    frameconv::ConvertSettings s = live.ForConversion();
+    frameconv::ConvertChanges changes;
+    pipeline.Convert(&s, sensor, &changes);
+    live.StoreConversion(s, changes);
   }
+  CDibImage* Raw() { return pipeline.Raw(); }
+  const CDibImage* Out() { return pipeline.Output(); }
   void Load(const reference::Plane& p) {
     for (int y = 0; y < p.h; ++y)
       for (int x = 0; x < p.w; ++x) Put(*Raw(), x, y, p.At(x, y));
   }
 };
 
-reference::Settings FromInstance(const CQelvan& cam) {
+reference::Settings FromInstance(const Instance& in) {
   reference::Settings s;
-  const int* f = cam.filterValues;
-  s.color_type = cam.colorType;
+  const FilterBlock f = in.Filters();
+  s.color_type = in.Type();
   s.bayer_mode = f[kFilterBayerMode];
   s.gray_mode = f[kFilterGrayMode];
   for (int i = 0; i < 4; ++i) s.gray_gain[i] = f[kFilterGrayGain + i], s.gray_offset[i] = f[kFilterGrayOffset + i];
@@ -183,11 +179,11 @@ TEST_F(VirtualCameraConvert, FramesMatchTheReference) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.name) + ", type " + std::to_string(type));
       Instance in(type, 752, 480);
-      c.set(in.cam.filterValues);
+      in.SetFilters(c.set);
       const bool wide = type == 1 || type >= 4;
       in.Load(wide ? frame10 : frame8);
-      reference::Settings ref = FromInstance(in.cam);
-      EXPECT_EQ(1, in.cam.ConvertFrame());
+      reference::Settings ref = FromInstance(in);
+      in.Convert();
       EXPECT_EQ("", Compare(in.Out(), reference::Convert(wide ? frame10 : frame8, ref)));
     }
 }
@@ -202,45 +198,44 @@ TEST_F(VirtualCameraConvert, OnceMeasurementsStoreAndNotify) {
 
   {  // White balance once.
     Instance in(2, 752, 480);
-    in.cam.imageDialogWindow = dialog.hwnd;
-    for (int i = 0; i < 3; ++i) in.cam.filterValues[kFilterWhiteBalance + i] = 1;
+    in.live.imageDialog = dialog.hwnd;
+    in.SetFilters([](int* f) { f[kFilterWhiteBalance] = f[kFilterWhiteBalance + 1] = f[kFilterWhiteBalance + 2] = 1; });
     in.Load(frame);
     int expected[3];
     ASSERT_TRUE(reference::WhiteBalance(frame, 2, expected));
-    in.cam.ConvertFrame();
-    EXPECT_EQ(std::min(expected[0], 400), in.cam.filterValues[kFilterGainRed]);
-    EXPECT_EQ(100, in.cam.filterValues[kFilterGainGreen]);
-    EXPECT_EQ(std::min(expected[2], 400), in.cam.filterValues[kFilterGainBlue]);
-    EXPECT_LE(in.cam.filterValues[kFilterGainRed], 400);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(0, in.cam.filterValues[kFilterWhiteBalance + i]);
+    in.Convert();
+    const FilterBlock f = in.Filters();
+    EXPECT_EQ(std::min(expected[0], 400), f[kFilterGainRed]);
+    EXPECT_EQ(100, f[kFilterGainGreen]);
+    EXPECT_EQ(std::min(expected[2], 400), f[kFilterGainBlue]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(0, f[kFilterWhiteBalance + i]);
     auto msgs = dialog.Drain();
     ASSERT_EQ(1u, msgs.size());
-    EXPECT_EQ(CQelvan::kRefreshImageDialogMessage, msgs[0].message);
+    EXPECT_EQ(dialogs::kRefreshImageDialogMessage, msgs[0].message);
   }
   {  // Gray balance once: four gains, the counter back to 0.
     Instance in(0, 752, 480);
-    in.cam.imageDialogWindow = dialog.hwnd;
-    in.cam.filterValues[kFilterGrayMode] = 1;
-    in.cam.filterValues[kFilterGrayBalance] = 1;
+    in.live.imageDialog = dialog.hwnd;
+    in.SetFilters([](int* f) { f[kFilterGrayMode] = 1, f[kFilterGrayBalance] = 1; });
     in.Load(frame);
     int expected[4] = {128, 128, 128, 128};
     ASSERT_TRUE(reference::GrayBalance(frame, 2, 255, expected));
-    in.cam.ConvertFrame();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(expected[i], in.cam.filterValues[kFilterGrayGain + i]) << i;
-    EXPECT_EQ(0, in.cam.filterValues[kFilterGrayBalance]);
+    in.Convert();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(expected[i], in.Filters()[kFilterGrayGain + i]) << i;
+    EXPECT_EQ(0, in.Filters()[kFilterGrayBalance]);
     EXPECT_EQ(1u, dialog.Drain().size());
     // Gray balance off now: gains stay, no notice.
     in.Load(frame);
-    in.cam.ConvertFrame();
-    EXPECT_EQ(0, in.cam.filterValues[kFilterGrayBalance]);
+    in.Convert();
+    EXPECT_EQ(0, in.Filters()[kFilterGrayBalance]);
     EXPECT_EQ(0u, dialog.Drain().size());
   }
   {  // White balance on every frame keeps its word, and a closed dialog gets nothing.
     Instance in(3, 752, 480);
-    in.cam.filterValues[kFilterWhiteBalance] = 1;
+    in.SetFilters([](int* f) { f[kFilterWhiteBalance] = 1; });
     in.Load(frame);
-    in.cam.ConvertFrame();
-    EXPECT_EQ(1, in.cam.filterValues[kFilterWhiteBalance]);
+    in.Convert();
+    EXPECT_EQ(1, in.Filters()[kFilterWhiteBalance]);
     EXPECT_EQ(0u, dialog.Drain().size());
   }
 }
@@ -265,22 +260,21 @@ TEST(ConvertFrame, AutomaticStepUpdatesMirrorsAndTheAnalogDialog) {
       SCOPED_TRACE("mode " + std::to_string(mode) + ", level " + std::to_string(level));
       Instance in(0, 100, 60);
       ScriptedSensor sensor;
-      in.cam.sensorOverride = &sensor;
-      in.cam.analogDialogWindow = dialog.hwnd;
-      in.cam.autoIris = mode;
-      in.cam.exposureLines = 32767;
+      in.sensor = &sensor;
+      in.live.analogDialog = dialog.hwnd;
+      in.live.Update([&](CameraSettings& s) { s.analog.autoIris = mode, s.analog.exposureLines = 32767; });
       reference::Plane flat(100, 60, 1);
       for (int& v : flat.v) v = level;
       in.Load(flat);
-      in.cam.ConvertFrame();
+      in.Convert();
       auto msgs = dialog.Drain();
       ASSERT_EQ(1u, msgs.size());
-      EXPECT_EQ(CQelvan::kSetAnalogControlMessage, msgs[0].message);
+      EXPECT_EQ(dialogs::kSetAnalogControlMessage, msgs[0].message);
+      const AnalogValues a = in.Analog();
       if (mode == 2) {
         const int expected = level == 5 ? 50 : 9;  // 40 x 1.25; 40 x 0.2499...
         EXPECT_EQ(expected, sensor.gain);
-        for (int g : {in.cam.globalGain, in.cam.colorGainRed, in.cam.colorGainGreen1,
-                      in.cam.colorGainGreen2, in.cam.colorGainBlue})
+        for (int g : {a.globalGain, a.colorGainRed, a.colorGainGreen1, a.colorGainGreen2, a.colorGainBlue})
           EXPECT_EQ(expected, g);
         EXPECT_EQ(WPARAM(1015), msgs[0].wParam);
         EXPECT_EQ(LPARAM(expected), msgs[0].lParam);
@@ -288,7 +282,7 @@ TEST(ConvertFrame, AutomaticStepUpdatesMirrorsAndTheAnalogDialog) {
         // A dark scene at the longest exposure stays there instead of wrapping to 1 line.
         const int expected = level == 5 ? 32767 : 8191;
         EXPECT_EQ(expected, sensor.lines);
-        EXPECT_EQ(expected, in.cam.exposureLines);
+        EXPECT_EQ(expected, a.exposureLines);
         EXPECT_EQ(WPARAM(1027), msgs[0].wParam);
         EXPECT_EQ(LPARAM(expected), msgs[0].lParam);
       }
@@ -298,14 +292,12 @@ TEST(ConvertFrame, AutomaticStepUpdatesMirrorsAndTheAnalogDialog) {
 
 // Runs frames of the virtual camera through the conversion with the automatic mode on until
 // the sensor setting stops changing; returns the settings seen after each frame.
-std::vector<int> RunAutomatic(CQelvan& cam, CQelvanZ51QKRVNSdk& dev, int mode, int frames) {
+std::vector<int> RunAutomatic(Instance& in, CQelvanZ51QKRVNSdk& dev, int mode, int frames) {
   std::vector<int> seen;
   int unchanged = 0;
   for (int i = 0; i < frames && unchanged < 4; ++i) {
-    const reference::Plane frame = Shot(dev);
-    for (int y = 0; y < 480; ++y)
-      for (int x = 0; x < 752; ++x) cam.image8->Pixels()[y * cam.image8->Stride() + x] = uint8_t(frame.At(x, y));
-    cam.ConvertFrame();
+    in.Load(Shot(dev));
+    in.Convert();
     vcam_regs regs = {};
     EXPECT_EQ(0u, vcamctl_regs(0, &regs));
     const int value = mode == 1 ? regs.regs[11] : regs.regs[53] - 16;
@@ -317,29 +309,33 @@ std::vector<int> RunAutomatic(CQelvan& cam, CQelvanZ51QKRVNSdk& dev, int mode, i
 
 TEST_F(VirtualCameraConvert, ExposureRisesFromADarkStartAndSettles) {
   Instance in(0, 752, 480);
-  in.cam.device = new CQelvanZ51QKRVNSdk;
-  in.cam.autoIris = 1;
-  ASSERT_EQ(1, in.cam.device->SetExposureLines(24));
-  std::vector<int> seen = RunAutomatic(in.cam, *in.cam.device, 1, 60);
+  CQelvanZ51QKRVNSdk dev;
+  DeviceSensor sensor(dev, 480);
+  in.sensor = &sensor;
+  in.live.Update([](CameraSettings& s) { s.analog.autoIris = 1; });
+  ASSERT_EQ(1, dev.SetExposureLines(24));
+  std::vector<int> seen = RunAutomatic(in, dev, 1, 60);
   ASSERT_GE(seen.size(), 5u);
   EXPECT_GT(seen[0], 24);
   for (size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i], 32767);
   EXPECT_EQ(seen[seen.size() - 1], seen[seen.size() - 4]) << "exposure did not settle";
   EXPECT_GT(seen.back(), 100);
-  EXPECT_EQ(seen.back(), in.cam.exposureLines);
+  EXPECT_EQ(seen.back(), in.Analog().exposureLines);
 }
 
 TEST_F(VirtualCameraConvert, GainFallsFromABrightStartAndSettles) {
   Instance in(2, 752, 480);
-  in.cam.device = new CQelvanZ51QKRVNSdk;
-  in.cam.autoIris = 2;
-  ASSERT_EQ(1, in.cam.device->SetGlobalGain(63));
-  std::vector<int> seen = RunAutomatic(in.cam, *in.cam.device, 2, 60);
+  CQelvanZ51QKRVNSdk dev;
+  DeviceSensor sensor(dev, 480);
+  in.sensor = &sensor;
+  in.live.Update([](CameraSettings& s) { s.analog.autoIris = 2; });
+  ASSERT_EQ(1, dev.SetGlobalGain(63));
+  std::vector<int> seen = RunAutomatic(in, dev, 2, 60);
   ASSERT_GE(seen.size(), 5u);
   EXPECT_LT(seen[0], 63);
   EXPECT_EQ(seen[seen.size() - 1], seen[seen.size() - 4]) << "gain did not settle";
-  EXPECT_EQ(seen.back(), in.cam.globalGain);
-  EXPECT_EQ(seen.back(), in.cam.colorGainBlue);
+  EXPECT_EQ(seen.back(), in.Analog().globalGain);
+  EXPECT_EQ(seen.back(), in.Analog().colorGainBlue);
 }
 
 }  // namespace

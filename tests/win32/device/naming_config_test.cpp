@@ -91,12 +91,7 @@ class ConfigFile : public ::testing::Test {
     files_.push_back(path);
     return path;
   }
-  static std::vector<std::pair<int32_t, int32_t>> List(CQelvan& cam) {
-    EnterCriticalSection(&cam.configLock);
-    auto copy = cam.configList;
-    LeaveCriticalSection(&cam.configLock);
-    return copy;
-  }
+  static std::vector<std::pair<int32_t, int32_t>> List(CQelvan& cam) { return cam.ConfigRecords(); }
   std::string base_;
   std::vector<std::string> files_;
 };
