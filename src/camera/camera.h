@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QelvanSdk.h"
+#include "dialogs/camera_access.h"
 #include "output/avi_writer.h"
 
 class CDibImage;
@@ -374,12 +375,13 @@ class CQelvan {
   // Messages the conversion posts to open dialogs; never sent, since the worker holds the frame
   // lock that a dialog thread may be waiting for.
   // The image-filter dialog re-reads its settings (measured gains changed).
-  static constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;
+  static constexpr UINT kRefreshImageDialogMessage = dialogs::kRefreshImageDialogMessage;
   // The analog dialog shows a new value: wParam the control, lParam the value.
-  static constexpr UINT kSetAnalogControlMessage = WM_APP + 0x311;
-  static constexpr int kAnalogGainControl = 1015;
-  static constexpr int kAnalogExposureControl = 1027;
-  // Windows of the open image-filter and analog dialogs (null while closed); set by the dialogs.
+  static constexpr UINT kSetAnalogControlMessage = dialogs::kSetAnalogControlMessage;
+  static constexpr int kAnalogGainControl = dialogs::kAnalogGainControl;
+  static constexpr int kAnalogExposureControl = dialogs::kAnalogExposureControl;
+  // Windows of the open image-filter and analog dialogs (null while closed); published by the
+  // dialogs.
   HWND imageDialogWindow = nullptr;
   HWND analogDialogWindow = nullptr;
   // Replaces the device's sensor for the automatic exposure/gain step (tests).
