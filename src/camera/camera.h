@@ -172,7 +172,6 @@ class CQelvan : private dialogs::CameraAccess {
   std::atomic<int32_t> cameraDialogOpen_{0};
   std::atomic<int32_t> analogDialogOpen_{0};
   std::atomic<int32_t> imageDialogOpen_{0};
-  std::atomic<HWND> cameraDialogWindow_{nullptr};
 
   // Calls in progress (api/chain.cpp): exports running on this instance now; raised only under
   // the registry lock while the handle is registered, so once Release has unlinked it the

@@ -93,9 +93,8 @@ int CQelvan::SetCameraDlg(HWND parent) {
   if (!OpenDialog(&cameraDialogOpen_)) return PushError(ERR_NOT_READY), 0;
   const Acquisition::Pause pause = acquisition_->PauseForSettings();
   bool ok = false;
-  CCameraDialog dialog(cameraNumber_);
-  const bool shown = dialog.Run(parent, &ok, &cameraDialogWindow_);
-  cameraDialogWindow_ = nullptr;
+  CCameraDialog dialog(*this);
+  const bool shown = dialog.Run(parent, &ok);
   if (ok) {
     // The stream settings and capture size the dialog saved.
     LoadSizePreset();

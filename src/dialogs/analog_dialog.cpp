@@ -5,145 +5,144 @@
 
 #include <cstdio>
 
-#include "camera/camera.h"
-#include "device/qelvan_device.h"
 #include "resources/dialog_ids.h"
 
 using dialogs::Row;
+using settings::AnalogField;
 
-// Trackbar, edit, up-down and range; the colour gain and exposure limits come from the device.
+// Trackbar, edit, up-down and range; the colour gain minimums come from the sensor.
 const Row CAnalogDialog::kRowTable[kRows] = {
-    {IDC_GAIN_TB, IDC_GAIN_ED, IDC_GAIN_UD, GLOBAL_GAIN_MIN, 63, 0},
-    {IDC_G1_TB, IDC_G1_ED, IDC_G1_UD, 0, 63, 0},
-    {IDC_R_TB, IDC_R_ED, IDC_R_UD, 0, 63, 0},
-    {IDC_B_TB, IDC_B_ED, IDC_B_UD, 0, 63, 0},
-    {IDC_G2_TB, IDC_G2_ED, IDC_G2_UD, 0, 63, 0},
-    {IDC_EXPOSURE_TB, IDC_EXPOSURE_ED, IDC_EXPOSURE_UD, 1, EXPOSURE_LINES_MAX, 0},
+    {IDC_GAIN_TB, IDC_GAIN_ED, IDC_GAIN_UD, settings::kGlobalGainMin, settings::kGlobalGainMax, 0},
+    {IDC_G1_TB, IDC_G1_ED, IDC_G1_UD, 0, settings::kColorGainMax, 0},
+    {IDC_R_TB, IDC_R_ED, IDC_R_UD, 0, settings::kColorGainMax, 0},
+    {IDC_B_TB, IDC_B_ED, IDC_B_UD, 0, settings::kColorGainMax, 0},
+    {IDC_G2_TB, IDC_G2_ED, IDC_G2_UD, 0, settings::kColorGainMax, 0},
+    {IDC_EXPOSURE_TB, IDC_EXPOSURE_ED, IDC_EXPOSURE_UD, settings::kExposureLinesMin,
+     settings::kExposureLinesMax, 0},
 };
 
 namespace {
-// Colour gain register of each colour row.
-const int kColorGainRegister[] = {0, 43, 45, 44, 46, 0};
+// Value and colour gain register of each row.
+const AnalogField kRowField[CAnalogDialog::kRows] = {
+    settings::kAnalogGlobalGain, settings::kAnalogGreen1, settings::kAnalogRed,
+    settings::kAnalogBlue,       settings::kAnalogGreen2, settings::kAnalogExposure};
+const int kColorGainRegister[CAnalogDialog::kRows] = {0, 43, 45, 44, 46, 0};
 constexpr int kExposureRow = 5;
+bool IsColorRow(int row) { return row >= 1 && row <= 4; }
 }  // namespace
-
-Row CAnalogDialog::RowOf(int row) const {
-  Row r = kRowTable[row];
-  if (row >= 1 && row <= 4) {
-    int lowest = 0;
-    camera_->device->QueryColorGain(kColorGainRegister[row], &lowest);
-    r.min = lowest;
-  }
-  return r;
-}
-
-int* CAnalogDialog::Field(int row) const {
-  int* const fields[kRows] = {&camera_->globalGain,    &camera_->colorGainGreen1,
-                              &camera_->colorGainRed,  &camera_->colorGainBlue,
-                              &camera_->colorGainGreen2, &camera_->exposureLines};
-  return fields[row];
-}
 
 bool CAnalogDialog::Run(HWND parent, bool* ok) { return RunTemplate(parent, IDD_ANALOG_JA, IDD_ANALOG_EN, ok); }
 
 void CAnalogDialog::OnInit() {
-  dialogs::InsertTabItem(window, 0, "Analog Gain");
-  page = dialogs::CreatePage(window, dialogs::TemplateId(IDD_ANALOG_PAGE_JA, IDD_ANALOG_PAGE_EN), PageProc, this,
-                             true);
-}
-
-INT_PTR CAnalogDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
-  if (message != WM_NOTIFY) return FALSE;
-  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-  if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE) &&
-      SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0) == 0 && page)
-    ShowWindow(page, SW_SHOW);
-  return TRUE;
-}
-
-void CAnalogDialog::SetDefaults() {
-  CQLVSdkLib* device = camera_->device;
-  camera_->globalGain = GLOBAL_GAIN_DEFAULT;
-  for (int row = 1; row <= 4; ++row) {
-    int value = 0;
-    device->QueryColorGainParam(kColorGainRegister[row], &value);
-    *Field(row) = value;
+  values_ = access_.Settings().analog;
+  for (int row = 0; row < kRows; ++row) {
+    rows_[row] = kRowTable[row];
+    if (IsColorRow(row)) rows_[row].min = access_.ColorGainMinimum(kColorGainRegister[row]);
   }
-  camera_->exposureLines = EXPOSURE_LINES_DEFAULT;
-  device->SetGlobalGain(camera_->globalGain);
-  for (int row = 1; row <= 4; ++row) device->SetColorGain(kColorGainRegister[row], *Field(row));
-  device->SetExposureLines(camera_->exposureLines);
-  if (!page) return;
+  dialogs::InsertTabItem(window, 0, "Analog Gain");
+  dialogs::CreatePage(window, dialogs::TemplateId(IDD_ANALOG_PAGE_JA, IDD_ANALOG_PAGE_EN), PageProc, this, true);
+  // Automatic exposure posts what it sets here.
+  access_.PublishAnalogDialog(window);
+}
+
+INT_PTR CAnalogDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->idFrom == IDC_TAB && header->code == static_cast<UINT>(TCN_SELCHANGE) &&
+          SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0) == 0 && page_)
+        ShowWindow(page_, SW_SHOW);
+      return TRUE;
+    }
+    case dialogs::kSetAnalogControlMessage: {
+      // Gain or exposure as automatic exposure left them: the camera already has the value.
+      const int row = dialogs::FindRow(kRowTable, kRows, static_cast<int>(wParam));
+      if (row >= 0 && page_) {
+        values_[kRowField[row]] = static_cast<int32_t>(lParam);
+        ShowRow(row);
+      }
+      return TRUE;
+    }
+    case WM_DESTROY:
+      access_.PublishAnalogDialog(nullptr);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+void CAnalogDialog::Change(AnalogField field, int32_t value) {
+  values_[field] = value;
+  access_.ShowAnalog(field, value);
+}
+
+void CAnalogDialog::OnDefaults() {
+  Change(settings::kAnalogGlobalGain, settings::kGlobalGainDefault);
+  for (int row = 0; row < kRows; ++row)
+    if (IsColorRow(row)) Change(kRowField[row], access_.ColorGainDefault(kColorGainRegister[row]));
+  Change(settings::kAnalogExposure, settings::kExposureLinesDefault);
+  if (!page_) return;
+  for (int row = 0; row < kRows; ++row) ShowRow(row);
+}
+
+// A row from the copy, without reacting to its own change notifications.
+void CAnalogDialog::ShowRow(int row) {
+  const bool was = initialised_;
   initialised_ = false;
-  for (int row = 0; row < kRows; ++row) dialogs::ShowRowValue(page, RowOf(row), *Field(row));
-  WriteTimeLabel();
-  initialised_ = true;
+  dialogs::ShowRowValue(page_, rows_[row], values_[kRowField[row]]);
+  if (row == kExposureRow) WriteTimeLabel();
+  initialised_ = was;
 }
 
 void CAnalogDialog::WriteTimeLabel() {
   char text[64];
-  double ms = 0.0;
-  if (camera_->lineClocks > 0 && camera_->msPerClock > 0.0)
-    ms = static_cast<double>(camera_->exposureLines) * camera_->lineClocks * camera_->msPerClock;
-  snprintf(text, sizeof text, "=%.2fms", ms);
-  SetDlgItemTextA(page, IDC_EXPOSURE_TIME, text);
+  snprintf(text, sizeof text, "=%.2fms", access_.ExposureMilliseconds(values_.exposureLines));
+  SetDlgItemTextA(page_, IDC_EXPOSURE_TIME, text);
 }
 
 void CAnalogDialog::InitPage(HWND pageWindow) {
-  page = pageWindow;
+  page_ = pageWindow;
   for (int row = 0; row < kRows; ++row)
-    dialogs::SetupRow(page, RowOf(row), *Field(row), row == 0 || row == kExposureRow);
-  CheckDlgButton(page, IDC_MIRROR_V, camera_->mirrorV ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(page, IDC_MIRROR_H, camera_->mirrorH ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(page, IDC_IRIS_EXPOSURE, camera_->autoIris == 1 ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(page, IDC_IRIS_GAIN, camera_->autoIris == 2 ? BST_CHECKED : BST_UNCHECKED);
+    dialogs::SetupRow(page_, rows_[row], values_[kRowField[row]], !IsColorRow(row));
+  CheckDlgButton(page_, IDC_MIRROR_V, values_.mirrorV ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(page_, IDC_MIRROR_H, values_.mirrorH ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(page_, IDC_IRIS_EXPOSURE, values_.autoIris == 1 ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(page_, IDC_IRIS_GAIN, values_.autoIris == 2 ? BST_CHECKED : BST_UNCHECKED);
   WriteTimeLabel();
   initialised_ = true;
-  // The frame conversion posts automatic exposure results here.
-  camera_->analogDialogWindow = page;
 }
 
 void CAnalogDialog::OnRowValue(int row, int value) {
-  *Field(row) = value;
-  SendDlgItemMessageA(page, kRowTable[row].trackbar, TBM_SETPOS, TRUE, value);
-  CQLVSdkLib* device = camera_->device;
-  if (row == 0)
-    device->SetGlobalGain(value);
-  else if (row == kExposureRow)
-    device->SetExposureLines(value);
-  else
-    device->SetColorGain(kColorGainRegister[row], value);
+  Change(kRowField[row], value);
+  SendDlgItemMessageA(page_, kRowTable[row].trackbar, TBM_SETPOS, TRUE, value);
   if (row == kExposureRow) WriteTimeLabel();
 }
 
 void CAnalogDialog::OnPageCommand(int id, int code) {
-  const bool checked = IsDlgButtonChecked(page, id) == BST_CHECKED;
+  const bool checked = IsDlgButtonChecked(page_, id) == BST_CHECKED;
   switch (id) {
     case IDC_MIRROR_V:
-      camera_->device->SetMirrorV(checked ? 1 : 0);
-      camera_->mirrorV = checked ? 1 : 0;
+      Change(settings::kAnalogMirrorV, checked ? 1 : 0);
       return;
     case IDC_MIRROR_H:
-      camera_->device->SetMirrorH(checked ? 1 : 0);
-      camera_->mirrorH = checked ? 1 : 0;
+      Change(settings::kAnalogMirrorH, checked ? 1 : 0);
       return;
     case IDC_IRIS_GAIN:
-      if (checked) CheckDlgButton(page, IDC_IRIS_EXPOSURE, BST_UNCHECKED);
-      camera_->autoIris = checked ? 2 : 0;
+      if (checked) CheckDlgButton(page_, IDC_IRIS_EXPOSURE, BST_UNCHECKED);
+      Change(settings::kAnalogAutoIris, checked ? 2 : 0);
       return;
     case IDC_IRIS_EXPOSURE:
-      if (checked) CheckDlgButton(page, IDC_IRIS_GAIN, BST_UNCHECKED);
-      camera_->autoIris = checked ? 1 : 0;
+      if (checked) CheckDlgButton(page_, IDC_IRIS_GAIN, BST_UNCHECKED);
+      Change(settings::kAnalogAutoIris, checked ? 1 : 0);
       return;
   }
   if (!initialised_) return;
   for (int row = 0; row < kRows; ++row) {
     if (kRowTable[row].edit != id) continue;
     int value = 0;
-    if (code == EN_CHANGE && dialogs::ReadRowEdit(page, RowOf(row), &value))
+    if (code == EN_CHANGE && dialogs::ReadRowEdit(page_, rows_[row], &value))
       OnRowValue(row, value);
     else if (code == EN_KILLFOCUS)  // show what the camera really got
-      SetDlgItemInt(page, id, static_cast<UINT>(*Field(row)), TRUE);
+      SetDlgItemInt(page_, id, static_cast<UINT>(values_[kRowField[row]]), TRUE);
     return;
   }
 }
@@ -170,16 +169,6 @@ INT_PTR CALLBACK CAnalogDialog::PageProc(HWND window, UINT message, WPARAM wPara
         // The edit's change notification carries the value on to the camera.
         SetDlgItemInt(window, kRowTable[row].edit, static_cast<UINT>(position), TRUE);
       }
-      return TRUE;
-    }
-    case CQelvan::kSetAnalogControlMessage: {
-      // Gain or exposure as automatic exposure left them: the camera already has the value.
-      const int row = dialogs::FindRow(kRowTable, kRows, static_cast<int>(wParam));
-      if (row < 0) return TRUE;
-      self->initialised_ = false;
-      dialogs::ShowRowValue(window, self->RowOf(row), static_cast<int>(lParam));
-      if (row == kExposureRow) self->WriteTimeLabel();
-      self->initialised_ = true;
       return TRUE;
     }
   }

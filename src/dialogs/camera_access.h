@@ -2,6 +2,17 @@
 // the settings: they show each change live through this interface, and the camera instance keeps
 // or restores the values when the dialog ends (OK or Cancel). They never hold the instance's
 // fields, its device or its locks.
+//
+// Every method is called on the dialog's thread (the thread of the export that runs it), from
+// its window procedure, while the modal dialog is open; the camera's acquisition worker may run
+// meanwhile. A method may take the camera's own locks for as long as it needs, but must not wait
+// for anything that waits for the dialog's thread (no sent messages to the dialog, no wait for
+// the dialog to end). Nothing reaches the registry through it: the camera settings dialog reads
+// and writes the registry store itself.
+//
+// Ending: the dialog only reports whether OK ended it. After OK the camera keeps the values it
+// was shown; otherwise (Cancel, the close box, a WM_QUIT that ended the modal loop) it restores
+// what it had when the dialog opened, in the instance and on the sensor.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +21,8 @@
 
 namespace dialogs {
 
-// Messages the camera posts to an open dialog while frames are converted.
+// Messages the camera posts (never sends: its worker holds locks that the dialog's thread may
+// wait for) to the window given to PublishImageDialog / PublishAnalogDialog.
 // The image filter dialog takes the measured words again (CameraAccess::Settings().filters).
 constexpr UINT kRefreshImageDialogMessage = WM_APP + 0x310;
 // The analog dialog shows a new value: wParam the control (kAnalogGainControl or
@@ -23,7 +35,9 @@ class CameraAccess {
  public:
   virtual ~CameraAccess() = default;
 
-  // A copy of the live settings.
+  // A copy of the live settings, consistent with itself: the filter block and the analog values
+  // are read under the lock the frame conversion writes them under. The dialogs read it when
+  // they open, on a refresh message and for the automatic gray gain toggle.
   virtual settings::CameraSettings Settings() const = 0;
   // The registry number of the camera the dialog edits (fixed while it is open).
   virtual int CameraNumber() const = 0;
@@ -31,7 +45,13 @@ class CameraAccess {
   // Live editing, one changed value at a time (so a value the frame conversion measured
   // meanwhile is not overwritten): filters reach the next frame's conversion, analog values the
   // sensor, at once.
+  // ShowFilter: writes one word of the live filter block, under the frame conversion's lock, so
+  // a conversion reads it whole and its measured results never overwrite it half-way. The value
+  // is already held to its row's range; slot is a FilterSlot.
   virtual void ShowFilter(int slot, int32_t value) = 0;
+  // ShowAnalog: stores the value in the instance and writes it to the sensor before returning
+  // (gains, exposure in lines, mirrors); the automatic-iris mode is only stored. A failed device
+  // write is not reported. The value is already held to the row's range.
   virtual void ShowAnalog(settings::AnalogField field, int32_t value) = 0;
 
   // The lowest and the default colour gain the sensor reports for a colour gain register
@@ -42,7 +62,9 @@ class CameraAccess {
   // 0 when unknown.
   virtual double ExposureMilliseconds(int lines) const = 0;
 
-  // The open dialog's window, so the camera can post the messages above (null when it closes).
+  // The open dialog's top-level window, so the camera can post the messages above; null when
+  // it is being destroyed. Called on the dialog's thread; the camera must make the change
+  // visible to its worker (it posts only to a window published and not yet withdrawn).
   virtual void PublishImageDialog(HWND window) = 0;
   virtual void PublishAnalogDialog(HWND window) = 0;
 };

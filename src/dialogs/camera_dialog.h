@@ -4,12 +4,15 @@
 
 #include <windows.h>
 
+#include "dialogs/camera_access.h"
 #include "dialogs/dialog_common.h"
 #include "settings/registry_store.h"
 
 class CCameraDialog : public dialogs::ModalDialog {
  public:
-  explicit CCameraDialog(int cameraNumber) : cameraNumber_(cameraNumber) {}
+  // The camera's registry number is taken from the access; the camera itself takes the saved
+  // values over after OK.
+  explicit CCameraDialog(const dialogs::CameraAccess& access) : cameraNumber_(access.CameraNumber()) {}
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);

@@ -3,10 +3,10 @@
 
 #include <commctrl.h>
 
-#include "camera/camera.h"
 #include "resources/dialog_ids.h"
 
 using dialogs::Row;
+using namespace settings;
 
 const Row CImageDialog::kPage1[kPage1Rows] = {
     {IDC_BRIGHTNESS_TB, IDC_BRIGHTNESS_ED, IDC_BRIGHTNESS_UD, -255, 255, 64},
@@ -45,13 +45,7 @@ void CheckRadio(HWND page, int first, int last, int index) {
 
 }  // namespace
 
-CImageDialog::CImageDialog(int* block, int colorType, HWND* published)
-    : block_(block),
-      published_(published),
-      monochrome_(colorType == 0 || colorType == 1) {
-  // Monochrome pictures have no colour to turn, saturate or balance.
-  for (int row = 0; row < kPage1Rows; ++row)
-    enabled_[row] = !monochrome_ || !(row == 2 || row == 3 || (row >= 5 && row <= 7));
+CImageDialog::CImageDialog(dialogs::CameraAccess& access) : access_(access) {
   page1_.owner = page2_.owner = this;
   page1_.number = 1;
   page2_.number = 2;
@@ -65,6 +59,12 @@ void CImageDialog::SelectTab(int item) {
 }
 
 void CImageDialog::OnInit() {
+  const CameraSettings live = access_.Settings();
+  block_ = live.filters;
+  monochrome_ = live.stream.colorType == 0 || live.stream.colorType == 1;
+  // Monochrome pictures have no colour to turn, saturate or balance.
+  for (int row = 0; row < kPage1Rows; ++row)
+    enabled_[row] = !monochrome_ || !(row == 2 || row == 3 || (row >= 5 && row <= 7));
   dialogs::InsertTabItem(window, 0, "Image Filter");
   dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE1_JA, IDD_IMAGE_PAGE1_EN), PageProc, &page1_, true);
   if (monochrome_) {
@@ -72,11 +72,12 @@ void CImageDialog::OnInit() {
     dialogs::CreatePage(window, dialogs::TemplateId(IDD_IMAGE_PAGE2_JA, IDD_IMAGE_PAGE2_EN), PageProc, &page2_,
                         false);
   }
-  if (published_) *published_ = window;
+  // The frame conversion posts its refresh here.
+  access_.PublishImageDialog(window);
 }
 
-// OK needs nothing of its own: the block already holds every live value, each held to its row's
-// range; reading the controls again could only bring back stale ones.
+// OK needs nothing of its own: the camera already has every value, each held to its row's range;
+// reading the controls again could only bring back stale ones.
 INT_PTR CImageDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
     case WM_NOTIFY: {
@@ -85,25 +86,32 @@ INT_PTR CImageDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
         SelectTab(static_cast<int>(SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0)));
       return TRUE;
     }
-    case CQelvan::kRefreshImageDialogMessage:
+    case dialogs::kRefreshImageDialogMessage:
+      // Automatic balancing changed gains: take what it measured, keep what the user set.
+      block_.TakeMeasured(access_.Settings().filters);
       if (page1_.window) ShowPage(&page1_);
       if (page2_.window) ShowPage(&page2_);
       return TRUE;
+    case WM_DESTROY:
+      access_.PublishImageDialog(nullptr);
+      return FALSE;
   }
   return FALSE;
 }
 
-void CImageDialog::SetDefaults() {
-  for (int field = kFilterBrightness; field <= kFilterSharpness; ++field) block_[field] = 0;
-  block_[kFilterGainRed] = block_[kFilterGainGreen] = block_[kFilterGainBlue] = 100;
-  block_[kFilterGamma] = 100;
-  block_[kFilterBayerMode] = 2;
+void CImageDialog::Change(int slot, int32_t value) {
+  block_[slot] = value;
+  access_.ShowFilter(slot, value);
+}
+
+// The first page's rows and the Bayer mode, and with the second page the gray gains and offsets;
+// the gray mode and the automatic balancing stay.
+void CImageDialog::OnDefaults() {
+  const FilterBlock defaults = FilterBlock::Defaults();
+  for (int slot = kFilterBrightness; slot <= kFilterBayerMode; ++slot) Change(slot, defaults[slot]);
   ShowPage(&page1_);
   if (page2_.window) {
-    for (int i = 0; i < 4; ++i) {
-      block_[kFilterGrayGain + i] = 128;
-      block_[kFilterGrayOffset + i] = 0;
-    }
+    for (int slot = kFilterGrayGain; slot < kFilterGrayOffset + 4; ++slot) Change(slot, defaults[slot]);
     ShowPage(&page2_);
   }
 }
@@ -153,20 +161,22 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
   HWND w = page->window;
   const bool checked = IsDlgButtonChecked(w, id) == BST_CHECKED;
   if (id >= IDC_BAYER0 && id <= IDC_BAYER3) {
-    if (checked) block_[kFilterBayerMode] = id - IDC_BAYER0;
+    if (checked) Change(kFilterBayerMode, id - IDC_BAYER0);
     return;
   }
   if (page->number == 2 && id >= IDC_GRAY_MODE0 && id <= IDC_GRAY_MODE2) {
-    if (checked) block_[kFilterGrayMode] = id - IDC_GRAY_MODE0;
+    if (checked) Change(kFilterGrayMode, id - IDC_GRAY_MODE0);
     return;
   }
   if (id == IDC_BALANCE_ALL && code == BN_CLICKED) {
     if (page->number == 1) {
-      block_[kFilterWhiteBalance] = checked ? kBalanceEveryFrame : 0;
-      block_[kFilterWhiteBalance + 1] = 0;
-      block_[kFilterWhiteBalance + 2] = 0;
+      Change(kFilterWhiteBalance, checked ? kBalanceEveryFrame : 0);
+      Change(kFilterWhiteBalance + 1, 0);
+      Change(kFilterWhiteBalance + 2, 0);
     } else {
-      block_[kFilterGrayBalance] = block_[kFilterGrayBalance] == 0 ? kGrayBalanceEveryFrame : 0;
+      // The toggle starts from the live word: a single balance may have ended meanwhile.
+      const int32_t now = access_.Settings().filters[kFilterGrayBalance];
+      Change(kFilterGrayBalance, now == 0 ? kGrayBalanceEveryFrame : 0);
       CheckDlgButton(w, id,
                      block_[kFilterGrayBalance] == kGrayBalanceEveryFrame ? BST_CHECKED
                                                                           : BST_UNCHECKED);
@@ -175,10 +185,11 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
   }
   if (id == IDC_BALANCE_ONCE && code == BN_CLICKED) {
     if (page->number == 1) {
-      block_[kFilterWhiteBalance + 1] = block_[kFilterWhiteBalance + 2] = 1;
-      block_[kFilterWhiteBalance] = 1;
+      Change(kFilterWhiteBalance + 1, 1);
+      Change(kFilterWhiteBalance + 2, 1);
+      Change(kFilterWhiteBalance, 1);
     } else {
-      block_[kFilterGrayBalance] = kGrayBalanceOnce;
+      Change(kFilterGrayBalance, kGrayBalanceOnce);
     }
     CheckDlgButton(w, IDC_BALANCE_ALL, BST_UNCHECKED);
     return;
@@ -188,13 +199,13 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
   const int count = page->number == 1 ? kPage1Rows : kPage2Rows;
   const int row = dialogs::FindRow(rows, count, id);
   if (row < 0 || rows[row].edit != id) return;
-  int* field = &block_[page->number == 1 ? kPage1Field[row] : kPage2FirstField + row];
+  const int slot = page->number == 1 ? kPage1Field[row] : kPage2FirstField + row;
   int value = 0;
   if (code == EN_CHANGE && dialogs::ReadRowEdit(w, rows[row], &value)) {
-    *field = value;
+    Change(slot, value);
     SendDlgItemMessageA(w, rows[row].trackbar, TBM_SETPOS, TRUE, value);
   } else if (code == EN_KILLFOCUS) {
-    SetDlgItemInt(w, id, static_cast<UINT>(*field), TRUE);
+    SetDlgItemInt(w, id, static_cast<UINT>(block_[slot]), TRUE);
   }
 }
 

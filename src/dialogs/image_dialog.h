@@ -1,17 +1,17 @@
-// The image filter dialog: the camera instance's software filters, and for monochrome colour
-// types the gray gains and offsets, written straight into the filter block.
+// The image filter dialog: the software filters, and for monochrome colour types the gray gains
+// and offsets, each change shown on the camera at once.
 #pragma once
 
 #include <windows.h>
 
+#include "dialogs/camera_access.h"
 #include "dialogs/dialog_common.h"
+#include "settings/camera_settings.h"
 
 class CImageDialog : public dialogs::ModalDialog {
  public:
-  // block: the camera instance's 30 filter words; colorType selects the rows and pages;
-  // published receives the dialog's window while it is open, for the frame conversion's
-  // refresh message.
-  CImageDialog(int* block, int colorType, HWND* published);
+  // The colour type, which selects the rows and pages, is the camera's when the dialog opens.
+  explicit CImageDialog(dialogs::CameraAccess& access);
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
@@ -30,19 +30,19 @@ class CImageDialog : public dialogs::ModalDialog {
   };
 
   void OnInit() override;
-  void OnDefaults() override { SetDefaults(); }
+  void OnDefaults() override;
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   static INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void InitPage(Page* page);
   void ShowPage(Page* page);
   void OnPageCommand(Page* page, int id, int code);
   void OnTrackbar(Page* page, HWND trackbar);
-  void SetDefaults();
+  void Change(int slot, int32_t value);
   void SelectTab(int item);
 
-  int* block_;
-  HWND* published_;
-  bool monochrome_;
-  bool enabled_[kPage1Rows];
+  dialogs::CameraAccess& access_;
+  settings::FilterBlock block_;
+  bool monochrome_ = false;
+  bool enabled_[kPage1Rows] = {};
   Page page1_, page2_;
 };

@@ -37,7 +37,8 @@ struct FilterBlock {
   bool operator==(const FilterBlock& other) const;
   bool operator!=(const FilterBlock& other) const { return !(*this == other); }
   // Brightness, contrast, hue, saturation, sharpness 0; gains and gamma 100; Bayer mode 2; gray
-  // gains 128, gray offsets 0; everything else 0.
+  // gains 128, gray offsets 0; everything else 0. Built from the registry store's defaults of
+  // the "Filter" and "Gray" groups, so that there is one table of them.
   static FilterBlock Defaults();
   // The measured words a frame conversion may write: colour gains, gray gains, the white
   // balance words and the gray balance counter, copied from another block.

@@ -109,7 +109,7 @@ bool SaveFilter(int camera, const int32_t (&values)[kFilterValueCount]);
 bool LoadGray(int camera, int32_t (&values)[kGrayValueCount]);
 bool SaveGray(int camera, const int32_t (&values)[kGrayValueCount]);
 
-// Defaults used where the keys are missing.
+// Defaults used where the keys are missing; FilterBlock::Defaults is built from these two.
 extern const int32_t kFilterDefaults[kFilterValueCount];
 extern const int32_t kGrayDefaults[kGrayValueCount];
 
