@@ -12,6 +12,8 @@
 #include "camera/sensor_timing.h"
 #include "device/qelvan_device.h"
 
+namespace camera {
+
 using output::ColorType;
 using State = Acquisition::State;
 
@@ -784,3 +786,5 @@ int Acquisition::Record(const char* name, int durationMs, int showWindow) {
   }
   return 1;
 }
+
+}  // namespace camera

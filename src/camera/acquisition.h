@@ -22,6 +22,8 @@ class ErrorHistory;
 class LiveSettings;
 class Recording;
 
+namespace camera {
+
 // Whether the camera at this number answers now (a camera plugged in since the last listing
 // counts; one unplugged since does not).
 bool CameraAnswers(int number);
@@ -184,3 +186,5 @@ class Acquisition {
   Recording* recordingSink_ = nullptr;
   std::atomic<int32_t> frameAvailable_{0};
 };
+
+}  // namespace camera

@@ -17,7 +17,9 @@
 #include "camera/live_settings.h"
 #include "dialogs/camera_access.h"
 
+namespace camera {
 class Acquisition;
+}
 class CQelvanZ51QKRVNSdk;
 
 // Converts a wide file name to the system code page for the narrow operations; false when it
@@ -162,7 +164,7 @@ class CQelvan : private dialogs::CameraAccess {
   LiveSettings settings_;
   DeviceClaim claim_;
   std::unique_ptr<CQelvanZ51QKRVNSdk> device_;
-  std::unique_ptr<Acquisition> acquisition_;
+  std::unique_ptr<camera::Acquisition> acquisition_;
   // The registry number of the selected camera; changed only while idle and no dialog is open.
   std::atomic<int> cameraNumber_{0};
 

@@ -91,7 +91,7 @@ void CQelvan::WriteAnalogToDevice(const settings::AnalogValues& a) {
 int CQelvan::SetCameraDlg(HWND parent) {
   if (!RequireDevice()) return 0;
   if (!OpenDialog(&cameraDialogOpen_)) return PushError(ERR_NOT_READY), 0;
-  const Acquisition::Pause pause = acquisition_->PauseForSettings();
+  const camera::Acquisition::Pause pause = acquisition_->PauseForSettings();
   bool ok = false;
   CCameraDialog dialog(*this);
   const bool shown = dialog.Run(parent, &ok);

@@ -49,7 +49,7 @@ int CQelvan::Open(HWND notifyWindow) {
   const bool pending = claim_.Busy(0);
   device_.reset(pending ? new (std::nothrow) CQelvanZ51QKRVNSdk(CQelvanZ51QKRVNSdk::DeferInit{})
                         : new (std::nothrow) CQelvanZ51QKRVNSdk());
-  if (device_) acquisition_.reset(new (std::nothrow) Acquisition(*device_, settings_, claim_, errors_));
+  if (device_) acquisition_.reset(new (std::nothrow) camera::Acquisition(*device_, settings_, claim_, errors_));
   if (!acquisition_) {
     // Half an instance is no instance: later calls see no device.
     device_.reset();
@@ -160,7 +160,7 @@ int CQelvan::SetDeviceNumber(int number) {
 
 int CQelvan::SelectLocked(int number) {
   // The listing may be stale: a camera unplugged since then must not be selected.
-  if (!CameraAnswers(number)) return PushError(ERR_DEVICE_UNAVAILABLE), 0;
+  if (!camera::CameraAnswers(number)) return PushError(ERR_DEVICE_UNAVAILABLE), 0;
   SaveAll(cameraNumber_);
 
   bool pending = claim_.Busy(number);
