@@ -85,7 +85,9 @@ struct StreamValues {
 };
 
 struct CameraSettings {
-  FilterBlock filters = FilterBlock::Defaults();
+  // Cleared: opening a camera fills the block from its stored values or the defaults, and a
+  // value missing from the store leaves its word as it was.
+  FilterBlock filters;
   AnalogValues analog;
   SizePreset geometry;
   StreamValues stream;
