@@ -4,10 +4,9 @@
 // fields, its device or its locks.
 //
 // Every method is called on the dialog's thread (the thread of the export that runs it), from
-// its window procedure, while the modal dialog is open; the camera's acquisition worker may run
-// meanwhile. A method may take the camera's own locks for as long as it needs, but must not wait
-// for anything that waits for the dialog's thread (no sent messages to the dialog, no wait for
-// the dialog to end). Nothing reaches the registry through it: the camera settings dialog reads
+// the dialog's constructor or window procedure; the camera's acquisition worker may run
+// meanwhile. A method may take the camera's locks briefly, but must not wait for anything that
+// waits for the dialog's thread (no sent messages to the dialog, no wait for the dialog to end). Nothing reaches the registry through it: the camera settings dialog reads
 // and writes the registry store itself.
 //
 // Ending: the dialog only reports whether OK ended it. After OK the camera keeps the values it

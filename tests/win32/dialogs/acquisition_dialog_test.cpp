@@ -1,6 +1,5 @@
 // The camera settings dialog while the camera runs: acquisition stops (or a trigger loop
 // pauses) during the dialog and comes back afterwards, in the new format after OK.
-#include "api/dll.h"
 #include "dialog_driver.h"
 
 namespace {
@@ -10,18 +9,8 @@ class DialogAcquisition : public DialogTest {
   void SetUp() override {
     DialogTest::SetUp();
     WriteFirstRunValues(0);
-    initialize_ = QelvanProc<QelvanHandle (*)(HWND)>("Qelvan_Initialize");
-    release_ = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Release");
-    dialog_ = QelvanProc<int (*)(QelvanHandle, HWND)>("Qelvan_SetCameraDlg");
-    ASSERT_TRUE(initialize_ && release_ && dialog_);
-    handle_ = initialize_(nullptr);
+    handle_ = Open();
     ASSERT_NE(handle_, 0);
-  }
-  void TearDown() override {
-    if (handle_) {
-      EXPECT_EQ(release_(handle_), 1);
-    }
-    DialogTest::TearDown();
   }
 
   static vcam_camera_info Info() {
@@ -34,7 +23,7 @@ class DialogAcquisition : public DialogTest {
   // Opens the dialog, chooses a 640 x 400 custom size in 8-bit monochrome and ends it with
   // OK or Cancel. Checks that no frame arrives while it is open.
   void RunDialog(bool ok) {
-    DialogRun run([this] { return dialog_(handle_, nullptr); });
+    DialogRun run(Dialog::kCamera, handle_);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     const uint32_t frames = Frames();
@@ -49,15 +38,11 @@ class DialogAcquisition : public DialogTest {
     EXPECT_EQ(run.result(), 1);
   }
 
-  QelvanHandle (*initialize_)(HWND) = nullptr;
-  int (*release_)(QelvanHandle) = nullptr;
-  int (*dialog_)(QelvanHandle, HWND) = nullptr;
   QelvanHandle handle_ = 0;
 };
 
 TEST_F(DialogAcquisition, PreviewStopsAndResumesInTheNewFormat) {
-  auto preview = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Preview");
-  ASSERT_EQ(preview(handle_), 1);
+  ASSERT_EQ(QELVAN(Qelvan_Preview)(handle_), 1);
   const uint32_t start = Frames();
   ASSERT_TRUE(WaitFor([&] { return Frames() > start + 2; }));
   RunDialog(true);
@@ -69,8 +54,7 @@ TEST_F(DialogAcquisition, PreviewStopsAndResumesInTheNewFormat) {
 }
 
 TEST_F(DialogAcquisition, TriggerModeTakesTheNewFormatAfterOkAndResumesAfterCancel) {
-  auto trigger = QelvanProc<int (*)(QelvanHandle, HWND, void*, int, int)>("Qelvan_Trigger");
-  ASSERT_EQ(trigger(handle_, nullptr, nullptr, 0, 0), 1);
+  ASSERT_EQ(QELVAN(Qelvan_Trigger)(handle_, nullptr, nullptr, 0, 0), 1);
   for (bool ok : {false, true}) {
     SCOPED_TRACE(ok ? "ok" : "cancel");
     RunDialog(ok);

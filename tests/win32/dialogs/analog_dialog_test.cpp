@@ -1,6 +1,5 @@
 // The analog settings dialog against the virtual camera: every change reaches the sensor at
-// once, Cancel puts the sensor and the camera instance back, nothing reaches the registry.
-#include "api/dll.h"
+// once, Cancel puts the sensor and the camera back, nothing reaches the registry before release.
 #include "dialog_driver.h"
 
 namespace {
@@ -9,14 +8,20 @@ class AnalogDialog : public DialogTest {};
 
 int Reg(int r) { return DialogTest::Regs().regs[r]; }
 
+int32_t StoredGain(const char* name) {
+  int32_t value = -12345;
+  EXPECT_TRUE(ReadValue("Camera_00\\Gain", name, &value)) << name;
+  return value;
+}
+
 TEST_F(AnalogDialog, OpensWithTheCamerasValuesAndTheDevicesRanges) {
-  auto cam = MakeCamera();
-  ASSERT_TRUE(cam->device->SetGlobalGain(20));
-  ASSERT_TRUE(cam->device->SetExposureLines(300));
-  ASSERT_TRUE(cam->device->SetMirrorH(1));
-  ASSERT_TRUE(cam->device->SetMirrorV(0));
-  cam->autoIris = 2;
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+  const QelvanHandle h = Open();
+  ASSERT_EQ(QELVAN(Qelvan_SetGlobalGain)(h, 20), 1);
+  ASSERT_EQ(QELVAN(Qelvan_SetExposureTime)(h, 300), 1);
+  ASSERT_EQ(QELVAN(Qelvan_SetMirrorH)(h, 1), 1);
+  ASSERT_EQ(QELVAN(Qelvan_SetMirrorV)(h, 0), 1);
+  ASSERT_EQ(QELVAN(Qelvan_SetAutoIris)(h, 2), 1);
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
@@ -62,12 +67,16 @@ TEST_F(AnalogDialog, OpensWithTheCamerasValuesAndTheDevicesRanges) {
   EXPECT_EQ(run.result(), 1);
 }
 
-TEST_F(AnalogDialog, ControlsReachTheSensorAtOnce) {
-  auto cam = MakeCamera();
-  // A full-width line at the normal clock: 816 clocks of 1/24000 ms.
-  cam->lineClocks = 816;
-  cam->msPerClock = 1.0 / 24000.0;
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+// Each control reaches the sensor at once; OK keeps the values in the camera instance, which
+// saves them only when it is released.
+TEST_F(AnalogDialog, ControlsReachTheSensorAtOnceAndReleaseSavesThem) {
+  const QelvanHandle h = Open();
+  // The normal clock at full width: the time label uses its line length and clock period.
+  ASSERT_EQ(QELVAN(Qelvan_SetHalfClock)(h, 0), 1);
+  int ok = 0;
+  QELVAN(Qelvan_GetRealExposureTime)(h, &ok);
+  ASSERT_EQ(ok, 1);
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
@@ -75,7 +84,6 @@ TEST_F(AnalogDialog, ControlsReachTheSensorAtOnce) {
   MoveTrackbar(page, IDC_GAIN_TB, 40);
   EXPECT_EQ(Text(page, IDC_GAIN_ED), "40");
   EXPECT_EQ(Reg(53), 56);
-  EXPECT_EQ(cam->globalGain, 40);
 
   SetText(page, IDC_EXPOSURE_ED, "0");
   EXPECT_EQ(SendMessageA(Item(page, IDC_EXPOSURE_TB), TBM_GETPOS, 0, 0), 1);
@@ -84,12 +92,11 @@ TEST_F(AnalogDialog, ControlsReachTheSensorAtOnce) {
   SendMessageA(Item(page, IDC_EXPOSURE_UD), UDM_SETPOS32, 0, 1500);
   EXPECT_EQ(Text(page, IDC_EXPOSURE_ED), "1500");
   EXPECT_EQ(Reg(11), 1500);
-  EXPECT_EQ(cam->exposureLines, 1500);
-  EXPECT_EQ(Text(page, IDC_EXPOSURE_TIME), "=51.00ms");  // 1500 x 816 / 24000
+  EXPECT_EQ(Text(page, IDC_EXPOSURE_TIME), "=51.00ms");  // 1500 lines x 816 clocks / 24000 per ms
 
   Click(page, IDC_MIRROR_V);
   EXPECT_EQ(Reg(13) & 0x10, 0) << "mirror V on clears bit 4";
-  EXPECT_EQ(cam->mirrorV, 1);
+  EXPECT_EQ(QELVAN(Qelvan_GetMirrorV)(h), 1);
 
   Click(dialog, IDC_DEFAULT);
   EXPECT_EQ(Reg(53), 32);
@@ -97,47 +104,55 @@ TEST_F(AnalogDialog, ControlsReachTheSensorAtOnce) {
   EXPECT_EQ(Text(page, IDC_GAIN_ED), "16");
   EXPECT_EQ(Text(page, IDC_EXPOSURE_ED), "480");
   EXPECT_EQ(SendMessageA(Item(page, IDC_GAIN_TB), TBM_GETPOS, 0, 0), 16);
+  MoveTrackbar(page, IDC_GAIN_TB, 40);
 
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_EQ(run.result(), 1);
-  EXPECT_EQ(cam->globalGain, 16);
-  EXPECT_EQ(cam->exposureLines, 480);
-  EXPECT_EQ(cam->mirrorV, 1);
-  EXPECT_FALSE(KeyExists("")) << "the analog dialog writes nothing to the registry";
+  EXPECT_EQ(Reg(53), 56) << "OK keeps the live values";
+  EXPECT_FALSE(KeyExists("Camera_00\\Gain")) << "the dialog itself writes nothing to the registry";
+  EXPECT_EQ(Release(h), 1);
+  EXPECT_EQ(StoredGain("Global"), 40);
+  EXPECT_EQ(StoredGain("Exposure"), 480);
+  EXPECT_EQ(StoredGain("V_Mirror"), 1);
 }
 
 TEST_F(AnalogDialog, AutoIrisBoxesAreExclusive) {
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+  const QelvanHandle h = Open();
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
+  auto autoIris = [h] {
+    int ok = 0;
+    return QELVAN(Qelvan_GetAutoIris)(h, &ok);
+  };
   Click(page, IDC_IRIS_EXPOSURE);
-  EXPECT_EQ(cam->autoIris, 1);
+  EXPECT_EQ(autoIris(), 1);
   Click(page, IDC_IRIS_GAIN);
-  EXPECT_EQ(cam->autoIris, 2);
+  EXPECT_EQ(autoIris(), 2);
   EXPECT_FALSE(Checked(page, IDC_IRIS_EXPOSURE));
   Click(page, IDC_IRIS_GAIN);
-  EXPECT_EQ(cam->autoIris, 0);
+  EXPECT_EQ(autoIris(), 0);
   Click(page, IDC_IRIS_GAIN);
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
-  EXPECT_EQ(cam->autoIris, 2);
+  EXPECT_EQ(autoIris(), 2);
 }
 
 // Cancel, and a quit message that ends the dialog's loop, restore the sensor and the camera
-// instance as they were when the dialog opened.
+// instance as they were when the dialog opened, including a Bayer mode the application changed
+// meanwhile.
 TEST_F(AnalogDialog, CancelRestoresSensorAndCameraInstance) {
   for (const char* ending : {"cancel", "quit"}) {
     SCOPED_TRACE(ending);
-    auto cam = MakeCamera();
-    ASSERT_TRUE(cam->device->SetGlobalGain(12));
-    ASSERT_TRUE(cam->device->SetExposureLines(250));
-    cam->autoIris = 1;
-    cam->filterValues[kFilterBayerMode] = 3;
+    const QelvanHandle h = Open();
+    ASSERT_EQ(QELVAN(Qelvan_SetGlobalGain)(h, 12), 1);
+    ASSERT_EQ(QELVAN(Qelvan_SetExposureTime)(h, 250), 1);
+    ASSERT_EQ(QELVAN(Qelvan_SetAutoIris)(h, 1), 1);
+    ASSERT_EQ(QELVAN(Qelvan_SetBayerMode)(h, 3), 1);
     const vcam_regs before = Regs();
-    DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+    DialogRun run(Dialog::kAnalog, h);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     HWND page = PageWith(dialog, IDC_GAIN_TB);
@@ -146,7 +161,7 @@ TEST_F(AnalogDialog, CancelRestoresSensorAndCameraInstance) {
     Click(page, IDC_MIRROR_H);
     Click(page, IDC_MIRROR_V);
     Click(page, IDC_IRIS_GAIN);
-    cam->filterValues[kFilterBayerMode] = 0;
+    ASSERT_EQ(QELVAN(Qelvan_SetBayerMode)(h, 0), 1);
     ASSERT_EQ(Reg(53), 66);
     ASSERT_NE(Reg(13), before.regs[13]);
     if (std::string(ending) == "quit")
@@ -156,20 +171,22 @@ TEST_F(AnalogDialog, CancelRestoresSensorAndCameraInstance) {
     ASSERT_TRUE(run.WaitDone());
     EXPECT_EQ(run.result(), 1);
     for (int r : {53, 11, 13}) EXPECT_EQ(Reg(r), before.regs[r]) << "register " << r;
-    EXPECT_EQ(cam->globalGain, 12);
-    EXPECT_EQ(cam->exposureLines, 250);
-    EXPECT_EQ(cam->mirrorH, 0);
-    EXPECT_EQ(cam->mirrorV, 0);
-    EXPECT_EQ(cam->autoIris, 1);
-    EXPECT_EQ(cam->filterValues[kFilterBayerMode], 3);
+    int ok = 0;
+    EXPECT_EQ(QELVAN(Qelvan_GetAutoIris)(h, &ok), 1);
+    EXPECT_EQ(QELVAN(Qelvan_GetMirrorH)(h), 0);
+    EXPECT_EQ(QELVAN(Qelvan_GetMirrorV)(h), 0);
+    EXPECT_EQ(Filter(h, 12), 3);
+    EXPECT_EQ(Release(h), 1);
+    EXPECT_EQ(StoredGain("Global"), 12);
+    EXPECT_EQ(StoredGain("Exposure"), 250);
   }
 }
 
 // Typed values are held to the row's range instead of reaching the sensor masked, and text
 // that is no number changes nothing.
 TEST_F(AnalogDialog, TypedValuesAreHeldToTheRowsRange) {
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+  const QelvanHandle h = Open();
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
@@ -179,29 +196,25 @@ TEST_F(AnalogDialog, TypedValuesAreHeldToTheRowsRange) {
   } cases[] = {{"300", 63}, {"-5", 0}, {"21", 21}, {"abc", 21}, {"", 21}, {"9999999999", 21}};
   for (const Case& c : cases) {
     SetText(page, IDC_GAIN_ED, c.text);
-    EXPECT_EQ(cam->globalGain, c.gain) << c.text;
     EXPECT_EQ(Reg(53), c.gain + 16) << c.text;
     EXPECT_EQ(SendMessageA(Item(page, IDC_GAIN_TB), TBM_GETPOS, 0, 0), c.gain) << c.text;
   }
-  SetText(page, IDC_GAIN_ED, "300");
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
-  EXPECT_EQ(cam->globalGain, 63) << "OK keeps the live value, not the text";
+  EXPECT_EQ(Reg(53), 21 + 16);
 }
 
 // Automatic exposure posts what it set to the open dialog, which shows it without writing it
 // to the sensor a second time.
 TEST_F(AnalogDialog, ShowsWhatAutomaticExposureSet) {
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetAnalogDlg(nullptr); });
+  const QelvanHandle h = Open();
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
-  ASSERT_EQ(cam->analogDialogWindow, page);
   const uint32_t writes = Regs().log_count;
-  PostMessageA(cam->analogDialogWindow, CQelvan::kSetAnalogControlMessage, CQelvan::kAnalogGainControl, 33);
-  PostMessageA(cam->analogDialogWindow, CQelvan::kSetAnalogControlMessage,
-               CQelvan::kAnalogExposureControl, 700);
+  PostMessageA(dialog, dialogs::kSetAnalogControlMessage, dialogs::kAnalogGainControl, 33);
+  PostMessageA(dialog, dialogs::kSetAnalogControlMessage, dialogs::kAnalogExposureControl, 700);
   EXPECT_TRUE(WaitFor([&] { return Text(page, IDC_EXPOSURE_ED) == "700"; }));
   EXPECT_EQ(Text(page, IDC_GAIN_ED), "33");
   EXPECT_EQ(SendMessageA(Item(page, IDC_EXPOSURE_TB), TBM_GETPOS, 0, 0), 700);
@@ -210,37 +223,25 @@ TEST_F(AnalogDialog, ShowsWhatAutomaticExposureSet) {
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_EQ(run.result(), 1);
-  EXPECT_EQ(cam->openAnalogDialog, nullptr);
-  EXPECT_EQ(cam->analogDialogWindow, nullptr) << "withdrawn when the dialog ends";
 }
 
-// Through the library's exports: the values live in the camera instance until release saves them.
-TEST_F(AnalogDialog, NothingReachesTheRegistryBeforeRelease) {
-  auto initialize = QelvanProc<QelvanHandle (*)(HWND)>("Qelvan_Initialize");
-  auto release = QelvanProc<int (*)(QelvanHandle)>("Qelvan_Release");
-  auto dialogExport = QelvanProc<int (*)(QelvanHandle, HWND)>("Qelvan_SetAnalogDlg");
-  ASSERT_TRUE(initialize && release && dialogExport);
-  const QelvanHandle h = initialize(nullptr);
-  ASSERT_NE(h, 0);
-  int32_t stored = -1;
-  const bool storedBefore = ReadValue("Camera_00\\Gain", "Global", &stored);
-  DialogRun run([&] { return dialogExport(h, nullptr); });
+// Automatic exposure during a preview, for real: the open dialog follows what it writes.
+TEST_F(AnalogDialog, FollowsAutomaticExposureDuringPreview) {
+  ASSERT_EQ(vcamctl_scene(0, 0), 0u);
+  const QelvanHandle h = Open();
+  ASSERT_EQ(QELVAN(Qelvan_SetExposureTime)(h, 5), 1);
+  ASSERT_EQ(QELVAN(Qelvan_Preview)(h), 1);
+  DialogRun run(Dialog::kAnalog, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   HWND page = PageWith(dialog, IDC_GAIN_TB);
-  MoveTrackbar(page, IDC_GAIN_TB, 40);
-  EXPECT_EQ(Reg(53), 56);
+  ASSERT_EQ(Text(page, IDC_EXPOSURE_ED), "5");
+  ASSERT_EQ(QELVAN(Qelvan_SetAutoIris)(h, 1), 1);
+  EXPECT_TRUE(WaitFor([] { return Reg(11) > 50; })) << "automatic exposure did not raise the exposure";
+  ASSERT_EQ(QELVAN(Qelvan_SetAutoIris)(h, 0), 1);
+  EXPECT_TRUE(WaitFor([&] { return Text(page, IDC_EXPOSURE_ED) == std::to_string(Reg(11)); }));
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
-  EXPECT_EQ(run.result(), 1);
-  int32_t now = -1;
-  EXPECT_EQ(ReadValue("Camera_00\\Gain", "Global", &now), storedBefore);
-  if (storedBefore) {
-    EXPECT_EQ(now, stored);
-  }
-  EXPECT_EQ(release(h), 1);
-  ASSERT_TRUE(ReadValue("Camera_00\\Gain", "Global", &now));
-  EXPECT_EQ(now, 40);
 }
 
 }  // namespace

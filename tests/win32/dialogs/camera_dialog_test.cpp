@@ -1,5 +1,5 @@
-// The camera settings dialog: contents from the registry, presets, Apply, OK and Cancel, and the
-// stored values it must not break.
+// The camera settings dialog: contents from the registry, presets, Apply, OK and Cancel, the
+// stored values it must not break, and the rules every dialog export shares.
 #include "dialog_driver.h"
 
 namespace {
@@ -33,8 +33,7 @@ int Stored(const char* name) {
 
 TEST_F(CameraDialog, ShowsTheStoredSettings) {
   WriteFirstRunValues(0);
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+  DialogRun run(Dialog::kCamera, Open());
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   Screenshot(dialog, "camera_en");
@@ -63,8 +62,9 @@ TEST_F(CameraDialog, ShowsTheStoredSettings) {
 }
 
 TEST_F(CameraDialog, WithoutRegistryDataOnlyCustomIsOffered) {
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+  const QelvanHandle h = Open();
+  DeleteProductKey();
+  DialogRun run(Dialog::kCamera, h);
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(ComboItems(dialog, IDC_SIZES), std::vector<std::wstring>{L"Custom"});
@@ -78,13 +78,12 @@ TEST_F(CameraDialog, WithoutRegistryDataOnlyCustomIsOffered) {
 // Apply adds the custom size before "Custom" and selects it, so the following OK renames that
 // entry instead of adding it a second time; Cancel afterwards keeps what Apply saved.
 TEST_F(CameraDialog, CustomSizeIsAddedOnceAndSelected) {
-  WriteFirstRunValues(0);
-  auto cam = MakeCamera();
+  const QelvanHandle h = Open();
   for (const char* last : {"cancel", "ok"}) {
     SCOPED_TRACE(last);
     DeleteProductKey();
     WriteFirstRunValues(0);
-    DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+    DialogRun run(Dialog::kCamera, h);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     SelectComboItem(dialog, IDC_SIZES, 1);
@@ -108,15 +107,14 @@ TEST_F(CameraDialog, CustomSizeIsAddedOnceAndSelected) {
     EXPECT_FALSE(KeyExists("Camera_00\\Size_02")) << "added twice";
     EXPECT_EQ(Preset(1)[4], std::string(last) == "ok" ? 16 : 0);
     // Only OK has the camera instance reload what was saved.
-    EXPECT_EQ(cam->width, std::string(last) == "ok" ? 640 : 752);
+    EXPECT_EQ(QELVAN(Qelvan_Width)(h), std::string(last) == "ok" ? 640 : 752);
   }
 }
 
 TEST_F(CameraDialog, OkSavesTheChosenValues) {
   WriteFirstRunValues(0);
   WritePreset(0, 1, {752, 480, 320, 240, 8, 4, 4});
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+  DialogRun run(Dialog::kCamera, Open());
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   SelectComboItem(dialog, IDC_SIZES, 1);
@@ -142,8 +140,7 @@ TEST_F(CameraDialog, CustomWithAFullTableAddsNothing) {
   WriteFirstRunValues(0);
   for (int i = 0; i < 100; ++i) WritePreset(0, i, {752, 480, 100 + i, 200, 0, 0, 4});
   WriteValue("Camera_00", "Size", 5);
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+  DialogRun run(Dialog::kCamera, Open());
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   ASSERT_EQ(ComboItems(dialog, IDC_SIZES).size(), 101u);
@@ -170,7 +167,7 @@ TEST_F(CameraDialog, UnusableValuesKeepTheStoredOnes) {
       {-2, -5, 3, "abc", 1},
       {1, 2, 2, "2147483647", 2147483647},
   };
-  auto cam = MakeCamera();
+  const QelvanHandle h = Open();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wait);
     DeleteProductKey();
@@ -178,7 +175,7 @@ TEST_F(CameraDialog, UnusableValuesKeepTheStoredOnes) {
     WriteValue("Camera_00", "Size", c.size);
     WriteValue("Camera_00", "Color", c.color);
     WriteValue("Camera_00", "Clock", c.clock);
-    DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+    DialogRun run(Dialog::kCamera, h);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     const bool inRange = c.size >= 0 && c.size <= 1;
@@ -194,51 +191,45 @@ TEST_F(CameraDialog, UnusableValuesKeepTheStoredOnes) {
 }
 
 TEST_F(CameraDialog, ADialogThatCannotBeShownIsAnError) {
-  auto cam = MakeCamera();
+  const QelvanHandle h = Open();
   HWND notAWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7FFF0));
   ASSERT_FALSE(IsWindow(notAWindow));
-  struct Call {
-    const char* name;
-    std::function<int()> run;
-  } calls[] = {
-      {"camera", [&] { return cam->SetCameraDlg(notAWindow); }},
-      {"analog", [&] { return cam->SetAnalogDlg(notAWindow); }},
-      {"image", [&] { return cam->SetImageDlg(notAWindow); }},
-  };
-  for (const Call& call : calls) {
-    EXPECT_EQ(call.run(), 0) << call.name;
-    EXPECT_EQ(cam->PopError(), ERR_WINDOW) << call.name;
-  }
-  EXPECT_EQ(cam->openAnalogDialog, nullptr);
-  EXPECT_EQ(cam->openImageDialog, nullptr);
+  EXPECT_EQ(QELVAN(Qelvan_SetCameraDlg)(h, notAWindow), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_WINDOW);
+  EXPECT_EQ(QELVAN(Qelvan_SetAnalogDlg)(h, notAWindow), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_WINDOW);
+  EXPECT_EQ(QELVAN(Qelvan_SetImageDlg)(h, notAWindow), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_WINDOW);
 }
 
 TEST_F(CameraDialog, WithoutADeviceEveryDialogRefuses) {
-  CQelvan cam;
-  EXPECT_EQ(cam.SetCameraDlg(nullptr), 0);
-  EXPECT_EQ(cam.PopError(), ERR_NOT_READY);
-  EXPECT_EQ(cam.SetAnalogDlg(nullptr), 0);
-  EXPECT_EQ(cam.PopError(), ERR_NOT_READY);
-  EXPECT_EQ(cam.SetImageDlg(nullptr), 0);
-  EXPECT_EQ(cam.PopError(), ERR_NOT_READY);
+  const QelvanHandle h = InitializeWithoutDevice(nullptr);
+  ASSERT_NE(h, 0);
+  EXPECT_EQ(QELVAN(Qelvan_SetCameraDlg)(h, nullptr), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_NOT_READY);
+  EXPECT_EQ(QELVAN(Qelvan_SetAnalogDlg)(h, nullptr), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_NOT_READY);
+  EXPECT_EQ(QELVAN(Qelvan_SetImageDlg)(h, nullptr), 0);
+  EXPECT_EQ(QELVAN(Qelvan_GetLastError)(h), ERR_NOT_READY);
+  EXPECT_EQ(QELVAN(Qelvan_Release)(h), 1);
 }
 
-// One dialog of a kind per camera; another camera's dialog is its own.
+// One dialog of a kind per camera, open again once the first has ended; another camera's dialog
+// is its own.
 TEST_F(CameraDialog, ASecondDialogOfAKindOnTheSameCameraIsRefused) {
   ASSERT_EQ(vcamctl_attach(1, 0, 0), 0u);
-  auto cam = MakeCamera();
-  auto other = MakeCamera(1);
-  for (int kind = 0; kind < 3; ++kind) {
-    SCOPED_TRACE(kind);
-    auto open = [kind](CQelvan* c) {
-      return kind == 0 ? c->SetCameraDlg(nullptr) : kind == 1 ? c->SetAnalogDlg(nullptr) : c->SetImageDlg(nullptr);
-    };
-    DialogRun first([&] { return open(cam.get()); });
+  const QelvanHandle cam = Open();
+  const QelvanHandle other = Open(1);
+  for (Dialog kind : {Dialog::kCamera, Dialog::kAnalog, Dialog::kImage}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    DialogRun first(kind, cam);
     HWND dialog = first.WaitDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(open(cam.get()), 0);
-    EXPECT_EQ(cam->PopError(), ERR_NOT_READY);
-    DialogRun second([&] { return open(other.get()); });
+    DialogRun refused(kind, cam);
+    ASSERT_TRUE(refused.WaitDone());
+    EXPECT_EQ(refused.result(), 0);
+    EXPECT_EQ(QELVAN(Qelvan_GetLastError)(cam), ERR_NOT_READY);
+    DialogRun second(kind, other);
     HWND dialog2 = second.WaitDialog();
     ASSERT_NE(dialog2, nullptr);
     EXPECT_NE(dialog2, dialog);
@@ -248,32 +239,19 @@ TEST_F(CameraDialog, ASecondDialogOfAKindOnTheSameCameraIsRefused) {
     Click(dialog, IDCANCEL);
     ASSERT_TRUE(first.WaitDone());
     EXPECT_EQ(first.result(), 1);
+    DialogRun again(kind, cam);
+    EXPECT_NE(again.WaitDialog(), nullptr) << "the first dialog's claim was not withdrawn";
   }
 }
 
-}  // namespace
-
-// Through the library's exports: after OK the camera instance reloads what the dialog saved;
-// nothing before.
+// After OK the camera instance reloads what the dialog saved; nothing before.
 TEST_F(CameraDialog, OkReloadsIntoTheCameraInstance) {
-  HMODULE dll = GetModuleHandleA("QelvanSdk_Z51QK2_RVN.dll");
-  auto proc = [dll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(dll, name)); };
-  auto initialize = reinterpret_cast<QelvanHandle (*)(HWND)>(proc("Qelvan_Initialize"));
-  auto release = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_Release"));
-  auto dialogExport = reinterpret_cast<int (*)(QelvanHandle, HWND)>(proc("Qelvan_SetCameraDlg"));
-  auto colorMode = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetColorMode"));
-  auto subSample = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetSubSample"));
-  auto waitTime = reinterpret_cast<int (*)(QelvanHandle)>(proc("Qelvan_GetWaitTime"));
-  auto window = reinterpret_cast<int (*)(QelvanHandle, int*, int*, int*, int*, int*, int*)>(
-      proc("Qelvan_GetCaptureWindowEx"));
-  ASSERT_TRUE(initialize && release && dialogExport && colorMode && subSample && waitTime && window);
-  const QelvanHandle h = initialize(nullptr);
-  ASSERT_NE(h, 0);
-  ASSERT_EQ(colorMode(h), 24) << "first run";
+  const QelvanHandle h = Open();
+  ASSERT_EQ(QELVAN(Qelvan_GetColorMode)(h), 24) << "first run";
 
   for (const char* last : {"cancel", "ok"}) {
     SCOPED_TRACE(last);
-    DialogRun run([&] { return dialogExport(h, nullptr); });
+    DialogRun run(Dialog::kCamera, h);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     SelectComboItem(dialog, IDC_SIZES, 1);  // Custom
@@ -293,15 +271,15 @@ TEST_F(CameraDialog, OkReloadsIntoTheCameraInstance) {
     ASSERT_TRUE(run.WaitDone());
     EXPECT_EQ(run.result(), 1);
     int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0;
-    window(h, &th, &ehs, &eh, &tv, &evs, &ev);
+    QELVAN(Qelvan_GetCaptureWindowEx)(h, &th, &ehs, &eh, &tv, &evs, &ev);
     if (std::string(last) == "ok") {
-      EXPECT_EQ(colorMode(h), 8);
-      EXPECT_EQ(subSample(h), 1);
-      EXPECT_EQ(waitTime(h), 25);
+      EXPECT_EQ(QELVAN(Qelvan_GetColorMode)(h), 8);
+      EXPECT_EQ(QELVAN(Qelvan_GetSubSample)(h), 1);
+      EXPECT_EQ(QELVAN(Qelvan_GetWaitTime)(h), 25);
       EXPECT_EQ((std::vector<int>{th, ehs, eh, tv, evs, ev}), (std::vector<int>{752, 56, 640, 480, 40, 400}));
     } else {
-      EXPECT_EQ(colorMode(h), 24) << "Apply then Cancel leaves the camera instance as it was";
-      EXPECT_EQ(waitTime(h), 1);
+      EXPECT_EQ(QELVAN(Qelvan_GetColorMode)(h), 24) << "Apply then Cancel leaves the camera instance as it was";
+      EXPECT_EQ(QELVAN(Qelvan_GetWaitTime)(h), 1);
       EXPECT_EQ(eh, 752);
       // Start again from the first-run presets for the OK round.
       DeleteProductKey();
@@ -309,5 +287,6 @@ TEST_F(CameraDialog, OkReloadsIntoTheCameraInstance) {
     }
   }
   EXPECT_FALSE(KeyExists("Camera_00\\Size_02"));
-  EXPECT_EQ(release(h), 1);
 }
+
+}  // namespace

@@ -1,6 +1,7 @@
 // Dialog driving helpers.
 #include "dialog_driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,17 @@ bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
 DialogRun::DialogRun(std::function<int()> call) : call_(std::move(call)) {
   thread_ = CreateThread(nullptr, 0, Thread, this, 0, &threadId_);
 }
+
+static int RunDialogExport(Dialog kind, QelvanHandle camera) {
+  switch (kind) {
+    case Dialog::kCamera: return QELVAN(Qelvan_SetCameraDlg)(camera, nullptr);
+    case Dialog::kAnalog: return QELVAN(Qelvan_SetAnalogDlg)(camera, nullptr);
+    default: return QELVAN(Qelvan_SetImageDlg)(camera, nullptr);
+  }
+}
+
+DialogRun::DialogRun(Dialog kind, QelvanHandle camera)
+    : DialogRun([kind, camera] { return RunDialogExport(kind, camera); }) {}
 
 DialogRun::~DialogRun() {
   if (!WaitDone(0)) {
@@ -267,17 +279,33 @@ void DialogTest::SetUp() {
   ASSERT_NE(LoadLibraryA("QelvanSdk_Z51QK2_RVN.dll"), nullptr);
 }
 
-void DialogTest::TearDown() { DeleteProductKey(); }
+void DialogTest::TearDown() {
+  for (QelvanHandle camera : open_) EXPECT_EQ(QELVAN(Qelvan_Release)(camera), 1);
+  open_.clear();
+  DeleteProductKey();
+}
 
-std::unique_ptr<CQelvan> DialogTest::MakeCamera(int number) {
-  auto camera = std::make_unique<CQelvan>();
-  auto* device = new CQelvanZ51QKRVNSdk();
+QelvanHandle DialogTest::Open(int number) {
+  const QelvanHandle camera = QELVAN(Qelvan_Initialize)(nullptr);
+  EXPECT_NE(camera, 0);
+  if (!camera) return 0;
+  open_.push_back(camera);
   if (number != 0) {
-    EXPECT_EQ(device->InitDevice(static_cast<uint32_t>(number)), 0);
+    EXPECT_EQ(QELVAN(Qelvan_SetDeviceNumber)(camera, number), 1);
   }
-  camera->device = device;
-  camera->cameraNumber = number;
   return camera;
+}
+
+int DialogTest::Release(QelvanHandle camera) {
+  open_.erase(std::remove(open_.begin(), open_.end(), camera), open_.end());
+  return QELVAN(Qelvan_Release)(camera);
+}
+
+int Filter(QelvanHandle camera, int number) {
+  int ok = 0;
+  const int value = QELVAN(Qelvan_GetFilterValue)(camera, number, &ok);
+  EXPECT_EQ(ok, 1) << "filter " << number;
+  return value;
 }
 
 vcam_regs DialogTest::Regs(int camera) {

@@ -1,5 +1,6 @@
-// Drives the setting dialogs from the test thread: the dialog runs on its own thread, the test
-// waits until it is visible and then works its controls by messages, as a user would.
+// Drives the setting dialogs as an application does: cameras through the library's exports, each
+// dialog export on its own thread; the test waits until the dialog is visible and then works its
+// controls by messages, as a user would.
 #pragma once
 
 #include <windows.h>
@@ -7,25 +8,31 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "camera/camera.h"
-#include "device/qelvan_device.h"
+#include "api/dll.h"
+#include "dialogs/camera_access.h"
 #include "resources/dialog_ids.h"
 #include "vcamctl.h"
 
 constexpr char kProductKey[] = "Software\\Dovira\\QelvanZ51QK2RVNSdk";
 constexpr DWORD kWindowTimeoutMs = 60000;  // a loaded machine may take long to show a window
 
+// An export of the library, by its declaration in the public header.
+#define QELVAN(name) (QelvanProc<decltype(&name)>(#name))
+
 // Polls cond (pumping this thread's messages) until it holds or the time-out passes.
 bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs = kWindowTimeoutMs);
+
+enum class Dialog { kCamera, kAnalog, kImage };
 
 // One dialog call on its own thread.
 class DialogRun {
  public:
   explicit DialogRun(std::function<int()> call);
+  // Qelvan_SetCameraDlg, Qelvan_SetAnalogDlg or Qelvan_SetImageDlg on the camera, without a parent.
+  DialogRun(Dialog kind, QelvanHandle camera);
   ~DialogRun();
   DialogRun(const DialogRun&) = delete;
   DialogRun& operator=(const DialogRun&) = delete;
@@ -73,8 +80,11 @@ void WriteValue(const std::string& subkey, const char* name, int32_t value);
 void WriteFirstRunValues(int camera);
 void WritePreset(int camera, int index, const int (&values)[7]);
 
-// Fresh camera, registry and virtual camera for each test; the host registers the common
-// controls and has the library (and so its templates) loaded.
+// A filter value as Qelvan_GetFilterValue reads it; a failed read fails the test.
+int Filter(QelvanHandle camera, int number);
+
+// Fresh registry and virtual camera for each test; the host registers the common controls and
+// has the library (and so its templates) loaded.
 class DialogTest : public ::testing::Test {
  public:
   static vcam_regs Regs(int camera = 0);
@@ -82,6 +92,11 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // A camera instance with a device object on camera 0 (or a given one).
-  std::unique_ptr<CQelvan> MakeCamera(int number = 0);
+  // A camera instance through Qelvan_Initialize, on camera 0 or a given one; released at the
+  // end of the test unless Release ran first.
+  QelvanHandle Open(int number = 0);
+  int Release(QelvanHandle camera);
+
+ private:
+  std::vector<QelvanHandle> open_;
 };

@@ -14,8 +14,7 @@ class Japanese : public DialogTest {
 
 TEST_F(Japanese, CameraDialogTexts) {
   WriteFirstRunValues(0);
-  auto cam = MakeCamera();
-  DialogRun run([&] { return cam->SetCameraDlg(nullptr); });
+  DialogRun run(Dialog::kCamera, Open());
   HWND dialog = run.WaitDialog();
   ASSERT_NE(dialog, nullptr);
   Screenshot(dialog, "camera_ja");
@@ -40,20 +39,20 @@ TEST_F(Japanese, CameraDialogTexts) {
 }
 
 TEST_F(Japanese, AnalogAndImageDialogTexts) {
-  auto cam = MakeCamera();
-  cam->colorType = 0;
+  const QelvanHandle h = Open();
+  ASSERT_EQ(QELVAN(Qelvan_SetColorMode)(h, 8), 1);
   struct Kind {
     const char* name;
-    std::function<int()> open;
+    Dialog dialog;
     std::vector<std::wstring> tabs;
     int height;  // dialog units: the Japanese analog dialog is the taller one
   } kinds[] = {
-      {"analog_ja", [&] { return cam->SetAnalogDlg(nullptr); }, {L"Analog Gain"}, 199},
-      {"image_ja", [&] { return cam->SetImageDlg(nullptr); }, {L"Image Filter", L"Gray Filter"}, 194},
+      {"analog_ja", Dialog::kAnalog, {L"Analog Gain"}, 199},
+      {"image_ja", Dialog::kImage, {L"Image Filter", L"Gray Filter"}, 194},
   };
   for (const Kind& kind : kinds) {
     SCOPED_TRACE(kind.name);
-    DialogRun run(kind.open);
+    DialogRun run(kind.dialog, h);
     HWND dialog = run.WaitDialog();
     ASSERT_NE(dialog, nullptr);
     Screenshot(dialog, kind.name);
