@@ -127,6 +127,7 @@ class CQelvan : private dialogs::CameraAccess {
 
   // Opening, selection and the registry groups (camera_open.cpp).
   int SelectLocked(int number);
+  // Gains, exposure and mirrors to the sensor.
   void PushAnalogSettings(const settings::AnalogValues& a);
   bool LoadSizePreset();
   bool LoadCameraValues();
@@ -158,7 +159,6 @@ class CQelvan : private dialogs::CameraAccess {
   // Marks a dialog of a kind as open (false when one is) and counts it against selection.
   bool OpenDialog(std::atomic<int32_t>* kind);
   void CloseDialog(std::atomic<int32_t>* kind);
-  void WriteAnalogToDevice(const settings::AnalogValues& a);
 
   ErrorHistory errors_;
   LiveSettings settings_;

@@ -75,17 +75,6 @@ bool CQelvan::OpenDialog(std::atomic<int32_t>* kind) {
 
 void CQelvan::CloseDialog(std::atomic<int32_t>* kind) { *kind = 0; }
 
-void CQelvan::WriteAnalogToDevice(const settings::AnalogValues& a) {
-  device_->SetGlobalGain(a.globalGain);
-  device_->SetColorGain(43, a.colorGainGreen1);
-  device_->SetColorGain(45, a.colorGainRed);
-  device_->SetColorGain(44, a.colorGainBlue);
-  device_->SetColorGain(46, a.colorGainGreen2);
-  device_->SetExposureLines(a.exposureLines);
-  device_->SetMirrorV(a.mirrorV);
-  device_->SetMirrorH(a.mirrorH);
-}
-
 // ---- The exports ------------------------------------------------------------------------------
 
 int CQelvan::SetCameraDlg(HWND parent) {
@@ -133,7 +122,7 @@ int CQelvan::SetAnalogDlg(HWND parent) {
   const bool shown = dialog.Run(parent, &ok);
   settings_.analogDialog = nullptr;
   if (!ok) {
-    WriteAnalogToDevice(now);
+    PushAnalogSettings(now);
     settings_.Update([&](settings::CameraSettings& s) {
       s.analog = now;
       s.filters[settings::kFilterBayerMode] = savedBayerMode;
