@@ -17,7 +17,6 @@ struct RingEntry {
 struct TransferBlock {
   int32_t bytesPerTransfer = 0;
   HANDLE frameEvent = nullptr;  // auto reset, set after every advance of the write index and by a stop
-  HANDLE endedEvent = nullptr;  // manual reset, set once when the thread ends
   std::atomic<int32_t> elapsed{0};
   std::atomic<int32_t> frames{0};
   std::atomic<int32_t> status{0};   // 0 stopped normally, 10 open failed, 19 transfer failed
