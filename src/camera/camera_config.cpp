@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "camera/camera.h"
-#include "device/data_file.h"
+#include "output/data_file.h"
 
 int CQelvan::LoadConfigFileA(const char* path) {
   CDataFile file;
