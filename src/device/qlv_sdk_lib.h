@@ -183,10 +183,8 @@ class CQLVSdkLib {
   // Read-only views for the camera instance and tests.
   int32_t Wide() const { return wide_; }
   int32_t LinePitch() const { return pitch_; }
-  int32_t XOffset() const { return xOffset_; }
   int32_t OutputWidth() const { return outWidth_; }
   int32_t RawLines() const { return rawLines_; }
-  int32_t FirstLine() const { return firstLine_; }
   int32_t OutputLines() const { return outLines_; }
   int32_t PixelsPerFrame() const { return pixelsPerFrame_; }
   int32_t TransferPixels() const { return transferPixels_; }
@@ -200,7 +198,6 @@ class CQLVSdkLib {
   }
   int32_t LargeShot() const { return largeShot_; }
   int32_t LastRunMs() const { return lastRunMs_; }
-  int32_t TransferTimeout() const { return timeoutMs_; }
   int32_t LastTransferError() const { return lastTransferError_; }
   // Whether the last failed SingleShot ran out of time (no frame came, as in trigger mode without
   // a trigger) rather than failing: a broken or short read.
@@ -210,7 +207,6 @@ class CQLVSdkLib {
   int32_t MirrorH() const { return mirrorH_; }
   int32_t MirrorV() const { return mirrorV_; }
   int32_t TriggerMode() const { return trigger_; }
-  int32_t DataFormat() const { return dataFormat_; }
   uint8_t* RawFrame() const { return raw_.get(); }
   uint8_t* RingData(int32_t slot) const;
   HANDLE ShotHandle() const { return shotHandle_; }
@@ -225,12 +221,6 @@ class CQLVSdkLib {
   // Points the copy at the capture window inside the picture as the sensor mirrors it.
   void ApplyMirrorOffsets();
   void ReleaseBuffers();
-
-  void StoreMirrorAndTrigger(int h, int v, int t) {
-    mirrorH_ = h;
-    mirrorV_ = v;
-    trigger_ = t;
-  }
 
   // The transfer thread's body.
   static void TransferThread(TransferBlock& block);

@@ -1,5 +1,4 @@
 // Frame buffers, the streaming run with its transfer thread, and single shots.
-#include <cstring>
 #include <new>
 
 #include "device/qlv_sdk_lib.h"
