@@ -39,6 +39,11 @@ struct TransferBlock {
   std::atomic<int32_t> lastTaken{0};
   int32_t large = 0;
   const char* path = nullptr;
+  // Test seam, null in production. The consumer calls it at the end of its check that the slot
+  // it claims is still its own: from there on, nothing the thread does can change the check's
+  // answer, so a test runs the thread on at this point.
+  void (*claimSeam)(void* context) = nullptr;
+  void* claimSeamContext = nullptr;
 };
 
 inline int32_t RingNext(int32_t index, int32_t count) {
