@@ -20,6 +20,7 @@ set(QELVAN_LAYER_ROOT ${CMAKE_BINARY_DIR}/layers)
 #   [FOLDERS dir...]     source folders under src/ whose headers the layer offers (default NAME);
 #                        the first one holds its sources
 #   [INTERFACE]          headers only
+#   [SOURCES file...]    these sources of the folder instead of all of them
 #   [EXCLUDE file...]    sources of the folder that are not part of the library
 #   [DEPS layer...]      the layers below that it uses
 #   [PUBLIC_HEADER]      may include the public header, include/QelvanSdk.h
@@ -28,7 +29,7 @@ set(QELVAN_LAYER_ROOT ${CMAKE_BINARY_DIR}/layers)
 # Makes the target qelvan_<NAME> and sets QELVAN_LAYER_SOURCES in the caller's scope.
 function(qelvan_layer name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "INTERFACE;PUBLIC_HEADER" "BUILT_INTO"
-                        "FOLDERS;EXCLUDE;DEPS")
+                        "FOLDERS;SOURCES;EXCLUDE;DEPS")
   if(NOT arg_FOLDERS)
     set(arg_FOLDERS ${name})
   endif()
@@ -44,7 +45,11 @@ function(qelvan_layer name)
   set(sources "")
   if(NOT arg_INTERFACE)
     list(GET arg_FOLDERS 0 home)
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${home}/*.cpp)
+    if(arg_SOURCES)
+      list(TRANSFORM arg_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/${home}/ OUTPUT_VARIABLE sources)
+    else()
+      file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${home}/*.cpp)
+    endif()
     foreach(file ${arg_EXCLUDE})
       list(REMOVE_ITEM sources ${CMAKE_SOURCE_DIR}/src/${home}/${file})
     endforeach()
