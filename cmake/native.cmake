@@ -6,8 +6,10 @@ find_package(benchmark QUIET)
 # Flags for code and tests that run under AddressSanitizer and UndefinedBehaviorSanitizer.
 set(QELVAN_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
 
+include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
+
 # Areas that build natively branch on WIN32 in their own CMakeLists.txt.
-foreach(dir src/imaging src/output driver tests/native bench)
+foreach(dir src/common src/imaging src/output driver tests/native bench)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

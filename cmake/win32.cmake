@@ -24,6 +24,7 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
 add_subdirectory(src)
 foreach(dir driver tools samples tests/win32 bench/win32)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)

@@ -3,7 +3,7 @@
 
 #include "camera/acquisition.h"
 #include "camera/camera.h"
-#include "device/data_file.h"
+#include "output/data_file.h"
 #include "output/dib_image.h"
 #include "output/image_files.h"
 

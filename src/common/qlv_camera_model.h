@@ -1,6 +1,7 @@
 /* Facts about the camera model shared by the library, the virtual camera's driver and its
- * control library: device naming, the sensor array, and how a capture window becomes sensor
- * window registers and, from them, the picture the sensor sends.
+ * control library: device naming, the sensor array, the registers and ranges the library
+ * drives, and how a capture window becomes sensor window registers and, from them, the picture
+ * the sensor sends.
  *
  * Plain C with static inline functions and no includes beyond stdint.h, so that the kernel
  * driver can use it as well as the C++ library. */
@@ -26,6 +27,28 @@ extern "C" {
 /* The sensor array. */
 #define QLV_SENSOR_WIDTH 752
 #define QLV_SENSOR_HEIGHT 480
+
+/* Sensor registers with a fixed meaning outside the initialisation sequences. */
+#define QLV_REG_EXPOSURE 11    /* exposure in lines */
+#define QLV_REG_READ_MODE 13   /* mirror bits below, binning in the low bits */
+/* Colour gains, in the order the library applies them: green 1, red, blue, green 2. */
+#define QLV_REG_GAIN_GREEN1 43
+#define QLV_REG_GAIN_RED 45
+#define QLV_REG_GAIN_BLUE 44
+#define QLV_REG_GAIN_GREEN2 46
+#define QLV_REG_GLOBAL_GAIN 53
+
+/* Read-mode bits: set means that direction is NOT mirrored. */
+#define QLV_READ_MODE_UNMIRRORED_H 0x20
+#define QLV_READ_MODE_UNMIRRORED_V 0x10
+
+/* Ranges and defaults of the global gain and the exposure the library offers. */
+#define QLV_GLOBAL_GAIN_MIN 0
+#define QLV_GLOBAL_GAIN_MAX 63
+#define QLV_GLOBAL_GAIN_DEFAULT 16
+#define QLV_EXPOSURE_LINES_MIN 1
+#define QLV_EXPOSURE_LINES_MAX 32767
+#define QLV_EXPOSURE_LINES_DEFAULT 480
 
 /* Character of device number n, 0 when it has none. */
 static inline char qlv_device_suffix(uint32_t number)

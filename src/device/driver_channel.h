@@ -31,7 +31,6 @@ constexpr int CHANNEL_NO_BUFFER = -2;
 constexpr int CHANNEL_NO_HANDLE = -3;
 constexpr int CHANNEL_NOT_OPEN = 10;
 constexpr int CHANNEL_REQUEST_FAILED = 12;
-constexpr int CHANNEL_BAD_DEVICE_NUMBER = 22;
 
 // Device numbering.
 constexpr int DEVICE_SLOTS = QLV_DEVICE_SLOTS;

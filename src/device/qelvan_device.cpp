@@ -109,12 +109,13 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
   if (IsStreaming()) return DEV_BUSY;
 
   subSample_ = subsample;
-  uint16_t r13 = 0;
-  ReadSensorRegister(13, &r13);
+  uint16_t mode = 0;
+  ReadSensorRegister(REG_READ_MODE, &mode);
   // The mirror bits come from the cached flags: a failed read must not turn both mirrors on.
   const uint16_t code = f == 2 ? 5 : (f == 4 ? 10 : 0);
-  const uint16_t mirrors = static_cast<uint16_t>((mirrorH_ ? 0 : 0x20) | (mirrorV_ ? 0 : 0x10));
-  WriteSensorRegister(13, static_cast<uint16_t>((r13 & 0xFFC0) | mirrors | code));
+  const uint16_t mirrors = static_cast<uint16_t>((mirrorH_ ? 0 : QLV_READ_MODE_UNMIRRORED_H) |
+                                                 (mirrorV_ ? 0 : QLV_READ_MODE_UNMIRRORED_V));
+  WriteSensorRegister(REG_READ_MODE, static_cast<uint16_t>((mode & 0xFFC0) | mirrors | code));
   WriteSensorRegister(114, f == 1 ? 16 : 0);
 
   columnMargin_ = SENSOR_WIDTH - x - width;
@@ -157,12 +158,14 @@ int CQelvanZ51QKRVNSdk::SetCaptureWindow(int x, int y, int width, int height, in
 }
 
 int CQelvanZ51QKRVNSdk::WriteMirrors(int h, int v) {
-  uint16_t r13 = 0;
+  uint16_t mode = 0;
   // Writing back a value that was never read would also clobber the binning bits.
-  if (!ReadSensorRegister(13, &r13)) return 0;
-  r13 = static_cast<uint16_t>(h ? (r13 & ~0x20) : (r13 | 0x20));
-  r13 = static_cast<uint16_t>(v ? (r13 & ~0x10) : (r13 | 0x10));
-  return WriteSensorRegister(13, r13);
+  if (!ReadSensorRegister(REG_READ_MODE, &mode)) return 0;
+  const uint16_t bits = QLV_READ_MODE_UNMIRRORED_H | QLV_READ_MODE_UNMIRRORED_V;
+  const uint16_t unmirrored = static_cast<uint16_t>((h ? 0 : QLV_READ_MODE_UNMIRRORED_H) |
+                                                    (v ? 0 : QLV_READ_MODE_UNMIRRORED_V));
+  mode = static_cast<uint16_t>((mode & ~bits) | unmirrored);
+  return WriteSensorRegister(REG_READ_MODE, mode);
 }
 
 int CQelvanZ51QKRVNSdk::SetMirrorH(int on) {

@@ -28,11 +28,7 @@ class CQelvanZ51QKRVNSdk final : public CQLVSdkLib {
   // 1, or 21 during a run.
   int SetWideTransfer(int on) override;
 
-  // The sensor window registers as last written.
-  uint16_t WindowRowStart() const { return rowStart_; }
-  uint16_t WindowColumnStart() const { return columnStart_; }
-  uint16_t WindowHeight() const { return windowHeight_; }
-  uint16_t WindowWidth() const { return windowWidth_; }
+  // The capture window's margins and the transfer size as last written.
   int32_t ColumnMargin() const { return columnMargin_; }
   int32_t RowMargin() const { return rowMargin_; }
   int32_t WrittenTransferSize() const { return writtenTransferSize_; }

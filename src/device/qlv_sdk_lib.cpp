@@ -6,6 +6,8 @@ namespace {
 
 constexpr DWORD kSromPauseMs = 6;
 constexpr DWORD kSromWritePauseMs = 10;
+// The global gain register holds the gain plus this.
+constexpr int kGainRegisterBias = 16;
 
 }  // namespace
 
@@ -166,52 +168,55 @@ int CQLVSdkLib::SetClockSetting(int value) {
 
 int CQLVSdkLib::GetGlobalGain() {
   uint16_t v = 0;
-  ReadSensorRegister(53, &v);
-  return v >= 16 ? v - 16 : v;
+  ReadSensorRegister(REG_GLOBAL_GAIN, &v);
+  return v >= kGainRegisterBias ? v - kGainRegisterBias : v;
 }
 
 int CQLVSdkLib::SetGlobalGain(int gain) {
-  return WriteSensorRegister(53, static_cast<uint16_t>((gain & 0xFF) + 16));
+  return WriteSensorRegister(REG_GLOBAL_GAIN,
+                             static_cast<uint16_t>((gain & 0xFF) + kGainRegisterBias));
 }
 
 int CQLVSdkLib::GetExposureLines(uint16_t* lines) {
   uint16_t v = lines != nullptr ? *lines : 0;
-  int ok = ReadSensorRegister(11, &v);
-  if (lines != nullptr) *lines = v & 0x7FFF;
+  int ok = ReadSensorRegister(REG_EXPOSURE, &v);
+  if (lines != nullptr) *lines = v & EXPOSURE_LINES_MAX;
   return ok;
 }
 
 int CQLVSdkLib::SetExposureLines(int lines) {
   const uint32_t v = static_cast<uint32_t>(lines) & 0xFFFF;
   uint16_t written;
-  if (v == 0)
-    written = 1;
-  else if (v & 0x8000)
-    written = 0x7FFF;
+  if (v < EXPOSURE_LINES_MIN)
+    written = EXPOSURE_LINES_MIN;
+  else if (v > EXPOSURE_LINES_MAX)
+    written = EXPOSURE_LINES_MAX;
   else
     written = static_cast<uint16_t>(v);
-  return WriteSensorRegister(11, written);
+  return WriteSensorRegister(REG_EXPOSURE, written);
 }
 
 int CQLVSdkLib::ReadMirrorH() {
   uint16_t v = 0;
-  ReadSensorRegister(13, &v);
-  mirrorH_ = (v & 0x20) ? 0 : 1;
+  ReadSensorRegister(REG_READ_MODE, &v);
+  mirrorH_ = (v & QLV_READ_MODE_UNMIRRORED_H) ? 0 : 1;
   ApplyMirrorOffsets();
   return mirrorH_;
 }
 
 int CQLVSdkLib::ReadMirrorV() {
   uint16_t v = 0;
-  ReadSensorRegister(13, &v);
-  mirrorV_ = (v & 0x10) ? 0 : 1;
+  ReadSensorRegister(REG_READ_MODE, &v);
+  mirrorV_ = (v & QLV_READ_MODE_UNMIRRORED_V) ? 0 : 1;
   ApplyMirrorOffsets();
   return mirrorV_;
 }
 
 int CQLVSdkLib::QueryColorGain(int code, int* value) const {
   if (value != nullptr) *value = 0;
-  return code >= 43 && code <= 46 ? 1 : 0;
+  const bool colorGain = code == REG_GAIN_GREEN1 || code == REG_GAIN_RED ||
+                         code == REG_GAIN_BLUE || code == REG_GAIN_GREEN2;
+  return colorGain ? 1 : 0;
 }
 
 int CQLVSdkLib::QueryColorGainParam(int, int* value) const {

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/qlv_camera_model.h"
+#include "common/worker_thread.h"
 #include "device/driver_channel.h"
 #include "device/transfer_block.h"
 
@@ -35,11 +37,22 @@ constexpr uint8_t PORT_CLOCK = 15;
 constexpr uint16_t SROM_FIRST_ADDRESS = 0x1800;
 constexpr uint16_t SROM_SAMPLING_ADDRESS = 0x1EB0;
 
+// Sensor registers.
+constexpr uint8_t REG_EXPOSURE = QLV_REG_EXPOSURE;
+constexpr uint8_t REG_READ_MODE = QLV_REG_READ_MODE;
+constexpr uint8_t REG_GAIN_GREEN1 = QLV_REG_GAIN_GREEN1;
+constexpr uint8_t REG_GAIN_RED = QLV_REG_GAIN_RED;
+constexpr uint8_t REG_GAIN_BLUE = QLV_REG_GAIN_BLUE;
+constexpr uint8_t REG_GAIN_GREEN2 = QLV_REG_GAIN_GREEN2;
+constexpr uint8_t REG_GLOBAL_GAIN = QLV_REG_GLOBAL_GAIN;
+
 // Capabilities of the sensor.
-constexpr int GLOBAL_GAIN_MIN = 0;
-constexpr int GLOBAL_GAIN_DEFAULT = 16;
-constexpr int EXPOSURE_LINES_DEFAULT = 480;
-constexpr int EXPOSURE_LINES_MAX = 0x7FFF;
+constexpr int GLOBAL_GAIN_MIN = QLV_GLOBAL_GAIN_MIN;
+constexpr int GLOBAL_GAIN_MAX = QLV_GLOBAL_GAIN_MAX;
+constexpr int GLOBAL_GAIN_DEFAULT = QLV_GLOBAL_GAIN_DEFAULT;
+constexpr int EXPOSURE_LINES_MIN = QLV_EXPOSURE_LINES_MIN;
+constexpr int EXPOSURE_LINES_DEFAULT = QLV_EXPOSURE_LINES_DEFAULT;
+constexpr int EXPOSURE_LINES_MAX = QLV_EXPOSURE_LINES_MAX;
 
 constexpr int SENSOR_WIDTH = QLV_SENSOR_WIDTH;
 constexpr int SENSOR_HEIGHT = QLV_SENSOR_HEIGHT;
@@ -165,15 +178,13 @@ class CQLVSdkLib {
   void CloseSingleShot();
   int GetShotFrame(void* dest, size_t dstSize);
   void SetTransferTimeout(int32_t milliseconds);
-  bool IsStreaming() const { return thread_ != nullptr; }
+  bool IsStreaming() const { return transfer_.Started(); }
 
   // Read-only views for the camera instance and tests.
   int32_t Wide() const { return wide_; }
   int32_t LinePitch() const { return pitch_; }
-  int32_t XOffset() const { return xOffset_; }
   int32_t OutputWidth() const { return outWidth_; }
   int32_t RawLines() const { return rawLines_; }
-  int32_t FirstLine() const { return firstLine_; }
   int32_t OutputLines() const { return outLines_; }
   int32_t PixelsPerFrame() const { return pixelsPerFrame_; }
   int32_t TransferPixels() const { return transferPixels_; }
@@ -187,7 +198,6 @@ class CQLVSdkLib {
   }
   int32_t LargeShot() const { return largeShot_; }
   int32_t LastRunMs() const { return lastRunMs_; }
-  int32_t TransferTimeout() const { return timeoutMs_; }
   int32_t LastTransferError() const { return lastTransferError_; }
   // Whether the last failed SingleShot ran out of time (no frame came, as in trigger mode without
   // a trigger) rather than failing: a broken or short read.
@@ -197,7 +207,6 @@ class CQLVSdkLib {
   int32_t MirrorH() const { return mirrorH_; }
   int32_t MirrorV() const { return mirrorV_; }
   int32_t TriggerMode() const { return trigger_; }
-  int32_t DataFormat() const { return dataFormat_; }
   uint8_t* RawFrame() const { return raw_.get(); }
   uint8_t* RingData(int32_t slot) const;
   HANDLE ShotHandle() const { return shotHandle_; }
@@ -213,13 +222,8 @@ class CQLVSdkLib {
   void ApplyMirrorOffsets();
   void ReleaseBuffers();
 
-  void StoreMirrorAndTrigger(int h, int v, int t) {
-    mirrorH_ = h;
-    mirrorV_ = v;
-    trigger_ = t;
-  }
-
-  static DWORD WINAPI TransferThread(LPVOID block);
+  // The transfer thread's body.
+  static void TransferThread(TransferBlock& block);
   void ReleaseRun();
 
   int32_t wide_ = 0;
@@ -269,5 +273,5 @@ class CQLVSdkLib {
   std::unique_ptr<uint8_t[]> runScratch_;
   std::unique_ptr<std::atomic<int32_t>[]> stamps_;  // completed-frame number per ring slot
   int32_t writtenTransferSize_ = 0;
-  HANDLE thread_ = nullptr;
+  common::WorkerThread transfer_;  // the run's transfer thread
 };

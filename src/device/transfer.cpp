@@ -1,5 +1,4 @@
 // Frame buffers, the streaming run with its transfer thread, and single shots.
-#include <cstring>
 #include <new>
 
 #include "device/qlv_sdk_lib.h"
@@ -94,12 +93,8 @@ void CQLVSdkLib::ReleaseBuffers() {
 }
 
 void CQLVSdkLib::ReleaseRun() {
-  if (block_.endedEvent != nullptr) WaitForSingleObject(block_.endedEvent, INFINITE);
+  transfer_.Join();
   lastRunMs_ = block_.elapsed.load();
-  if (block_.endedEvent != nullptr) CloseHandle(block_.endedEvent);
-  if (thread_ != nullptr) CloseHandle(thread_);
-  block_.endedEvent = nullptr;
-  thread_ = nullptr;
   block_.stopped.store(1);
   block_.error.store(0);
   // A consumer may be waiting in WaitFrame while the run is stopped, and the thread's last
@@ -117,18 +112,13 @@ int CQLVSdkLib::StartStreaming() {
   const uint8_t reset[] = {CMD_TRANSFER_RESET};
   SendPacket(reset, sizeof(reset));
 
-  HANDLE ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (block_.frameEvent == nullptr) block_.frameEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   runScratch_.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(outLines_ > 0 ? outLines_ : 1)]);
   const size_t slots = ringTable_.size();
   stamps_.reset(new (std::nothrow) std::atomic<int32_t>[slots > 0 ? slots : 1]);
-  if (ended == nullptr || block_.frameEvent == nullptr || !runScratch_ || !stamps_) {
-    if (ended != nullptr) CloseHandle(ended);
-    return DEV_START_FAILED;
-  }
+  if (block_.frameEvent == nullptr || !runScratch_ || !stamps_) return DEV_START_FAILED;
   // Drop the wake-up the previous stop left behind.
   ResetEvent(block_.frameEvent);
-  block_.endedEvent = ended;
   block_.rgbBytes = 3 * pixelsPerFrame_;
   block_.wide = wide_;
   block_.ringCount = static_cast<int32_t>(ringTable_.size());
@@ -147,22 +137,18 @@ int CQLVSdkLib::StartStreaming() {
   block_.elapsed.store(0);
   block_.stopped.store(0);
 
-  DWORD id = 0;
-  thread_ = CreateThread(nullptr, 0, TransferThread, &block_, 0, &id);
-  if (thread_ == nullptr) {
+  TransferBlock* block = &block_;
+  if (!transfer_.Start([block] { TransferThread(*block); }, THREAD_PRIORITY_HIGHEST)) {
     block_.stopped.store(1);
-    CloseHandle(ended);
-    block_.endedEvent = nullptr;
     return DEV_START_FAILED;
   }
-  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
   return DEV_OK;
 }
 
 int CQLVSdkLib::StopStreaming() {
   if (!IsStreaming()) return DEV_OK;
-  // A run that ended by itself has stopped = 1 already; its ended event is set or about to be,
-  // so the wait below returns at once, but the events stay valid until the thread is done.
+  // A run that ended by itself has stopped = 1 already; its thread is done or about to be, so
+  // the join below returns at once.
   if (block_.stopped.load() == 0) block_.stopped.store(1);
   ReleaseRun();
   return block_.status.load();
@@ -231,12 +217,10 @@ void CQLVSdkLib::SetTransferTimeout(int32_t milliseconds) {
   if (h.opened()) SetDriverTimeout(h.get(), static_cast<uint32_t>(milliseconds));
 }
 
-DWORD WINAPI CQLVSdkLib::TransferThread(LPVOID arg) {
-  TransferBlock& block = *static_cast<TransferBlock*>(arg);
+void CQLVSdkLib::TransferThread(TransferBlock& block) {
   const int32_t bytes = block.bytesPerTransfer;
   const bool large = block.large != 0;
   HANDLE frameEvent = block.frameEvent;
-  HANDLE endedEvent = block.endedEvent;
   int32_t frames = 0;
   int32_t elapsed = 0;
   int32_t status = 0;
@@ -282,6 +266,4 @@ DWORD WINAPI CQLVSdkLib::TransferThread(LPVOID arg) {
   block.status.store(status);
   block.stopped.store(1);
   block.error.store(status == DEV_TRANSFER_FAILED ? 1 : 0);
-  SetEvent(endedEvent);
-  return 0;
 }

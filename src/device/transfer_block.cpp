@@ -1,5 +1,16 @@
 #include "device/transfer_block.h"
 
+namespace {
+
+// Whether the thread has neither moved onto slot nor refilled it since it held frame number.
+bool SlotStillHolds(TransferBlock& block, int32_t slot, int32_t number) {
+  const bool holds = block.writeIndex.load() != slot && block.stamps[slot].load() == number;
+  if (block.claimSeam != nullptr) block.claimSeam(block.claimSeamContext);
+  return holds;
+}
+
+}  // namespace
+
 void BeginSlot(TransferBlock& block) {
   const int32_t slot = block.writeIndex.load();
   if (block.stamps != nullptr) block.stamps[slot].store(0);
@@ -34,10 +45,10 @@ int ClaimNewestSlot(TransferBlock& block, int32_t* frameNumber) {
     const int32_t number = block.stamps[slot].load();
     // The thread refilled that slot meanwhile: look again.
     if (number <= last) continue;
+    // Claim first, then check: with our claim published, the thread either sees it and steps
+    // over the slot, or it had moved onto the slot already, which the check sees.
     block.readIndex.store(slot);
-    // With our claim published, the thread either sees it and steps over the slot, or it had
-    // moved onto the slot already, which shows in the write index or the slot's stamp.
-    if (block.writeIndex.load() != slot && block.stamps[slot].load() == number) {
+    if (SlotStillHolds(block, slot, number)) {
       block.lastTaken.store(number);
       if (frameNumber != nullptr) *frameNumber = number;
       return 3;

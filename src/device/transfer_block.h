@@ -17,7 +17,6 @@ struct RingEntry {
 struct TransferBlock {
   int32_t bytesPerTransfer = 0;
   HANDLE frameEvent = nullptr;  // auto reset, set after every advance of the write index and by a stop
-  HANDLE endedEvent = nullptr;  // manual reset, set once when the thread ends
   std::atomic<int32_t> elapsed{0};
   std::atomic<int32_t> frames{0};
   std::atomic<int32_t> status{0};   // 0 stopped normally, 10 open failed, 19 transfer failed
@@ -40,6 +39,11 @@ struct TransferBlock {
   std::atomic<int32_t> lastTaken{0};
   int32_t large = 0;
   const char* path = nullptr;
+  // Test seam, null in production. The consumer calls it at the end of its check that the slot
+  // it claims is still its own: from there on, nothing the thread does can change the check's
+  // answer, so a test runs the thread on at this point.
+  void (*claimSeam)(void* context) = nullptr;
+  void* claimSeamContext = nullptr;
 };
 
 inline int32_t RingNext(int32_t index, int32_t count) {

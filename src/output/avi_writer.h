@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/data_file.h"
+#include "output/data_file.h"
 
 class CAviWriter {
  public:

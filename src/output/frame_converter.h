@@ -69,7 +69,6 @@ class SensorAccess {
 };
 
 constexpr int32_t kMaxAutoGain = 63;
-constexpr int32_t kMaxMeasuredBayerGain = 400;
 
 // The raw and output images of a colour type (the same holder for types 0 and 1).
 CDibImage* RawImageOf(const FrameImages& images, int32_t colorType);

@@ -14,8 +14,8 @@
 #include <png.h>
 #include <tiffio.h>
 
-#include "device/data_file.h"
 #include "imaging/format.h"
+#include "output/data_file.h"
 
 using imaging::Rect;
 

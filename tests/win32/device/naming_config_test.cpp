@@ -5,8 +5,8 @@
 #include <string>
 
 #include "camera/camera.h"
-#include "device/data_file.h"
 #include "device/qlv_sdk_lib.h"
+#include "output/data_file.h"
 
 namespace {
 

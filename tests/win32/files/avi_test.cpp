@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "device/data_file.h"
 #include "files_util.h"
 #include "output/avi_writer.h"
+#include "output/data_file.h"
 
 using namespace files_test;
 

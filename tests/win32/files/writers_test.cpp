@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "device/data_file.h"
 #include "files_util.h"
+#include "output/data_file.h"
 #include "output/image_files.h"
 
 using namespace files_test;

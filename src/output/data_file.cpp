@@ -1,4 +1,4 @@
-#include "device/data_file.h"
+#include "output/data_file.h"
 
 #include <atomic>
 #include <cstring>

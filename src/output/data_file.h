@@ -1,4 +1,5 @@
-// CDataFile: a whole file or module resource held in memory, with a cursor over it.
+// CDataFile: the one file class of the library's readers and writers. Reading: a whole file or
+// module resource held in memory, with a cursor over it. Writing: every write is checked.
 #pragma once
 
 #include <windows.h>

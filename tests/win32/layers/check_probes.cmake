@@ -1,0 +1,21 @@
+# Builds each probe (BUILD_DIR, PROBES = target=header;...) and fails unless every build fails
+# because the compiler cannot find that header.
+set(wrong "")
+foreach(probe ${PROBES})
+  string(REPLACE "=" ";" parts ${probe})
+  list(GET parts 0 target)
+  list(GET parts 1 header)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${target}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(result EQUAL 0)
+    list(APPEND wrong "${target}: built, so ${header} is reachable")
+  elseif(NOT out MATCHES "${header}: No such file")
+    list(APPEND wrong "${target}: failed for another reason:\n${out}")
+  endif()
+endforeach()
+if(wrong)
+  string(REPLACE ";" "\n" wrong "${wrong}")
+  message(FATAL_ERROR "${wrong}")
+endif()
+list(LENGTH PROBES count)
+message(STATUS "${count} upward includes refused")
