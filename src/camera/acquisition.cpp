@@ -67,17 +67,12 @@ State Acquisition::Current() const {
 // ---- Life ----------------------------------------------------------------------------------------
 
 Acquisition::Acquisition(CQelvanZ51QKRVNSdk& device, LiveSettings& settings, DeviceClaim& claim, ErrorHistory& errors)
-    : device_(device), settings_(settings), claim_(claim), errors_(errors), rate_(timeGetTime()) {
-  InitializeCriticalSection(&transitionLock_);
-}
+    : device_(device), settings_(settings), claim_(claim), errors_(errors), rate_(timeGetTime()) {}
 
-Acquisition::~Acquisition() {
-  Close();
-  DeleteCriticalSection(&transitionLock_);
-}
+Acquisition::~Acquisition() { Close(); }
 
 void Acquisition::SetPlacement(HWND parent, int x, int y, int width, int height) {
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   placementParent_ = parent;
   placementX_ = x;
   placementY_ = y;
@@ -104,7 +99,7 @@ PreviewWindow::Placement Acquisition::PlacementNow() const {
 }
 
 std::unique_ptr<PreviewWindow> Acquisition::InstallWindow(std::unique_ptr<PreviewWindow> window) {
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   std::swap(window_, window);
   paintWindow_ = window_ ? window_->Window() : nullptr;
   paintDc_ = window_ ? window_->Dc() : nullptr;
@@ -113,7 +108,7 @@ std::unique_ptr<PreviewWindow> Acquisition::InstallWindow(std::unique_ptr<Previe
 
 void Acquisition::SetDelivery(HWND window, void* buffer, int size, int topDown) {
   // The worker reads all four together while it delivers a frame.
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   frameWindow_ = window;
   frameBuffer_ = buffer;
   frameBufferSize_ = size;
@@ -151,7 +146,7 @@ int Acquisition::Prepare() {
   const int h = s.geometry.height / divisor;
   bool sized;
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     sized = pipeline_.Prepare(type, w, h);
   }
   if (!sized) {
@@ -185,7 +180,7 @@ int Acquisition::Prepare() {
   device_.SetExposureLines(a.exposureLines & 0xFFFF);
   settings_.SetExposureTiming(LineClocks(g.width), MillisecondsPerClock(s.stream.clock));
 
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   if (paintDc_) pipeline_.SizeDisplay(paintWindow_);
   return 1;
 }
@@ -195,19 +190,7 @@ int Acquisition::Prepare() {
 bool Acquisition::StartWorker(bool trigger) {
   lost_ = false;
   run_ = 1;
-  workerTrigger_ = trigger;
-  DWORD id = 0;
-  worker_ = CreateThread(nullptr, 0, WorkerMain, this, 0, &id);
-  return worker_ != nullptr && id != 0;
-}
-
-DWORD WINAPI Acquisition::WorkerMain(LPVOID self) {
-  Acquisition* acquisition = static_cast<Acquisition*>(self);
-  if (acquisition->workerTrigger_)
-    acquisition->TriggerLoop();
-  else
-    acquisition->PreviewLoop();
-  return 0;
+  return worker_.Start([this, trigger] { trigger ? TriggerLoop() : PreviewLoop(); });
 }
 
 int Acquisition::StartStreamingRun() {
@@ -216,7 +199,7 @@ int Acquisition::StartStreamingRun() {
     return 0;
   }
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     rate_ = FrameRateMeter(timeGetTime());
   }
   int code = ERR_THREAD;
@@ -243,7 +226,7 @@ Acquisition::StartResult Acquisition::StartStream(bool makeWindow, bool setDeliv
   bool wanted = false;
   PreviewWindow::Placement placement;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     const State s = Current();
     wanted = makeWindow && WindowConfigured() && !(s == State::kPreview || s == State::kCallback) &&
              Lookup(s, Request::kStream) != Answer::kRefuse;
@@ -260,7 +243,7 @@ Acquisition::StartResult Acquisition::StartStream(bool makeWindow, bool setDeliv
 
   std::unique_ptr<PreviewWindow> retired;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     const State s = Current();
     const Answer answer = retired_ ? Answer::kRefuse : Lookup(s, Request::kStream);
     const State running = setDelivery && (window || buffer) ? State::kCallback : State::kPreview;
@@ -314,13 +297,9 @@ void Acquisition::StopLocked() {
     // Capture mode kept the shot handle open for its snapshots.
     if (stopping == State::kCapture) device_.CloseSingleShot();
   }
-  if (worker_) {
-    // Every wait of the worker is bounded (a frame wait, a shot's transfer time-out), and the
-    // stopped device wakes it.
-    WaitForSingleObject(worker_, INFINITE);
-    CloseHandle(worker_);
-    worker_ = nullptr;
-  }
+  // Every wait of the worker is bounded (a frame wait, a shot's transfer time-out), and the
+  // stopped device wakes it.
+  worker_.Join();
   lost_ = false;
   // Only what this instance claimed: capture and trigger mode claim nothing.
   if (claimedNumber_ >= 0) {
@@ -337,12 +316,12 @@ void Acquisition::StopRecordingLocked() {
   // A write that blocks (a full or stalled share) must not hold the camera: the recording then
   // finishes its file alone.
   if (!recording->Wait(kRecorderWaitMs)) recording->Detach();
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   recordingSink_ = nullptr;
 }
 
 int Acquisition::Stop() {
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   ++generation_;
   StopLocked();
   return 1;
@@ -359,7 +338,7 @@ std::unique_ptr<PreviewWindow> Acquisition::CloseLocked() {
 void Acquisition::Close() {
   std::unique_ptr<PreviewWindow> window;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     window = CloseLocked();
   }
 }
@@ -367,7 +346,7 @@ void Acquisition::Close() {
 void Acquisition::Retire() {
   std::unique_ptr<PreviewWindow> window;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     retired_ = true;
     window = CloseLocked();
   }
@@ -384,7 +363,7 @@ bool Acquisition::ToIdleForSelection() {
 }
 
 int Acquisition::Capture() {
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   const State s = Current();
   const Answer answer = retired_ ? Answer::kRefuse : Lookup(s, Request::kCapture);
   if (answer == Answer::kAlready) return 1;
@@ -407,7 +386,7 @@ int Acquisition::Trigger(HWND window, void* buffer, int size, int topDown) {
   bool wanted = false;
   PreviewWindow::Placement placement;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     // Trigger mode itself is refused too: one worker at a time.
     if (retired_ || Lookup(Current(), Request::kTrigger) == Answer::kRefuse) {
       errors_.Push(ERR_NOT_READY);
@@ -426,7 +405,7 @@ int Acquisition::Trigger(HWND window, void* buffer, int size, int topDown) {
   std::unique_ptr<PreviewWindow> retired;
   int result = 0;
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     const State s = Current();
     if (retired_ || Lookup(s, Request::kTrigger) == Answer::kRefuse) {
       errors_.Push(ERR_NOT_READY);
@@ -459,11 +438,11 @@ int Acquisition::Trigger(HWND window, void* buffer, int size, int topDown) {
 // ---- The settings dialog's pause -------------------------------------------------------------
 
 Acquisition::Pause Acquisition::PauseForSettings() {
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   Pause pause;
   pause.state = Current();
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     pause.window = frameWindow_;
     pause.buffer = frameBuffer_;
     pause.size = frameBufferSize_;
@@ -480,7 +459,7 @@ Acquisition::Pause Acquisition::PauseForSettings() {
 
 void Acquisition::Resume(const Pause& pause, bool settingsChanged) {
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     // The application stopped, started or closed something meanwhile, or releases the
     // instance: what it did stands.
     if (retired_ || generation_.load() != pause.generation) return;
@@ -496,7 +475,7 @@ void Acquisition::Resume(const Pause& pause, bool settingsChanged) {
     case State::kPreview:
     case State::kCallback:
       {
-        Transition hold(this);
+        common::ScopedLock hold(transitionLock_);
         if (generation_.load() != pause.generation || Current() != State::kIdle) return;
         ++generation_;
         if (StartStreamingRun()) state_ = pause.state;
@@ -568,7 +547,7 @@ void Acquisition::ReportLost() {
   run_ = 0;
   HWND window;
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     window = frameWindow_;
     if (recordingSink_) recordingSink_->SourceEnded();
   }
@@ -594,7 +573,7 @@ void Acquisition::PreviewLoop() {
 
     HWND window;
     {
-      output::FramePipeline::Locked frame(pipeline_);
+      common::ScopedLock frame(pipeline_.Lock());
       window = frameWindow_;
       if (!FetchFrame(true)) {
         PostFrame(window, 0, ERR_TRANSFER);
@@ -634,7 +613,7 @@ void Acquisition::TriggerLoop() {
       if (!device_.LastShotTimedOut()) {
         HWND window;
         {
-          output::FramePipeline::Locked frame(pipeline_);
+          common::ScopedLock frame(pipeline_.Lock());
           window = frameWindow_;
         }
         PostFrame(window, 0, ERR_TRANSFER);
@@ -644,7 +623,7 @@ void Acquisition::TriggerLoop() {
       continue;
     }
 
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     if (!FetchFrame(false)) {
       errors_.Push(ERR_TRANSFER);
       continue;
@@ -667,7 +646,7 @@ void Acquisition::FinishShot(State state) {
 }
 
 int Acquisition::SnapShot(void* buffer, int size, int topDown) {
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   State s = Current();
   const Answer answer = retired_ ? Answer::kRefuse : Lookup(s, Request::kSnapShot);
   if (answer == Answer::kRefuse) {
@@ -691,7 +670,7 @@ int Acquisition::SnapShot(void* buffer, int size, int topDown) {
   }
   int result = 1;
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     if (!FetchFrame(false)) {
       PostFrame(frameWindow_, 0, ERR_TRANSFER);
       errors_.Push(ERR_TRANSFER);
@@ -711,7 +690,7 @@ int Acquisition::SnapShot(void* buffer, int size, int topDown) {
 
 int Acquisition::GetImage(void* buffer, int size, int topDown) {
   const ColorType type = ActiveType();
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   if (!output::ValidColorType(static_cast<int32_t>(type))) {
     errors_.Push(ERR_NOT_READY);
     return 0;
@@ -727,7 +706,7 @@ int Acquisition::CopyForFile(CDibImage* copy) {
     errors_.Push(ERR_NOT_READY);
     return 0;
   }
-  output::FramePipeline::Locked frame(pipeline_);
+  common::ScopedLock frame(pipeline_.Lock());
   // An image never prepared stays empty in the copy, and saving an empty copy fails.
   if (!pipeline_.Output(type)->Pixels()) return 1;
   return pipeline_.CopyOutput(type, copy) ? 1 : 0;
@@ -737,7 +716,7 @@ int Acquisition::CopyForFile(CDibImage* copy) {
 
 int Acquisition::Record(const char* name, int durationMs, int showWindow) {
   {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     // One writer per camera: a running recording keeps it, and of two calls at once one wins.
     if (recordReserved_ || (recording_ && !recording_->Finished())) {
       errors_.Push(ERR_NOT_READY);
@@ -755,7 +734,7 @@ int Acquisition::Record(const char* name, int durationMs, int showWindow) {
     int w = 0, h = 0;
     ColorType type;
     {
-      output::FramePipeline::Locked frame(pipeline_);
+      common::ScopedLock frame(pipeline_.Lock());
       type = pipeline_.Prepared();
       const CDibImage* image = pipeline_.Output(type);
       if (image->Pixels()) w = image->Width(), h = image->Height();
@@ -764,7 +743,7 @@ int Acquisition::Record(const char* name, int durationMs, int showWindow) {
     if (!recording->Open(name, w, h)) recording.reset();
   }
 
-  Transition hold(this);
+  common::ScopedLock hold(transitionLock_);
   recordReserved_ = false;
   const State s = Current();
   if (!recording || (s != State::kPreview && s != State::kCallback)) {
@@ -775,7 +754,7 @@ int Acquisition::Record(const char* name, int durationMs, int showWindow) {
   }
   recording_ = recording;
   {
-    output::FramePipeline::Locked frame(pipeline_);
+    common::ScopedLock frame(pipeline_.Lock());
     recordingSink_ = recording.get();
   }
   if (!Recording::Start(recording, static_cast<uint32_t>(durationMs))) {

@@ -13,6 +13,8 @@
 
 #include "QelvanSdk.h"
 #include "camera/frame_rate.h"
+#include "common/critical_section.h"
+#include "common/worker_thread.h"
 #include "camera/preview_window.h"
 #include "output/frame_pipeline.h"
 
@@ -64,7 +66,7 @@ class Acquisition {
   // first); false, with ERR_NOT_READY recorded, otherwise.
   template <class F>
   bool WhenIdle(F f) {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     if (!ToIdleForSelection()) return false;
     f();
     return true;
@@ -72,7 +74,7 @@ class Acquisition {
   // Runs f() under the transition lock; f learns whether the instance is idle.
   template <class F>
   void Locked(F f) {
-    Transition hold(this);
+    common::ScopedLock hold(transitionLock_);
     f(Current() == State::kIdle);
   }
   // Selection was deferred because another program streamed from the camera; the next
@@ -94,16 +96,6 @@ class Acquisition {
   void Resume(const Pause& pause, bool settingsChanged);
 
  private:
-  class Transition {
-   public:
-    explicit Transition(Acquisition* owner) : owner_(owner) { EnterCriticalSection(&owner_->transitionLock_); }
-    ~Transition() { LeaveCriticalSection(&owner_->transitionLock_); }
-    Transition(const Transition&) = delete;
-    Transition& operator=(const Transition&) = delete;
-
-   private:
-    Acquisition* owner_;
-  };
   enum class Request { kStream, kCapture, kTrigger, kSnapShot };
   enum class Answer { kRefuse, kAlready, kFromIdle };
   static Answer Lookup(State state, Request request);
@@ -133,7 +125,6 @@ class Acquisition {
   std::unique_ptr<PreviewWindow> CloseLocked();
   void StopRecordingLocked();
 
-  static DWORD WINAPI WorkerMain(LPVOID self);
   void PreviewLoop();
   void TriggerLoop();
   bool FetchFrame(bool stream);
@@ -153,7 +144,7 @@ class Acquisition {
   ErrorHistory& errors_;
   output::FramePipeline pipeline_;
 
-  CRITICAL_SECTION transitionLock_;
+  common::CriticalSection transitionLock_;
   // Written under the transition lock; read by anyone.
   std::atomic<State> state_{State::kIdle};
   std::atomic<uint32_t> generation_{0};
@@ -166,8 +157,7 @@ class Acquisition {
   // The worker. run_: 1 run, 2 hold (trigger while the settings dialog runs), 0 stop.
   std::atomic<int32_t> run_{0};
   std::atomic<bool> lost_{false};
-  HANDLE worker_ = nullptr;
-  bool workerTrigger_ = false;
+  common::WorkerThread worker_;
 
   // Placement, under the transition lock.
   HWND placementParent_ = nullptr;

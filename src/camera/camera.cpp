@@ -16,13 +16,12 @@ bool NarrowFileName(const wchar_t* name, char (&buffer)[1024]) {
   return true;
 }
 
-CQelvan::CQelvan() { InitializeCriticalSection(&configLock_); }
+CQelvan::CQelvan() = default;
 
 CQelvan::~CQelvan() {
   if (device_) SaveAll(cameraNumber_);
   acquisition_.reset();
   device_.reset();
-  DeleteCriticalSection(&configLock_);
 }
 
 int CQelvan::PushError(int code) {

@@ -15,6 +15,7 @@
 #include "camera/device_claim.h"
 #include "camera/error_history.h"
 #include "camera/live_settings.h"
+#include "common/critical_section.h"
 #include "dialogs/camera_access.h"
 
 namespace camera {
@@ -168,7 +169,7 @@ class CQelvan : private dialogs::CameraAccess {
   // The registry number of the selected camera; changed only while idle and no dialog is open.
   std::atomic<int> cameraNumber_{0};
 
-  CRITICAL_SECTION configLock_;
+  mutable common::CriticalSection configLock_;
   std::vector<std::pair<int32_t, int32_t>> configList_;
 
   std::atomic<int32_t> cameraDialogOpen_{0};

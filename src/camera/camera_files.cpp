@@ -59,9 +59,8 @@ int CQelvan::LoadConfigFileA(const char* path) {
   }
   int32_t first = 0, second = 0;
   while (file.ReadInt32(&first) && file.ReadInt32(&second)) records.emplace_back(first, second);
-  EnterCriticalSection(&configLock_);
+  common::ScopedLock hold(configLock_);
   configList_.swap(records);
-  LeaveCriticalSection(&configLock_);
   return 1;
 }
 
@@ -75,8 +74,6 @@ int CQelvan::LoadConfigFileW(const wchar_t* path) {
 }
 
 std::vector<std::pair<int32_t, int32_t>> CQelvan::ConfigRecords() const {
-  EnterCriticalSection(const_cast<CRITICAL_SECTION*>(&configLock_));
-  std::vector<std::pair<int32_t, int32_t>> records = configList_;
-  LeaveCriticalSection(const_cast<CRITICAL_SECTION*>(&configLock_));
-  return records;
+  common::ScopedLock hold(configLock_);
+  return configList_;
 }

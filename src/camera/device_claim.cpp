@@ -1,8 +1,8 @@
 #include "camera/device_claim.h"
 
 #include <cstring>
-#include <mutex>
 
+#include "common/critical_section.h"
 #include "common/qlv_camera_model.h"
 
 namespace {
@@ -40,7 +40,7 @@ constexpr int kSequences = 4096;
 uint32_t ProcessBits(DWORD pid) { return ((pid >> 2) & 0x7FFFFu) << 12; }
 
 struct OwnerWords {
-  std::mutex lock;
+  common::CriticalSection lock;
   bool live[kSequences] = {};
   int next = 0;
 };
@@ -51,7 +51,7 @@ OwnerWords& Words() {
 
 uint32_t AllocateOwnerWord() {
   OwnerWords& w = Words();
-  std::lock_guard<std::mutex> hold(w.lock);
+  common::ScopedLock hold(w.lock);
   int seq = w.next;
   // Past 4096 live instances the sequence has to repeat; below that it never does.
   for (int tries = 0; tries < kSequences && w.live[seq]; ++tries) seq = (seq + 1) % kSequences;
@@ -62,13 +62,13 @@ uint32_t AllocateOwnerWord() {
 
 void FreeOwnerWord(uint32_t word) {
   OwnerWords& w = Words();
-  std::lock_guard<std::mutex> hold(w.lock);
+  common::ScopedLock hold(w.lock);
   w.live[word & (kSequences - 1)] = false;
 }
 
 bool OwnerWordLive(uint32_t word) {
   OwnerWords& w = Words();
-  std::lock_guard<std::mutex> hold(w.lock);
+  common::ScopedLock hold(w.lock);
   return w.live[word & (kSequences - 1)];
 }
 

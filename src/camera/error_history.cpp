@@ -4,23 +4,20 @@
 
 #include "QelvanSdk.h"
 
-ErrorHistory::ErrorHistory() { InitializeCriticalSection(&lock_); }
-ErrorHistory::~ErrorHistory() { DeleteCriticalSection(&lock_); }
-
 void ErrorHistory::Push(int code) {
-  EnterCriticalSection(&lock_);
-  std::memmove(codes_ + 1, codes_, (kErrorHistorySize - 1) * sizeof codes_[0]);
-  codes_[0] = code;
-  LeaveCriticalSection(&lock_);
+  {
+    common::ScopedLock hold(lock_);
+    std::memmove(codes_ + 1, codes_, (kErrorHistorySize - 1) * sizeof codes_[0]);
+    codes_[0] = code;
+  }
   if (HWND window = window_.load()) PostMessageA(window, WM_CAMERA_ERROR, 0, code);
 }
 
 int ErrorHistory::Pop() {
-  EnterCriticalSection(&lock_);
+  common::ScopedLock hold(lock_);
   const int code = codes_[0];
   std::memmove(codes_, codes_ + 1, (kErrorHistorySize - 1) * sizeof codes_[0]);
   codes_[kErrorHistorySize - 1] = 0;
-  LeaveCriticalSection(&lock_);
   return code;
 }
 

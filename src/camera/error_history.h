@@ -6,12 +6,13 @@
 
 #include <atomic>
 
+#include "common/critical_section.h"
+
 constexpr int kErrorHistorySize = 20;
 
 class ErrorHistory {
  public:
-  ErrorHistory();
-  ~ErrorHistory();
+  ErrorHistory() = default;
   ErrorHistory(const ErrorHistory&) = delete;
   ErrorHistory& operator=(const ErrorHistory&) = delete;
 
@@ -24,7 +25,7 @@ class ErrorHistory {
   void Post(int code) const;
 
  private:
-  CRITICAL_SECTION lock_;
+  common::CriticalSection lock_;
   int codes_[kErrorHistorySize] = {};
   std::atomic<HWND> window_{nullptr};
 };

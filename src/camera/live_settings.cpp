@@ -4,16 +4,13 @@
 
 using settings::FilterSlot;
 
-LiveSettings::LiveSettings() { InitializeCriticalSection(&lock_); }
-LiveSettings::~LiveSettings() { DeleteCriticalSection(&lock_); }
-
 settings::CameraSettings LiveSettings::Get() const {
-  Guard hold(this);
+  common::ScopedLock hold(lock_);
   return value_;
 }
 
 frameconv::ConvertSettings LiveSettings::ForConversion() const {
-  Guard hold(this);
+  common::ScopedLock hold(lock_);
   const settings::FilterBlock& f = value_.filters;
   frameconv::ConvertSettings s;
   s.colorType = value_.stream.colorType;
@@ -40,7 +37,7 @@ frameconv::ConvertSettings LiveSettings::ForConversion() const {
 
 void LiveSettings::StoreConversion(const frameconv::ConvertSettings& s, const frameconv::ConvertChanges& changes) {
   {
-    Guard hold(this);
+    common::ScopedLock hold(lock_);
     settings::FilterBlock& f = value_.filters;
     if (changes.grayGains)
       for (int i = 0; i < 4; ++i) f[settings::kFilterGrayGain + i] = s.grayGain[i];
@@ -70,13 +67,13 @@ void LiveSettings::StoreConversion(const frameconv::ConvertSettings& s, const fr
 }
 
 void LiveSettings::SetExposureTiming(int lineClocks, double msPerClock) {
-  Guard hold(this);
+  common::ScopedLock hold(lock_);
   lineClocks_ = lineClocks;
   msPerClock_ = msPerClock;
 }
 
 double LiveSettings::ExposureMilliseconds(int lines) const {
-  Guard hold(this);
+  common::ScopedLock hold(lock_);
   if (lineClocks_ <= 0 || msPerClock_ <= 0.0) return 0.0;
   return static_cast<double>(lines) * lineClocks_ * msPerClock_;
 }

@@ -6,13 +6,14 @@
 
 #include <atomic>
 
+#include "common/critical_section.h"
+
 #include "output/frame_converter.h"
 #include "settings/camera_settings.h"
 
 class LiveSettings {
  public:
-  LiveSettings();
-  ~LiveSettings();
+  LiveSettings() = default;
   LiveSettings(const LiveSettings&) = delete;
   LiveSettings& operator=(const LiveSettings&) = delete;
 
@@ -20,7 +21,7 @@ class LiveSettings {
   // Runs f(settings&) under the lock and returns its result.
   template <class F>
   auto Update(F f) {
-    Guard hold(this);
+    common::ScopedLock hold(lock_);
     return f(value_);
   }
 
@@ -39,18 +40,7 @@ class LiveSettings {
   std::atomic<HWND> analogDialog{nullptr};
 
  private:
-  class Guard {
-   public:
-    explicit Guard(const LiveSettings* owner) : owner_(owner) { EnterCriticalSection(&owner_->lock_); }
-    ~Guard() { LeaveCriticalSection(&owner_->lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-   private:
-    const LiveSettings* owner_;
-  };
-
-  mutable CRITICAL_SECTION lock_;
+  mutable common::CriticalSection lock_;
   settings::CameraSettings value_;
   int lineClocks_ = 0;
   double msPerClock_ = 0.0;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/worker_thread.h"
+
 namespace {
 
 constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;  // 0x52000000
@@ -37,8 +39,8 @@ struct PreviewWindow::State {
   Placement placement;
   char className[64] = {};
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = nullptr;
-  DWORD threadId = 0;
+  // Holds this state alive while it runs, so a waiter that gives up leaves nothing dangling.
+  common::WorkerThread thread;
   HWND window = nullptr;
   HDC dc = nullptr;
   // Set by an Open that gave up waiting: the thread destroys what it made and ends.
@@ -46,8 +48,8 @@ struct PreviewWindow::State {
   std::atomic<bool> made{false};
 
   ~State() {
+    thread.Join();
     if (ready) CloseHandle(ready);
-    if (thread) CloseHandle(thread);
   }
 
   HWND Create() {
@@ -118,13 +120,6 @@ struct PreviewWindow::State {
     Destroy();
   }
 
-  static DWORD WINAPI Main(LPVOID arg) {
-    auto* held = static_cast<std::shared_ptr<State>*>(arg);
-    std::shared_ptr<State> self = *held;
-    delete held;
-    self->Run();
-    return 0;
-  }
 };
 
 PreviewWindow::~PreviewWindow() { Close(); }
@@ -134,15 +129,10 @@ bool PreviewWindow::Open(const Placement& placement) {
   auto state = std::make_shared<State>();
   if (!state->ready) return false;
   state->placement = placement;
-  auto* arg = new std::shared_ptr<State>(state);
-  state->thread = CreateThread(nullptr, 0, State::Main, arg, 0, &state->threadId);
-  if (!state->thread) {
-    delete arg;
-    return false;
-  }
+  if (!state->thread.Start([state] { state->Run(); })) return false;
   if (!WaitAnswering(state->ready, kWindowWaitMs) || !state->made) {
     state->abandoned = true;
-    if (state->made) PostThreadMessageA(state->threadId, kCloseMessage, 0, 0);
+    if (state->made) PostThreadMessageA(state->thread.Id(), kCloseMessage, 0, 0);
     return false;
   }
   state_ = std::move(state);
@@ -152,9 +142,9 @@ bool PreviewWindow::Open(const Placement& placement) {
 void PreviewWindow::Close() {
   std::shared_ptr<State> state = std::move(state_);
   if (!state) return;
-  PostThreadMessageA(state->threadId, kCloseMessage, 0, 0);
+  PostThreadMessageA(state->thread.Id(), kCloseMessage, 0, 0);
   // Destroying a child notifies the parent's thread, which may be this one.
-  WaitAnswering(state->thread, kWindowWaitMs);
+  WaitAnswering(state->thread.DoneEvent(), kWindowWaitMs);
 }
 
 HWND PreviewWindow::Window() const { return state_ ? state_->window : nullptr; }

@@ -11,14 +11,13 @@ constexpr DWORD kRecordPollMs = 10;
 
 Recording::Recording(const output::FramePipeline& pipeline, output::ColorType type, ErrorHistory& errors)
     : pipeline_(pipeline), type_(type), errors_(errors) {
-  InitializeCriticalSection(&attachLock_);
   frameEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 Recording::~Recording() {
-  if (thread_) CloseHandle(thread_);
+  // Last reference gone: the thread has finished (or this runs on it, at its very end).
+  thread_.Join();
   if (frameEvent_) CloseHandle(frameEvent_);
-  DeleteCriticalSection(&attachLock_);
 }
 
 bool Recording::Open(const char* name, int width, int height) {
@@ -29,16 +28,8 @@ bool Recording::Open(const char* name, int width, int height) {
 
 bool Recording::Start(const std::shared_ptr<Recording>& self, uint32_t durationMs) {
   self->duration_ = durationMs;
-  auto* held = new std::shared_ptr<Recording>(self);
-  DWORD id = 0;
-  self->thread_ = CreateThread(nullptr, 0, Main, held, 0, &id);
-  if (self->thread_ && id) return true;
-  if (self->thread_) {
-    // Made without an id: let it run to its end on a stopped recording.
-    self->Stop();
-    return false;
-  }
-  delete held;
+  // The thread holds the recording alive: it may finish its file after its camera is gone.
+  if (self->thread_.Start([self] { self->Loop(); })) return true;
   self->writer_.ResetAvi();
   return false;
 }
@@ -58,38 +49,28 @@ void Recording::Stop() {
   if (frameEvent_) SetEvent(frameEvent_);
 }
 
-bool Recording::Wait(DWORD ms) { return !thread_ || WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0; }
+bool Recording::Wait(DWORD ms) { return thread_.Wait(ms); }
 
 void Recording::Detach() {
-  EnterCriticalSection(&attachLock_);
+  common::ScopedLock hold(attachLock_);
   attached_ = false;
-  LeaveCriticalSection(&attachLock_);
 }
 
 void Recording::Report(int code) {
-  EnterCriticalSection(&attachLock_);
+  common::ScopedLock hold(attachLock_);
   if (attached_) errors_.Push(code);
-  LeaveCriticalSection(&attachLock_);
-}
-
-DWORD WINAPI Recording::Main(LPVOID arg) {
-  auto* held = static_cast<std::shared_ptr<Recording>*>(arg);
-  std::shared_ptr<Recording> self = *held;
-  delete held;
-  self->Loop();
-  self->finished_ = true;
-  return 0;
 }
 
 int Recording::AddNewest(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c) {
   bool usable = false;
-  EnterCriticalSection(&attachLock_);
-  if (attached_) {
-    output::FramePipeline::Locked frame(pipeline_);
-    const CDibImage* image = pipeline_.Output(type_);
-    usable = image->Width() == width_ && image->Height() == height_ && pipeline_.CopyOutput(type_, copy);
+  {
+    common::ScopedLock hold(attachLock_);
+    if (attached_) {
+      common::ScopedLock frame(pipeline_.Lock());
+      const CDibImage* image = pipeline_.Output(type_);
+      usable = image->Width() == width_ && image->Height() == height_ && pipeline_.CopyOutput(type_, copy);
+    }
   }
-  LeaveCriticalSection(&attachLock_);
   // A frame of another size (colour type or window changed) is not recorded.
   if (!usable) return 0;
   const CDibImage* frame = output::AviFrame(copy, a, b, c);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/critical_section.h"
+#include "common/worker_thread.h"
 #include "output/avi_writer.h"
 #include "output/frame_pipeline.h"
 
@@ -36,12 +38,11 @@ class Recording {
   void Stop();
   // Whether the thread has ended within ms.
   bool Wait(DWORD ms);
-  bool Finished() const { return finished_.load(); }
+  bool Finished() const { return !thread_.Started() || thread_.Wait(0); }
   // After this the thread reads no frame and reports no error.
   void Detach();
 
  private:
-  static DWORD WINAPI Main(LPVOID arg);
   void Loop();
   // 1 added, 0 skipped (size changed), -1 failed.
   int AddNewest(CDibImage* copy, CDibImage* a, CDibImage* b, CDibImage* c);
@@ -50,16 +51,15 @@ class Recording {
   const output::FramePipeline& pipeline_;
   const output::ColorType type_;
   ErrorHistory& errors_;
-  CRITICAL_SECTION attachLock_;
+  common::CriticalSection attachLock_;
   bool attached_ = true;
 
   CAviWriter writer_;
   int width_ = 0, height_ = 0;
   uint32_t duration_ = 0;
   HANDLE frameEvent_ = nullptr;
-  HANDLE thread_ = nullptr;
+  common::WorkerThread thread_;
   std::atomic<int32_t> newFrame_{0};
   std::atomic<bool> stop_{false};
   std::atomic<bool> sourceEnded_{false};
-  std::atomic<bool> finished_{false};
 };

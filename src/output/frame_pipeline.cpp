@@ -34,14 +34,6 @@ bool FitDisplayImage(CDibImage* display, int cw, int ch, ColorType type) {
 
 }  // namespace
 
-FramePipeline::FramePipeline() { InitializeCriticalSection(&lock_); }
-FramePipeline::~FramePipeline() { DeleteCriticalSection(&lock_); }
-
-FramePipeline::Locked::Locked(const FramePipeline& pipeline) : pipeline_(pipeline) {
-  EnterCriticalSection(&pipeline_.lock_);
-}
-FramePipeline::Locked::~Locked() { LeaveCriticalSection(&pipeline_.lock_); }
-
 bool FramePipeline::Prepare(ColorType type, int w, int h) {
   bool sized = true;
   if (type <= ColorType::kRgb32) sized = image8_.Create(w, h, 8) && image8_.SetGrayPalette();

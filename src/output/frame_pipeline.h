@@ -1,13 +1,14 @@
 // The frame pipeline of one camera: the images a frame passes through, keyed by colour type,
 // and what happens to a frame once the device has filled the raw image: conversion, drawing
 // into a window, the copy into an application's buffer, the copy for a file or a recording.
-// Callers hold the pipeline's lock around every use of its images (FramePipeline::Locked).
+// Callers hold the pipeline's lock (Lock()) around every use of its images.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
+#include "common/critical_section.h"
 #include "output/dib_image.h"
 #include "output/frame_converter.h"
 
@@ -26,23 +27,12 @@ int DisplayBits(ColorType type);
 
 class FramePipeline {
  public:
-  FramePipeline();
-  ~FramePipeline();
+  FramePipeline() = default;
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
-  // Holds the pipeline's lock for a scope: the worker from fetch to delivery, readers while
-  // they copy.
-  class Locked {
-   public:
-    explicit Locked(const FramePipeline& pipeline);
-    ~Locked();
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-   private:
-    const FramePipeline& pipeline_;
-  };
+  // The pipeline's lock: the worker holds it from fetch to delivery, readers while they copy.
+  common::CriticalSection& Lock() const { return lock_; }
 
   // Sizes the images of a colour type for a width x height frame. False when one could not be
   // made (the images stay as far as they were sized).
@@ -78,7 +68,7 @@ class FramePipeline {
  private:
   void Images(frameconv::FrameImages* images);
 
-  mutable CRITICAL_SECTION lock_;
+  mutable common::CriticalSection lock_;
   ColorType prepared_ = ColorType::kMono8;
   CDibImage image8_, image16_, image24_, image32_, image48_, image64_, scratch_, display_;
 };
