@@ -77,7 +77,9 @@ TEST(KilledHolder, ClaimIsFreeWhenOnlyTheSharedTableOutlivedIt) {
   Qelvan_SetColorMode(h, 8);
   const uint32_t frames = FramesDelivered();
   const int started = Qelvan_StartPreview(h);
-  EXPECT_EQ(started, 1) << "the dead program's claim keeps camera 0 busy; error " << Qelvan_GetLastError(h);
+  std::string errors;
+  for (int e; (e = Qelvan_GetLastError(h)) != 0;) errors += " " + std::to_string(e);
+  EXPECT_EQ(started, 1) << "the dead program's claim keeps camera 0 busy; errors:" << errors;
   if (started == 1) {
     EXPECT_TRUE(WaitUntil([&] { return FramesDelivered() >= frames + 3; }, 20000)) << "no frames";
   }

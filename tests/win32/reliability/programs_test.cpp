@@ -122,7 +122,9 @@ TEST_F(TwoPrograms, ForeignClaimWithoutOwnerRecordStaysBusy) {
 // a new one never carries the word of a live one: camera 0, claimed by a live instance, stays
 // busy for every later instance. Four instances after 4095 others span the point where a 12-bit
 // sequence would come round to the live instance's word.
-TEST_F(TwoPrograms, NoNewInstanceTakesALiveInstancesOwnerWord) {
+class OwnerWords : public Acquisition {};
+
+TEST_F(OwnerWords, NoNewInstanceTakesALiveInstancesOwnerWord) {
   ASSERT_EQ(Qelvan_SetWaitTime(h_, 200), 1);  // fewer frames to convert while the cycles run
   ASSERT_EQ(Qelvan_StartPreview(h_), 1);
   const DWORD start = GetTickCount();
