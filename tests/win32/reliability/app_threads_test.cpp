@@ -499,6 +499,7 @@ TEST_P(ReadDuringShot, NotHeldUpByAStalledShot) {
     readerFirst = reader.order() < shooter.order();
   }
   EXPECT_TRUE(readerFirst) << GetParam().name << " waited for the stalled shot";
+  DeleteFileA("app_threads_shot.bmp");
 }
 
 const ReaderCase kReaders[] = {
