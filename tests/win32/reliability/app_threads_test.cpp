@@ -109,14 +109,14 @@ class AsyncCall {
 class AppWindow {
  public:
   using Handler = std::function<bool(UINT, WPARAM, LPARAM)>;  // true: handled
-  explicit AppWindow(HWND parent = nullptr) {
+  AppWindow() {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = Proc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "QelvanAppThreadsWindow";
     RegisterClassA(&wc);
-    hwnd_ = CreateWindowExA(0, wc.lpszClassName, "application", parent ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW,
-                            0, 0, 320, 240, parent, nullptr, wc.hInstance, nullptr);
+    hwnd_ = CreateWindowExA(0, wc.lpszClassName, "application", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
+                            wc.hInstance, nullptr);
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
   ~AppWindow() {
