@@ -60,10 +60,15 @@ TEST_F(PassThroughTest, RomPortAndClockReachTheCameraAndFailuresAreOnlyPosted) {
   int ok = 0;
   EXPECT_EQ(0xA5, Qelvan<int>("Qelvan_ReadSromID", h, 0x10, &ok));
   EXPECT_EQ(1, ok);
-  // Out of byte range: refused instead of wrapping onto address 0x1800.
+  // Out of byte range: refused instead of wrapping onto address 0x1800 or onto another value.
   EXPECT_EQ(0, Qelvan<int>("Qelvan_WriteSromID", h, 0x110, 1));
   EXPECT_EQ(0, Qelvan<int>("Qelvan_ReadSromID", h, -1, &ok));
-  EXPECT_EQ((std::vector<int>{ERR_ARGUMENT, ERR_ARGUMENT}), Posted());
+  EXPECT_EQ(0, Qelvan<int>("Qelvan_WriteSromID", h, 0x10, 256));
+  EXPECT_EQ(0, Qelvan<int>("Qelvan_WriteSromID", h, 0x10, -1));
+  EXPECT_EQ((std::vector<int>{ERR_ARGUMENT, ERR_ARGUMENT, ERR_ARGUMENT, ERR_ARGUMENT}), Posted());
+  uint8_t after[2048];
+  ASSERT_EQ(0u, vcamctl_rom_read(0, after));
+  EXPECT_EQ(0, std::memcmp(rom, after, sizeof rom)) << "a refused write reached the ROM";
 
   EXPECT_EQ(1, Qelvan<int>("Qelvan_SetIOPort", h, 0x5A));
   EXPECT_EQ(0x5A, Regs(0).ports[7]);
@@ -82,7 +87,7 @@ TEST_F(PassThroughTest, RomPortAndClockReachTheCameraAndFailuresAreOnlyPosted) {
   EXPECT_TRUE(Errors(h).empty());
 
   FailCommands();
-  port = 0x77;
+  port = 0xAB;
   // A failed read is reported, and the byte holds 0, not whatever the caller left there.
   EXPECT_EQ(0, Qelvan<int>("Qelvan_GetIOPort", h, &port, 0, 0));
   EXPECT_EQ(0, port);

@@ -219,8 +219,14 @@ TEST_F(Transfer, RepeatedRunsLeaveNothingBehind) {
   ASSERT_EQ(dev.StartStreaming(), 0);
   ASSERT_EQ(NextFrame(dev, frame), 3);
   ASSERT_EQ(dev.StopStreaming(), 0);
-  DWORD handlesBefore = 0, handlesAfter = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+  // Handles are counted by the slot a new handle gets (Wine's GetProcessHandleCount reads 0):
+  // slots are reused lowest first, so one leaked per run pushes it up.
+  const auto freshHandle = [] {
+    HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(probe);
+    return reinterpret_cast<uintptr_t>(probe);
+  };
+  const uintptr_t handlesBefore = freshHandle();
   for (int cycle = 0; cycle < 8; ++cycle) {
     ASSERT_EQ(dev.StartStreaming(), 0);
     if (cycle % 2 == 0) {
@@ -229,8 +235,7 @@ TEST_F(Transfer, RepeatedRunsLeaveNothingBehind) {
     ASSERT_EQ(dev.StopStreaming(), 0);
     EXPECT_TRUE(HandlesSettleAt(kMono, 0)) << cycle;
   }
-  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
-  EXPECT_EQ(handlesAfter, handlesBefore);
+  EXPECT_LE(freshHandle(), handlesBefore + 2 * 4) << "handles leaked over eight runs";
   EXPECT_TRUE(WaitUntil([] { return Info(kMono).opens == Info(kMono).closes; }, 5000));
   EXPECT_EQ(Info(kMono).reads_pending, 0u);
 }

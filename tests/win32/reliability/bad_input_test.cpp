@@ -109,6 +109,8 @@ TEST_F(BadInput, PointersSizesNumbersAndNames) {
       {"SetSubSample 99", [](QelvanHandle h, uint8_t*) { return Qelvan_SetSubSample(h, 99); }, 0},
       {"ReadSromID INT_MAX", [](QelvanHandle h, uint8_t*) { return Qelvan_ReadSromID(h, INT_MAX, nullptr); }, 0},
       {"WriteSromID -1", [](QelvanHandle h, uint8_t*) { return Qelvan_WriteSromID(h, -1, 1); }, 0},
+      {"WriteSromID value 256", [](QelvanHandle h, uint8_t*) { return Qelvan_WriteSromID(h, 0, 256); }, 0},
+      {"WriteSromID value -1", [](QelvanHandle h, uint8_t*) { return Qelvan_WriteSromID(h, 0, -1); }, 0},
       {"SaveImage null", [](QelvanHandle h, uint8_t*) { return Qelvan_SaveImage(h, nullptr, 0); }, 0},
       {"SaveImage past MAX_PATH", [&](QelvanHandle h, uint8_t*) { return Qelvan_SaveImage(h, longName.c_str(), 0); }, 0},
       {"SaveImage missing folder", [&](QelvanHandle h, uint8_t*) { return Qelvan_SaveImage(h, missingDir.c_str(), 0); }, 0},

@@ -2,6 +2,7 @@
 // camera's stall, failed-read and short-read faults. The application hears of it, nothing hangs,
 // the camera comes back after re-attach, and no driver handle or read is left behind.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "reliability/reliability.h"
@@ -199,6 +200,72 @@ const LostCase kLostCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Faults, CameraLost, ::testing::ValuesIn(kLostCases),
                          [](const ::testing::TestParamInfo<LostCase>& info) { return std::string(info.param.name); });
+
+// A camera that arrives, or goes and comes back, while an instance is open. Each start is
+// checked by the frames the camera delivers.
+class CameraComesAndGoes : public Acquisition {
+ protected:
+  bool FramesFrom(int camera) {
+    const uint32_t start = Camera(camera).frames_delivered;
+    return WaitUntil([&] { return Camera(camera).frames_delivered >= start + 3; });
+  }
+  std::string Dump() {
+    std::string s = "errors:";
+    for (int e : Errors()) s += " " + std::to_string(e);
+    return s;
+  }
+};
+
+TEST_F(CameraComesAndGoes, CameraAttachedAfterInitializeStarts) {
+  ASSERT_EQ(vcamctl_attach(1, 0, 0), 0u);
+  ASSERT_EQ(Qelvan_SetDeviceNumber(h_, 1), 1) << Dump();
+  const int started = Qelvan_StartPreview(h_);
+  EXPECT_EQ(started, 1) << Dump();
+  if (started) {
+    EXPECT_TRUE(FramesFrom(1)) << "no frames from camera 1";
+  }
+  EXPECT_EQ(Qelvan_StopPreview(h_), 1);
+}
+
+struct LostPreviewCase {
+  const char* name;
+  bool stopWhileLost;
+};
+void PrintTo(const LostPreviewCase& c, std::ostream* os) { *os << c.name; }
+
+class LostMidPreview : public CameraComesAndGoes, public ::testing::WithParamInterface<LostPreviewCase> {};
+
+// While the camera is gone nothing starts and no recording is made; once it is back a start
+// streams again, whether or not the application stopped the lost run.
+TEST_P(LostMidPreview, NothingStartsUntilTheCameraIsBack) {
+  ASSERT_EQ(Qelvan_StartPreview(h_), 1);
+  ASSERT_TRUE(FramesFrom(0));
+  ASSERT_EQ(vcamctl_detach(0), 0u);
+  ASSERT_TRUE(WaitMessage(
+      [](const CameraMessage& m) { return m.message == WM_CAMERA_ERROR && m.lParam == ERR_DEVICE_LOST; }, 30000))
+      << "the loss was not reported";
+  const char* name = "lost_camera_record.avi";
+  DeleteFileA(name);
+  EXPECT_EQ(Qelvan_Record(h_, name, 1000, 0), 0);
+  EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES) << "a recording was made without a camera";
+  EXPECT_EQ(Qelvan_StartPreview(h_), 0) << "a start without a camera";
+  if (GetParam().stopWhileLost) {
+    EXPECT_EQ(Qelvan_StopPreview(h_), 1);
+  }
+  Errors();
+  ASSERT_EQ(vcamctl_attach(0, 0, 0), 0u);
+  const int started = Qelvan_StartPreview(h_);
+  EXPECT_EQ(started, 1) << Dump();
+  if (started) {
+    EXPECT_TRUE(FramesFrom(0)) << "no frames after the camera came back";
+  }
+  EXPECT_EQ(Qelvan_StopPreview(h_), 1);
+  DeleteFileA(name);
+}
+
+const LostPreviewCase kLostPreviewCases[] = {{"StartAgain", false}, {"StopThenStart", true}};
+INSTANTIATE_TEST_SUITE_P(Restart, LostMidPreview, ::testing::ValuesIn(kLostPreviewCases),
+                         [](const ::testing::TestParamInfo<LostPreviewCase>& i) { return std::string(i.param.name); });
 
 
 }  // namespace

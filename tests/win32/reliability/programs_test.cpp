@@ -1,6 +1,8 @@
 // Two programs and one camera: a second program that previews camera 0 makes it busy for this
 // one; the camera is free again when that program ends, normally or killed.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "reliability/reliability.h"
 
@@ -114,6 +116,35 @@ TEST_F(TwoPrograms, ForeignClaimWithoutOwnerRecordStaysBusy) {
   UnmapViewOfFile(view);
   CloseHandle(map);
   ExpectFreeAndStreaming();
+}
+
+// Owner words name instances in the machine-wide table. However many instances came and went,
+// a new one never carries the word of a live one: camera 0, claimed by a live instance, stays
+// busy for every later instance. Four instances after 4095 others span the point where a 12-bit
+// sequence would come round to the live instance's word.
+class OwnerWords : public Acquisition {};
+
+TEST_F(OwnerWords, NoNewInstanceTakesALiveInstancesOwnerWord) {
+  ASSERT_EQ(Qelvan_SetWaitTime(h_, 200), 1);  // fewer frames to convert while the cycles run
+  ASSERT_EQ(Qelvan_StartPreview(h_), 1);
+  const DWORD start = GetTickCount();
+  for (int i = 0; i < 4095; ++i) {
+    const QelvanHandle h = Qelvan_Initialize(nullptr);
+    ASSERT_NE(h, 0) << i;
+    ASSERT_EQ(Qelvan_Release(h), 1) << i;
+  }
+  Figure("owner words: 4095 Initialize/Release cycles beside a preview took " +
+         std::to_string(GetTickCount() - start) + " ms");
+  for (int i = 0; i < 4; ++i) {
+    const QelvanHandle h = Qelvan_Initialize(nullptr);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(Qelvan_StartPreview(h), 0) << "instance " << 4096 + i << " started on the claimed camera";
+    const std::vector<int> errors = Errors(h);
+    EXPECT_TRUE(std::find(errors.begin(), errors.end(), ERR_DEVICE_UNAVAILABLE) != errors.end()) << i;
+    Qelvan_StopPreview(h);
+    ASSERT_EQ(Qelvan_Release(h), 1);
+  }
+  EXPECT_EQ(Qelvan_StopPreview(h_), 1);
 }
 
 }  // namespace
