@@ -173,10 +173,8 @@ int Acquisition::Prepare() {
   device_.SetMirrorH(a.mirrorH);
   device_.SetTriggerMode(0);
   device_.SetGlobalGain(a.globalGain & 0xFF);
-  device_.SetColorGain(43, a.colorGainGreen1 & 0xFF);
-  device_.SetColorGain(45, a.colorGainRed & 0xFF);
-  device_.SetColorGain(44, a.colorGainBlue & 0xFF);
-  device_.SetColorGain(46, a.colorGainGreen2 & 0xFF);
+  for (settings::AnalogField field : settings::kColorGainFields)
+    device_.SetColorGain(settings::ColorGainRegister(field), a[field] & 0xFF);
   device_.SetExposureLines(a.exposureLines & 0xFFFF);
   settings_.SetExposureTiming(LineClocks(g.width), MillisecondsPerClock(s.stream.clock));
 

@@ -14,6 +14,7 @@
 #include "QelvanSdk.h"
 #include "camera/frame_rate.h"
 #include "common/critical_section.h"
+#include "common/qlv_camera_model.h"
 #include "common/worker_thread.h"
 #include "camera/preview_window.h"
 #include "output/frame_pipeline.h"
@@ -161,7 +162,7 @@ class Acquisition {
 
   // Placement, under the transition lock.
   HWND placementParent_ = nullptr;
-  int placementX_ = 0, placementY_ = 0, placementW_ = 752, placementH_ = 480;
+  int placementX_ = 0, placementY_ = 0, placementW_ = QLV_SENSOR_WIDTH, placementH_ = QLV_SENSOR_HEIGHT;
 
   // Delivery and drawing, under the pipeline lock.
   std::unique_ptr<PreviewWindow> window_;

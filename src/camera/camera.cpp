@@ -185,7 +185,7 @@ int CQelvan::GetCameraInfo(QelvanCameraInfo* info) {
   info->globalGainMin = GLOBAL_GAIN_MIN;
   info->globalGainMax = settings::kGlobalGainMax;
   int colorGain = 0;
-  device_->QueryColorGain(45, &colorGain);
+  device_->QueryColorGain(QLV_REG_GAIN_RED, &colorGain);
   info->colorGainMin = colorGain;
   info->colorGainMax = settings::kColorGainMax;
   info->exposureMin = settings::kExposureLinesMin;

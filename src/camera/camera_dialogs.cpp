@@ -9,20 +9,6 @@
 #include "dialogs/camera_dialog.h"
 #include "dialogs/image_dialog.h"
 
-namespace {
-
-// The colour gain register of each analog field that has one.
-int ColorGainRegister(settings::AnalogField field) {
-  switch (field) {
-    case settings::kAnalogGreen1: return 43;
-    case settings::kAnalogRed: return 45;
-    case settings::kAnalogBlue: return 44;
-    case settings::kAnalogGreen2: return 46;
-    default: return 0;
-  }
-}
-
-}  // namespace
 
 // ---- What the dialogs reach -----------------------------------------------------------------
 
@@ -44,7 +30,7 @@ void CQelvan::ShowAnalog(settings::AnalogField field, int32_t value) {
     case settings::kAnalogMirrorV: device_->SetMirrorV(value); break;
     case settings::kAnalogMirrorH: device_->SetMirrorH(value); break;
     case settings::kAnalogAutoIris: break;
-    default: device_->SetColorGain(ColorGainRegister(field), value); break;
+    default: device_->SetColorGain(settings::ColorGainRegister(field), value); break;
   }
 }
 
@@ -104,10 +90,8 @@ int CQelvan::SetAnalogDlg(HWND parent) {
   device_->GetExposureLines(&lines);
   settings::AnalogValues now = settings_.Get().analog;
   now.globalGain = device_->GetGlobalGain();
-  device_->QueryColorGain(43, &now.colorGainGreen1);
-  device_->QueryColorGain(45, &now.colorGainRed);
-  device_->QueryColorGain(44, &now.colorGainBlue);
-  device_->QueryColorGain(46, &now.colorGainGreen2);
+  for (settings::AnalogField field : settings::kColorGainFields)
+    device_->QueryColorGain(settings::ColorGainRegister(field), &now[field]);
   now.exposureLines = lines;
   now.mirrorV = device_->ReadMirrorV();
   now.mirrorH = device_->ReadMirrorH();

@@ -15,7 +15,6 @@ namespace {
 constexpr char kCameraDisplayName[] = "QelvanZ51QK2-RVN";
 constexpr int kListEntries = 10;
 constexpr int kNameEntryChars = 256;
-constexpr uint16_t kMirrorRegister = 13;
 
 // "QelvanZ51QK2-RVN_NN", cut to fit size characters with the terminator.
 void FormatDeviceName(char* out, size_t size, int number) {
@@ -83,10 +82,8 @@ int CQelvan::Open(HWND notifyWindow) {
 
 void CQelvan::PushAnalogSettings(const settings::AnalogValues& a) {
   device_->SetGlobalGain(a.globalGain);
-  device_->SetColorGain(43, a.colorGainGreen1);
-  device_->SetColorGain(45, a.colorGainRed);
-  device_->SetColorGain(44, a.colorGainBlue);
-  device_->SetColorGain(46, a.colorGainGreen2);
+  for (settings::AnalogField field : settings::kColorGainFields)
+    device_->SetColorGain(settings::ColorGainRegister(field), a[field]);
   device_->SetExposureLines(a.exposureLines);
   device_->SetMirrorV(a.mirrorV);
   device_->SetMirrorH(a.mirrorH);
@@ -217,8 +214,8 @@ int CQelvan::ReadMirrorFlag(bool vertical) {
   uint16_t r13 = 0;
   // An unanswered read says nothing about the mirror: take it as off rather than flipping
   // every later picture.
-  if (!device_->ReadSensorRegister(kMirrorRegister, &r13)) return 0;
-  return (r13 & (vertical ? 0x10 : 0x20)) ? 0 : 1;
+  if (!device_->ReadSensorRegister(QLV_REG_READ_MODE, &r13)) return 0;
+  return (r13 & (vertical ? QLV_READ_MODE_UNMIRRORED_V : QLV_READ_MODE_UNMIRRORED_H)) ? 0 : 1;
 }
 
 void CQelvan::LoadGain(int number) {
@@ -227,7 +224,7 @@ void CQelvan::LoadGain(int number) {
     g = settings::GainValues();
     g.global = GLOBAL_GAIN_DEFAULT;
     int answer = 0;
-    device_->QueryColorGain(43, &answer);
+    device_->QueryColorGain(QLV_REG_GAIN_GREEN1, &answer);
     g.colorG1 = answer;
     g.exposure = EXPOSURE_LINES_DEFAULT;
     g.mirrorV = ReadMirrorFlag(true);

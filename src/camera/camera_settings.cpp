@@ -7,16 +7,11 @@
 
 namespace {
 
-constexpr uint8_t kGlobalGainRegister = 53;
-
-// Colour gain register code of numbers 14 to 17.
-int ColorGainCode(int number) {
-  switch (number) {
-    case 14: return 45;
-    case 15: return 43;
-    case 16: return 46;
-    default: return 44;
-  }
+// The analog field of filter numbers 14 to 17.
+settings::AnalogField ColorGainField(int number) {
+  static const settings::AnalogField kFields[4] = {settings::kAnalogRed, settings::kAnalogGreen1,
+                                                   settings::kAnalogGreen2, settings::kAnalogBlue};
+  return kFields[number - 14];
 }
 
 }  // namespace
@@ -41,7 +36,7 @@ int CQelvan::SetFilterValue(int number, int value) {
       settings_.Update([&](settings::CameraSettings& s) { s.filters[settings::kFilterWhiteBalance] = value != 0; });
       return 1;
     case 13: case 14: case 15: case 16: case 17: {
-      const int code = number == 13 ? 53 : ColorGainCode(number);
+      const int code = number == 13 ? QLV_REG_GLOBAL_GAIN : settings::ColorGainRegister(ColorGainField(number));
       int lowest = 0;
       device_->QueryColorGainParam(code, &lowest);
       if (value < lowest || value > settings::kColorGainMax) return PushError(ERR_ARGUMENT), 0;
@@ -55,9 +50,7 @@ int CQelvan::SetFilterValue(int number, int value) {
       }
       // This sensor has no colour gain registers: the device accepts and ignores them.
       device_->SetColorGain(code, value);
-      static const settings::AnalogField kFields[4] = {settings::kAnalogRed, settings::kAnalogGreen1,
-                                                       settings::kAnalogGreen2, settings::kAnalogBlue};
-      settings_.Update([&](settings::CameraSettings& s) { s.analog[kFields[number - 14]] = value; });
+      settings_.Update([&](settings::CameraSettings& s) { s.analog[ColorGainField(number)] = value; });
       return 1;
     }
     case 18:
@@ -90,12 +83,12 @@ int CQelvan::GetFilterValue(int number, int* ok) {
       case 13: {
         // Read back from the sensor; an unanswered read is an error, not a gain of 0.
         uint16_t raw = 0;
-        if (!device_->ReadSensorRegister(kGlobalGainRegister, &raw)) return PushError(ERR_DEVICE_IO), 0;
+        if (!device_->ReadSensorRegister(QLV_REG_GLOBAL_GAIN, &raw)) return PushError(ERR_DEVICE_IO), 0;
         value = raw >= 16 ? raw - 16 : raw;
         break;
       }
       case 14: case 15: case 16: case 17:
-        device_->QueryColorGain(ColorGainCode(number), &value);
+        device_->QueryColorGain(settings::ColorGainRegister(ColorGainField(number)), &value);
         break;
       case 18: {
         uint16_t lines = 0;

@@ -22,11 +22,10 @@ const Row CAnalogDialog::kRowTable[kRows] = {
 };
 
 namespace {
-// Value and colour gain register of each row.
+// The value of each row.
 const AnalogField kRowField[CAnalogDialog::kRows] = {
     settings::kAnalogGlobalGain, settings::kAnalogGreen1, settings::kAnalogRed,
     settings::kAnalogBlue,       settings::kAnalogGreen2, settings::kAnalogExposure};
-const int kColorGainRegister[CAnalogDialog::kRows] = {0, 43, 45, 44, 46, 0};
 constexpr int kExposureRow = 5;
 bool IsColorRow(int row) { return row >= 1 && row <= 4; }
 }  // namespace
@@ -37,7 +36,7 @@ void CAnalogDialog::OnInit() {
   values_ = access_.Settings().analog;
   for (int row = 0; row < kRows; ++row) {
     rows_[row] = kRowTable[row];
-    if (IsColorRow(row)) rows_[row].min = access_.ColorGainMinimum(kColorGainRegister[row]);
+    if (IsColorRow(row)) rows_[row].min = access_.ColorGainMinimum(settings::ColorGainRegister(kRowField[row]));
   }
   dialogs::InsertTabItem(window, 0, "Analog Gain");
   dialogs::CreatePage(window, dialogs::TemplateId(IDD_ANALOG_PAGE_JA, IDD_ANALOG_PAGE_EN), PageProc, this, true);
@@ -78,7 +77,7 @@ void CAnalogDialog::Change(AnalogField field, int32_t value) {
 void CAnalogDialog::OnDefaults() {
   Change(settings::kAnalogGlobalGain, settings::kGlobalGainDefault);
   for (int row = 0; row < kRows; ++row)
-    if (IsColorRow(row)) Change(kRowField[row], access_.ColorGainDefault(kColorGainRegister[row]));
+    if (IsColorRow(row)) Change(kRowField[row], access_.ColorGainDefault(settings::ColorGainRegister(kRowField[row])));
   Change(settings::kAnalogExposure, settings::kExposureLinesDefault);
   if (!page_) return;
   for (int row = 0; row < kRows; ++row) ShowRow(row);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/qlv_camera_model.h"
 #include "settings/registry_store.h"
 
 namespace settings {
@@ -94,13 +95,24 @@ struct CameraSettings {
 };
 
 // Ranges of the sensor values.
-constexpr int kGlobalGainMin = 0;
-constexpr int kGlobalGainMax = 63;
-constexpr int kGlobalGainDefault = 16;
-constexpr int kColorGainMax = 63;
-constexpr int kExposureLinesMin = 1;
-constexpr int kExposureLinesMax = 0x7FFF;
-constexpr int kExposureLinesDefault = 480;
+constexpr int kGlobalGainMin = QLV_GLOBAL_GAIN_MIN;
+constexpr int kGlobalGainMax = QLV_GLOBAL_GAIN_MAX;
+constexpr int kGlobalGainDefault = QLV_GLOBAL_GAIN_DEFAULT;
+constexpr int kColorGainMax = QLV_GLOBAL_GAIN_MAX;
+constexpr int kExposureLinesMin = QLV_EXPOSURE_LINES_MIN;
+constexpr int kExposureLinesMax = QLV_EXPOSURE_LINES_MAX;
+constexpr int kExposureLinesDefault = QLV_EXPOSURE_LINES_DEFAULT;
+
+// The colour gain register of an analog field (Green1, Red, Blue, Green2); 0 for the others.
+constexpr int ColorGainRegister(AnalogField field) {
+  return field == kAnalogGreen1   ? QLV_REG_GAIN_GREEN1
+         : field == kAnalogRed    ? QLV_REG_GAIN_RED
+         : field == kAnalogBlue   ? QLV_REG_GAIN_BLUE
+         : field == kAnalogGreen2 ? QLV_REG_GAIN_GREEN2
+                                  : 0;
+}
+// The four colour gain fields in the order they go to the sensor.
+constexpr AnalogField kColorGainFields[4] = {kAnalogGreen1, kAnalogRed, kAnalogBlue, kAnalogGreen2};
 
 // Where a plain filter number (1..28 except 6, 10 and 13..18) keeps its value and what it
 // accepts; false for the others.
