@@ -57,9 +57,9 @@ int CQelvan::GetConfigFilter() {
 
 void CQelvan::Retire() {
   if (acquisition_) acquisition_->Retire();
-  // Open filter and analog dialogs end as if cancelled; their calls then leave. (A camera
-  // settings dialog stays until its user ends it; acquisition does not come back after it.)
-  for (HWND dialog : {settings_.imageDialog.load(), settings_.analogDialog.load()})
+  // Open dialogs end as if cancelled, so their calls leave and Release need not wait for the
+  // user; acquisition does not come back after them.
+  for (HWND dialog : {settings_.imageDialog.load(), settings_.analogDialog.load(), cameraDialogWindow_.load()})
     if (dialog) PostMessageA(GetAncestor(dialog, GA_ROOT), WM_COMMAND, IDCANCEL, 0);
 }
 

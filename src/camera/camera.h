@@ -157,6 +157,7 @@ class CQelvan : private dialogs::CameraAccess {
   double ExposureMilliseconds(int lines) const override;
   void PublishImageDialog(HWND window) override;
   void PublishAnalogDialog(HWND window) override;
+  void PublishCameraDialog(HWND window) override;
   // Marks a dialog of a kind as open (false when one is) and counts it against selection.
   bool OpenDialog(std::atomic<int32_t>* kind);
   void CloseDialog(std::atomic<int32_t>* kind);
@@ -175,6 +176,7 @@ class CQelvan : private dialogs::CameraAccess {
   std::atomic<int32_t> cameraDialogOpen_{0};
   std::atomic<int32_t> analogDialogOpen_{0};
   std::atomic<int32_t> imageDialogOpen_{0};
+  std::atomic<HWND> cameraDialogWindow_{nullptr};
 
   // Calls in progress (api/chain.cpp): exports running on this instance now; raised only under
   // the registry lock while the handle is registered, so once Release has unlinked it the

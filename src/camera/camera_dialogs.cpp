@@ -52,6 +52,8 @@ void CQelvan::PublishImageDialog(HWND window) { settings_.imageDialog = window; 
 
 void CQelvan::PublishAnalogDialog(HWND window) { settings_.analogDialog = window; }
 
+void CQelvan::PublishCameraDialog(HWND window) { cameraDialogWindow_ = window; }
+
 bool CQelvan::OpenDialog(std::atomic<int32_t>* kind) {
   // Under the transition lock, so that a selection never runs beside a dialog that opens.
   bool opened = false;

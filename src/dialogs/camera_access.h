@@ -66,6 +66,9 @@ class CameraAccess {
   // visible to its worker (it posts only to a window published and not yet withdrawn).
   virtual void PublishImageDialog(HWND window) = 0;
   virtual void PublishAnalogDialog(HWND window) = 0;
+  // The camera settings dialog's window, so that releasing the camera can end it as Cancel
+  // would; null when it is being destroyed.
+  virtual void PublishCameraDialog(HWND window) = 0;
 };
 
 }  // namespace dialogs

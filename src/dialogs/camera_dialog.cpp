@@ -148,6 +148,7 @@ void CCameraDialog::ReadControls() {
 void CCameraDialog::OnInit() {
   Load();
   Init();
+  access_.PublishCameraDialog(window);
 }
 
 void CCameraDialog::OnOk() {
@@ -156,6 +157,7 @@ void CCameraDialog::OnOk() {
 }
 
 INT_PTR CCameraDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_DESTROY) access_.PublishCameraDialog(nullptr);
   if (message != WM_COMMAND) return FALSE;
   const int id = LOWORD(wParam), code = HIWORD(wParam);
   if (id == IDC_APPLY) {

@@ -12,7 +12,7 @@ class CCameraDialog : public dialogs::ModalDialog {
  public:
   // The camera's registry number is taken from the access; the camera itself takes the saved
   // values over after OK.
-  explicit CCameraDialog(const dialogs::CameraAccess& access) : cameraNumber_(access.CameraNumber()) {}
+  explicit CCameraDialog(dialogs::CameraAccess& access) : access_(access), cameraNumber_(access.CameraNumber()) {}
 
   // Runs the modal dialog. True when it was shown; *ok tells whether OK ended it.
   bool Run(HWND parent, bool* ok);
@@ -37,5 +37,6 @@ class CCameraDialog : public dialogs::ModalDialog {
   settings::PresetList list_;
   // "Size" as stored, kept when a custom size finds no room.
   int32_t storedSize_ = 0;
+  dialogs::CameraAccess& access_;
   int cameraNumber_;
 };

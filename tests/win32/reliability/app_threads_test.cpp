@@ -431,6 +431,27 @@ const DialogExport kSettingDialogs[] = {{"ImageDialog", Qelvan_SetImageDlg}, {"A
 INSTANTIATE_TEST_SUITE_P(Dialogs, SelectionDuringDialog, ::testing::ValuesIn(kSettingDialogs),
                          [](const ::testing::TestParamInfo<DialogExport>& i) { return std::string(i.param.name); });
 
+class ReleaseFromAnotherThread : public AppThreads, public ::testing::WithParamInterface<DialogExport> {};
+
+// A dialog left open on the UI thread while a worker thread releases the camera: the dialog ends
+// as if cancelled, so Release does not wait for the user.
+TEST_P(ReleaseFromAnotherThread, EndsTheOpenDialog) {
+  Watchdog watchdog(120000, "Release from another thread while a dialog is open");
+  ASSERT_EQ(Qelvan_StartPreview(h_), 1);
+  AsyncCall dialog([&] { return GetParam().open(h_, nullptr); });
+  ASSERT_NE(dialog.Dialog(), nullptr);
+  Forget(h_);
+  EXPECT_EQ(Qelvan_Release(h_), 1);
+  ASSERT_TRUE(dialog.Done(60000));
+  EXPECT_EQ(dialog.result(), 1);
+  EXPECT_TRUE(WaitUntil([] { return Camera().handles_open == 0; }, 20000)) << "the preview came back";
+}
+
+const DialogExport kAllDialogs[] = {
+    {"ImageDialog", Qelvan_SetImageDlg}, {"AnalogDialog", Qelvan_SetAnalogDlg}, {"CameraDialog", Qelvan_SetCameraDlg}};
+INSTANTIATE_TEST_SUITE_P(Dialogs, ReleaseFromAnotherThread, ::testing::ValuesIn(kAllDialogs),
+                         [](const ::testing::TestParamInfo<DialogExport>& i) { return std::string(i.param.name); });
+
 struct DialogEnding {
   const char* name;
   WPARAM button;
