@@ -13,10 +13,10 @@
 
 #include "QelvanSdk.h"
 #include "camera/frame_rate.h"
+#include "camera/preview_window.h"
 #include "common/critical_section.h"
 #include "common/qlv_camera_model.h"
 #include "common/worker_thread.h"
-#include "camera/preview_window.h"
 #include "output/frame_pipeline.h"
 
 class CQelvanZ51QKRVNSdk;
