@@ -4,8 +4,10 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 WIN := build/win32
 NATIVE := build/native
+WIN64 := build/win64
+WIN64_JOBS ?= 2
 
-.PHONY: all setup build build-win32 build-native test test-native test-win32 demo dist screenshots bench soak clean
+.PHONY: all setup build build-win32 build-win64 build-native test test-native test-win32 demo dist screenshots bench soak clean
 
 all: build
 
@@ -17,6 +19,13 @@ build: setup build-win32 build-native
 build-win32:
 	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN) -j$(JOBS)
+
+# Opt-in 64-bit Windows build (the DLL, tools and samples), warnings as errors; not part of
+# build or test.
+build-win64:
+	@scripts/setup-win64.sh
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQELVAN_WERROR=ON >/dev/null
+	@cmake --build $(WIN64) -j$(WIN64_JOBS)
 
 build-native:
 	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -49,4 +58,4 @@ soak: build
 	@scripts/soak.sh
 
 clean:
-	rm -rf $(WIN) $(NATIVE)
+	rm -rf $(WIN) $(NATIVE) $(WIN64)

@@ -95,7 +95,7 @@ add_library(qelvan_layer_flags INTERFACE)
 if(WIN32)
   target_compile_definitions(qelvan_layer_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX
                              _WIN32_WINNT=0x0601)
-  target_compile_options(qelvan_layer_flags INTERFACE ${QELVAN_I686_CODE_FLAGS})
+  target_compile_options(qelvan_layer_flags INTERFACE ${QELVAN_CODE_FLAGS})
   target_link_libraries(qelvan_layer_flags INTERFACE user32 gdi32 advapi32 winmm)
 else()
   target_compile_options(qelvan_layer_flags INTERFACE ${QELVAN_SANITIZE})

@@ -6,13 +6,25 @@ set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${QELVAN_BIN})
 
 # The library's code and everything that runs it in-process (tests, benchmarks) use SSE2 for
 # floating point, so every float and double operation rounds as written instead of carrying
-# x87 extended precision. Not for the kernel driver.
-set(QELVAN_I686_CODE_FLAGS -msse2 -mfpmath=sse)
+# x87 extended precision. Not for the kernel driver. (x86-64 does so anyway.)
+set(QELVAN_CODE_FLAGS -msse2 -mfpmath=sse)
+
+# The 64-bit build (opt-in, make build-win64) makes the library, tools and samples so far; the
+# kernel driver, the Wine tests and the benchmarks are 32-bit only for now.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QELVAN_WIN64 ON)
+  set(QELVAN_MINGW_SYSROOT /usr/x86_64-w64-mingw32)
+  set(qelvan_thirdparty_default ${CMAKE_SOURCE_DIR}/build/thirdparty/install-x64)
+else()
+  set(QELVAN_WIN64 OFF)
+  set(QELVAN_MINGW_SYSROOT /usr/i686-w64-mingw32)
+  set(qelvan_thirdparty_default ${CMAKE_SOURCE_DIR}/build/thirdparty/install)
+endif()
 
 # Everything is linked statically so that binaries depend on system DLLs only.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
-set(QELVAN_THIRDPARTY ${CMAKE_SOURCE_DIR}/build/thirdparty/install CACHE PATH
+set(QELVAN_THIRDPARTY ${qelvan_thirdparty_default} CACHE PATH
     "Cross-built libjpeg, libpng and libtiff")
 list(APPEND CMAKE_FIND_ROOT_PATH ${QELVAN_THIRDPARTY})
 
@@ -26,7 +38,11 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
 add_subdirectory(src)
-foreach(dir driver tools samples tests/win32 bench/win32)
+set(qelvan_win_dirs driver tools samples tests/win32 bench/win32)
+if(QELVAN_WIN64)
+  set(qelvan_win_dirs driver tools samples)
+endif()
+foreach(dir ${qelvan_win_dirs})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()
