@@ -3,6 +3,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,9 +55,16 @@ struct PreviewWindow::State {
 
   HWND Create() {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
-    std::snprintf(className, sizeof className, "VideoRenderer_%08x_%08x",
-                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)),
-                  static_cast<unsigned>(timeGetTime() + static_cast<unsigned>(std::rand())));
+    // The class name carries the whole address of this state: in a 64-bit process two live
+    // windows may share its low 32 bits. A 32-bit address gives the same name as it always did.
+    const uint64_t self = reinterpret_cast<uintptr_t>(this);
+    const unsigned high = static_cast<unsigned>(self >> 32);
+    const unsigned low = static_cast<unsigned>(self);
+    const unsigned salt = static_cast<unsigned>(timeGetTime() + static_cast<unsigned>(std::rand()));
+    if (high)
+      std::snprintf(className, sizeof className, "VideoRenderer_%08x%08x_%08x", high, low, salt);
+    else
+      std::snprintf(className, sizeof className, "VideoRenderer_%08x_%08x", low, salt);
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = DefWindowProcA;
