@@ -20,7 +20,7 @@ build-win32:
 	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN) -j$(JOBS)
 
-# Opt-in 64-bit Windows build (the DLL, tools and samples), warnings as errors; not part of
+# Opt-in 64-bit Windows build (the DLL, tools, samples, api tests), warnings as errors; not part of
 # build or test.
 build-win64:
 	@scripts/setup-win64.sh
