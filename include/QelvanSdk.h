@@ -56,7 +56,7 @@ typedef int QelvanHandle;
 
 /* Description of the last delivered frame; WM_CAMERA_FRAME carries its address. */
 typedef struct FrameInfo {
-  int size;         /* always 24 */
+  int size;         /* sizeof(FrameInfo): 24, or 32 in a 64-bit process */
   int width;        /* raw image width in pixels */
   int height;       /* raw image height in pixels */
   int bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
