@@ -22,7 +22,7 @@ build-win32:
 
 # Opt-in 64-bit Windows build (the DLL, tools, samples, api tests), warnings as errors; not part of
 # build or test.
-build-win64:
+build-win64: setup
 	@scripts/setup-win64.sh
 	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQELVAN_WERROR=ON >/dev/null
 	@cmake --build $(WIN64) -j$(WIN64_JOBS)
