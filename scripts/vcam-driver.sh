@@ -2,26 +2,21 @@
 # prefix (first run) and starts it. Expects $top (the repository) and a running wineserver.
 
 vcam_driver_ensure() {
-  local bin="${QELVAN_WIN_BIN:-$top/build/win32/bin}"
-  local sys="$bin/qlvnvcam.sys" name=QlvnVCam key='HKLM\System\CurrentControlSet\Services\QlvnVCam'
-  local winsys i
+  # The driver is 64-bit (the 64-bit build makes it); vcam.exe beside it checks that it answers.
+  local sys="${QELVAN_VCAM_SYS:-$top/build/win64/bin/qlvnvcam.sys}" name=QlvnVCam bin
+  bin=$(dirname "$sys")
   if [ ! -f "$sys" ]; then
-    echo "vcam-driver: $sys is not built; the virtual camera is not available" >&2
+    echo "vcam-driver: $sys is not built (make build-win64); the virtual camera is not available" >&2
     return 1
   fi
-  winsys="Z:${sys//\//\\}"
-  if ! wine sc query "$name" >/dev/null 2>&1; then
-    # The 32-bit sc marks the service for the 32-bit driver host at once.
-    wine "C:\\windows\\syswow64\\sc.exe" create "$name" type= kernel start= demand binPath= "$winsys" >/dev/null 2>&1 || {
-      echo "vcam-driver: could not create the service $name" >&2
-      return 1
-    }
-  else
-    # The build directory may have moved since the service was created.
-    wine reg add "$key" /v ImagePath /t REG_EXPAND_SZ /d "$winsys" /f >/dev/null 2>&1
-  fi
+  # shellcheck source=dist/vcam-service.sh
+  . "$top/scripts/dist/vcam-service.sh"
+  vcam_service_register "$sys" || {
+    echo "vcam-driver: could not create the service $name" >&2
+    return 1
+  }
   _vcam_try_start "$name" "$bin" 5 && return 0
-  # In a prefix's first session the 32-bit driver host does not come up (the service manager
+  # In a prefix's first session the driver host does not come up (the service manager
   # reports a time-out) until the server has been restarted once. When this session owns the
   # server, restart it and hand the new one to winsession, which stops it at the end.
   if [ -n "${server_pid:-}" ]; then

@@ -19,14 +19,9 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 wineserver -p >/dev/null 2>&1
 wine wineboot </dev/null >/dev/null 2>&1
-winsys="Z:${sys//\//\\}"
-if ! wine sc query "$name" >/dev/null 2>&1; then
-  wine "C:\\windows\\syswow64\\sc.exe" create "$name" type= kernel start= demand binPath= "$winsys" \
-    >/dev/null 2>&1 || { echo "install-virtual-camera: could not create the service $name" >&2; exit 1; }
-else
-  wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$name" /v ImagePath /t REG_EXPAND_SZ \
-    /d "$winsys" /f >/dev/null 2>&1
-fi
+# shellcheck source=vcam-service.sh
+. "$here/vcam-service.sh"
+vcam_service_register "$sys" || { echo "install-virtual-camera: could not create the service $name" >&2; exit 1; }
 started() { wine "$here/vcam.exe" list </dev/null >/dev/null 2>&1; }
 for attempt in 1 2; do
   for _ in 1 2 3 4 5 6 7 8 9 10; do
@@ -38,7 +33,7 @@ for attempt in 1 2; do
     fi
     sleep 0.5
   done
-  # A fresh prefix starts its 32-bit driver host only after one server restart.
+  # A fresh prefix starts its driver host only after one server restart.
   [ "$attempt" = 1 ] && { wineserver -k >/dev/null 2>&1; sleep 1; wineserver -p >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1; }
 done
 echo "install-virtual-camera: the driver did not start; try 'wineserver -k' and run this again" >&2
