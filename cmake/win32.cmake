@@ -9,8 +9,8 @@ set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${QELVAN_BIN})
 # x87 extended precision. Not for the kernel driver. (x86-64 does so anyway.)
 set(QELVAN_CODE_FLAGS -msse2 -mfpmath=sse)
 
-# The 64-bit build (opt-in, make build-win64) makes the library, tools, samples and the api
-# tests so far; the kernel driver, the other Wine tests and the benchmarks are 32-bit only.
+# The same sources make the 32-bit and the 64-bit build; the virtual camera's kernel driver comes
+# from the 64-bit one only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(QELVAN_WIN64 ON)
   set(QELVAN_MINGW_SYSROOT /usr/x86_64-w64-mingw32)
@@ -39,9 +39,6 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
 add_subdirectory(src)
 set(qelvan_win_dirs driver tools samples tests/win32 bench/win32)
-if(QELVAN_WIN64)
-  set(qelvan_win_dirs driver tools samples tests/win32)
-endif()
 foreach(dir ${qelvan_win_dirs})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
