@@ -1,5 +1,6 @@
 // Two programs and one camera: a second program that previews camera 0 makes it busy for this
-// one; the camera is free again when that program ends, normally or killed.
+// one; the camera is free again when that program ends, normally or killed. The second program is
+// of this program's bitness, or of the other one (a 32-bit and a 64-bit program on one machine).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -37,9 +38,8 @@ class TwoPrograms : public Acquisition {
     Acquisition::TearDown();
   }
   // Starts the holder and waits until it previews.
-  void StartHolder() {
-    std::string command = "\"" + BesideThisProgram("reliability_holder.exe") +
-                          "\" QelvanReliabilityHolderReady QelvanReliabilityHolderQuit";
+  void StartHolder(const std::string& holder) {
+    std::string command = "\"" + holder + "\" QelvanReliabilityHolderReady QelvanReliabilityHolderQuit";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child_));
@@ -71,7 +71,28 @@ class TwoPrograms : public Acquisition {
   PROCESS_INFORMATION child_ = {};
 };
 
-TEST_F(TwoPrograms, BusyWhileHeldFreeAfterNormalEnd) {
+// The holder program of this build, or of the build of the other bitness.
+class HolderOfBitness : public TwoPrograms, public ::testing::WithParamInterface<bool> {
+ protected:
+  static std::string Holder(bool otherBitness) {
+    if (!otherBitness) return BesideThisProgram("reliability_holder.exe");
+    std::string dir = QELVAN_OTHER_BIN;
+    std::replace(dir.begin(), dir.end(), '/', '\\');
+    return "Z:" + dir + "\\reliability_holder.exe";
+  }
+  void StartHolder() {
+    const std::string holder = Holder(GetParam());
+    ASSERT_NE(GetFileAttributesA(holder.c_str()), INVALID_FILE_ATTRIBUTES) << holder << " is not built";
+    TwoPrograms::StartHolder(holder);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(TwoPrograms, HolderOfBitness, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "OtherBitness" : "SameBitness");
+                         });
+
+TEST_P(HolderOfBitness, BusyWhileHeldFreeAfterNormalEnd) {
   ASSERT_NO_FATAL_FAILURE(StartHolder());
   ExpectBusy();
   SetEvent(quit_);
@@ -82,7 +103,7 @@ TEST_F(TwoPrograms, BusyWhileHeldFreeAfterNormalEnd) {
 
 // A holder killed mid-stream cannot release its claim; the claim of a process that no longer
 // runs must not keep the camera busy.
-TEST_F(TwoPrograms, FreeAfterHolderKilled) {
+TEST_P(HolderOfBitness, FreeAfterHolderKilled) {
   const int rounds = Scaled(1, 10);
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
     ASSERT_NO_FATAL_FAILURE(StartHolder());
