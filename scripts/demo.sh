@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The main job, against the virtual camera: list the cameras, show the camera information, save
-# one frame in every format, record a 3-second AVI, stream 5 seconds. The files land in out/.
+# one frame in every format, record a 3-second AVI, stream 5 seconds; then the 64-bit build of
+# the same program lists the cameras and saves a frame. The files land in out/.
 # Then each file is re-read by a standard tool and a table says what the tool saw; the exit
 # code is nonzero when any step or check fails.
-# Usage: scripts/demo.sh [OUT_DIR]   (default out/; QELVAN_WIN_BIN overrides build/win32/bin)
+# Usage: scripts/demo.sh [OUT_DIR]   (default out/; QELVAN_WIN_BIN and QELVAN_WIN64_BIN override
+#                                     build/win32/bin and build/win64/bin)
 #        scripts/demo.sh --check DIR  (only the checking table, for files made earlier)
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,22 +19,27 @@ if [ "$check_only" = 0 ] && [ -z "${QELVAN_WINE_SESSION:-}" ]; then
 fi
 bin=${QELVAN_WIN_BIN:-$top/build/win32/bin}
 cap="$bin/qelvan-capture.exe"
+cap64="${QELVAN_WIN64_BIN:-$top/build/win64/bin}/qelvan-capture.exe"
 outdir=${1:-$top/out}
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
-[ "$check_only" = 1 ] || [ -f "$cap" ] || { echo "demo: $cap is not built (make build)" >&2; exit 1; }
+for c in "$cap" "$cap64"; do
+  [ "$check_only" = 1 ] || [ -f "$c" ] || { echo "demo: $c is not built (make build)" >&2; exit 1; }
+done
 
 # Frames of the still files: full sensor, 24-bit colour. The recording is sub-sampled to a
 # quarter (188 x 120) so that 3 s of uncompressed 24-bit frames stay around 12 MB.
 still_opts="--colour-mode 24"
 avi_opts="--colour-mode 24 --subsample 2"
-files=(frame.bmp frame.raw frame.jpg frame.png frame.tif clip.avi)
+files=(frame.bmp frame.raw frame.jpg frame.png frame.tif clip.avi frame-x64.png)
 steps_failed=0
+# step TITLE ARGS... runs the 32-bit program; STEP_PROGRAM=64 the 64-bit one.
 step() {
-  local title=$1
+  local title=$1 prog=$cap
   shift
-  printf '\n== %s\n$ qelvan-capture %s\n' "$title" "$*"
-  (cd "$outdir" && wine "$cap" "$@" </dev/null)
+  [ "${STEP_PROGRAM:-}" = 64 ] && prog=$cap64
+  printf '\n== %s\n$ %s %s\n' "$title" "$(basename "$(dirname "$(dirname "$prog")")")/qelvan-capture" "$*"
+  (cd "$outdir" && wine "$prog" "$@" </dev/null)
   local rc=$?
   if [ "$rc" != 0 ]; then
     echo "   -> failed (exit $rc)"
@@ -52,6 +59,9 @@ if [ "$check_only" = 0 ]; then
   # shellcheck disable=SC2086
   step "Recording 3 s" record --seconds 3 $avi_opts clip.avi
   step "Streaming 5 s" stream --seconds 5
+  STEP_PROGRAM=64 step "Cameras, from a 64-bit program" list
+  # shellcheck disable=SC2086
+  STEP_PROGRAM=64 step "One frame as png, from a 64-bit program" snap $still_opts frame-x64.png
 fi
 
 # ----- The checking table: every file re-read by a tool that did not write it. -----

@@ -88,14 +88,15 @@ int main() {
                 bench::LevelName(), t.best, t.median);
   }
   bench::SetLevel(best);
-  const char* build = "i686 -O3 -msse2 -mfpmath=sse";
+  const char* build = sizeof(void*) == 8 ? "x86-64 -O3" : "i686 -O3 -msse2 -mfpmath=sse";
+  const char* arch = sizeof(void*) == 8 ? "x86-64" : "i686";
   std::printf(
-      "SUMMARY i686 under Wine: demosaic 8-bit whole frame: %.3f ms per frame (%s, %s, fastest "
+      "SUMMARY %s under Wine: demosaic 8-bit whole frame: %.3f ms per frame (%s, %s, fastest "
       "batch; median %.3f)\n",
-      whole.best, build, bench::LevelName(), whole.median);
+      arch, whole.best, build, bench::LevelName(), whole.median);
   std::printf(
-      "SUMMARY i686 under Wine: colour chain 8-bit: %.3f ms per frame (%s, %s, fastest batch; "
+      "SUMMARY %s under Wine: colour chain 8-bit: %.3f ms per frame (%s, %s, fastest batch; "
       "median %.3f)\n",
-      chain.best, build, bench::LevelName(), chain.median);
+      arch, chain.best, build, bench::LevelName(), chain.median);
   return 0;
 }
