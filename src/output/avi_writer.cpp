@@ -107,9 +107,10 @@ bool CAviWriter::FitsInChunk() const {
   const uint64_t limit = std::min<uint64_t>(chunk_limit_, 0x7FFFFFFF);
   const uint64_t n = chunk_frames_ + 1ull;
   const uint64_t frames = 8ull + riff_size_ + 8 + frame_bytes_;
-  // The first chunk: the AVI 1.0 file with its "idx1". Its standard index and the reserved
-  // room come on top once a second chunk follows (a few hundred kilobytes past the limit, far
-  // below the 2 GB where old readers fail).
+  // The first chunk: the AVI 1.0 file with its "idx1", so that a recording within the limit is
+  // a plain AVI 1.0 file. Its standard index (8 bytes a frame) and the reserved room come on
+  // top once a second chunk follows: for camera frames under a megabyte past the limit, far
+  // below the 2 GB where old readers fail.
   if (chunks_.empty()) return frames + 8 + 16 * n <= limit;
   return frames + kIndexHeaderBytes + 8 * n <= limit;
 }
@@ -190,7 +191,8 @@ bool CAviWriter::CloseChunk() {
     Put32(head + 4, 16 * chunk_frames_);
     if (!file_.Write(head, 8) || !WriteEntries(true)) return false;
     junkAt = end_ + indexBytes + 8 + 16ull * chunk_frames_;
-    // The finished header grows into this room, so the frames need not move far.
+    // Room for the header's growth at the finish: the first chunk's movie list then moves up
+    // into it, and no later chunk moves.
     std::vector<uint8_t> junk(Reserve(), 0);
     PutId(junk.data(), "JUNK");
     Put32(junk.data() + 4, Reserve() - 8);

@@ -6,7 +6,8 @@
 // stays a complete AVI 1.0 file of its frames (old readers see that part), later frames go into
 // "RIFF AVIX" chunks of at most the limit, each chunk's movie list ends with a standard index
 // ("ix00"), and at the finish the header gains a super index ("indx") and the total frame count
-// ("odml"/"dmlh").
+// ("odml"/"dmlh"). To make room for them, the finish moves the first chunk's frames (at most
+// the limit) up into space reserved at that chunk's end: a second or so of copying, once.
 #pragma once
 
 #include <cstdint>
