@@ -312,7 +312,7 @@ bool CAviWriter::FinishOpenDml() {
   PutId(entry + 12, "dmlh");
   Put32(entry + 16, kDmlhBytes);
   Put32(entry + 20, frame_count_);
-  return file_.Seek(0) && file_.Write(h.data(), h.size());
+  return file_.Seek(0) && file_.Write(h.data(), h.size()) && file_.FileSize() == end_;
 }
 
 int CAviWriter::FinishAvi(uint32_t rate_hundredths) {
