@@ -124,7 +124,7 @@ void Usage(FILE* out) {
       "  --brightness N (-255..255)  --contrast N (-127..127)  --gamma N (0..200, 100 neutral)\n"
       "  --hue N (-360..360)  --saturation N (-255..255)  --sharpness N (0..30)\n"
       "  --format bmp|raw|jpeg|png|tiff   file format for snap (default: from the extension)\n"
-      "  --seconds N             duration for record and stream (1..3600)\n"
+      "  --seconds N             duration for record and stream (1..86400)\n"
       "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error\n",
       out);
 }
@@ -263,7 +263,7 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
         }
       }
     } else if (arg == "--seconds") {
-      ok = need() && ParseRanged("--seconds", value, {1, 3600}, &v);
+      ok = need() && ParseRanged("--seconds", value, {1, 86400}, &v);
       o->seconds = static_cast<int>(v);
     } else {
       known = false;
@@ -638,34 +638,61 @@ void Progress(double done, int total, long frames) {
 // Frame size of the recorded AVI: bottom-up 24-bit rows padded to 4 bytes.
 long long AviFrameBytes(int width, int height) { return static_cast<long long>(height) * ((3 * width + 3) & ~3); }
 
-// The recording is complete once the library closed the file and wrote its RIFF size.
-bool AviFinished(const std::string& file, unsigned* riffSize) {
+// Reads count bytes at offset; false when the file is shorter.
+bool ReadAt(HANDLE f, unsigned long long offset, void* bytes, DWORD count) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD got = 0;
+  return SetFilePointerEx(f, at, nullptr, FILE_BEGIN) && ReadFile(f, bytes, count, &got, nullptr) &&
+         got == count;
+}
+
+unsigned Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24; }
+
+// The recording is complete once the library closed the file and wrote its sizes: a long
+// recording is several RIFF chunks one after another (OpenDML), which together make the file.
+bool AviFinished(const std::string& file) {
   HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;  // still held by the recorder
-  unsigned char header[8] = {};
-  DWORD got = 0;
-  const BOOL read = ReadFile(f, header, sizeof header, &got, nullptr);
-  const DWORD size = GetFileSize(f, nullptr);
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(f, &size) != 0 && size.QuadPart > 0;
+  unsigned long long at = 0;
+  while (ok && at < static_cast<unsigned long long>(size.QuadPart)) {
+    unsigned char head[12];
+    ok = ReadAt(f, at, head, sizeof head) && std::memcmp(head, "RIFF", 4) == 0 && Le32(head + 4) != 0 &&
+         std::memcmp(head + 8, at == 0 ? "AVI " : "AVIX", 4) == 0;
+    at += 8ull + Le32(head + 4);
+  }
   CloseHandle(f);
-  if (!read || got != sizeof header || std::memcmp(header, "RIFF", 4) != 0) return false;
-  std::memcpy(riffSize, header + 4, 4);
-  return *riffSize != 0 && *riffSize + 8 == size;
+  return ok && at == static_cast<unsigned long long>(size.QuadPart);
 }
 
-// Frames in a finished AVI, from the main header.
+// Frames in a finished AVI: the total of the extended header ("odml"/"dmlh") of a long
+// recording, else the count in the main header.
 long AviFrameCount(const std::string& file) {
   HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return -1;
-  unsigned char header[52] = {};
-  DWORD got = 0;
-  const BOOL read = ReadFile(f, header, sizeof header, &got, nullptr);
+  unsigned char header[52];
+  long frames = -1;
+  if (ReadAt(f, 0, header, sizeof header)) {
+    frames = static_cast<long>(Le32(header + 48));
+    // The header list's entries, from after "hdrl" to its end.
+    const unsigned long long end = 20ull + Le32(header + 16);
+    for (unsigned long long at = 24; at + 12 <= end;) {
+      unsigned char chunk[24];
+      if (!ReadAt(f, at, chunk, sizeof chunk)) break;
+      if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "odml", 4) == 0 &&
+          std::memcmp(chunk + 12, "dmlh", 4) == 0) {
+        frames = static_cast<long>(Le32(chunk + 20));
+        break;
+      }
+      at += 8ull + Le32(chunk + 4);
+    }
+  }
   CloseHandle(f);
-  if (!read || got != sizeof header) return -1;
-  unsigned frames;
-  std::memcpy(&frames, header + 48, 4);
-  return static_cast<long>(frames);
+  return frames;
 }
 
 int Record(const Options& o) {
@@ -675,6 +702,7 @@ int Record(const Options& o) {
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
   const std::string temp = TempName(o.file);
+  DrainErrors(h);  // only the recording's own errors count below
   const DWORD started = GetTickCount();
   if (!Qelvan_Record(h, temp.c_str(), o.seconds * 1000, 0)) {
     DeleteFileA(temp.c_str());
@@ -686,11 +714,10 @@ int Record(const Options& o) {
   const long long chunk = AviFrameBytes(Qelvan_Width(h) >> shift, Qelvan_Height(h) >> shift) + 8;
   // The recorder times from its first frame; allow generously for a slow start and the finish.
   const DWORD limit = static_cast<DWORD>(o.seconds) * 1000 + 60000;
-  unsigned riffSize = 0;
   bool finished = false;
   while (GetTickCount() - started < limit) {
     Sleep(200);
-    if (AviFinished(temp, &riffSize)) {
+    if (AviFinished(temp)) {
       finished = true;
       break;
     }
@@ -705,10 +732,18 @@ int Record(const Options& o) {
     Fail("the recording did not finish: %s", DrainErrors(h).c_str());
     return kCamera;
   }
+  // A write that failed (a full disk) ends the recording early with a finished file of the
+  // frames written before it.
+  const std::string errors = DrainErrors(h);
   if (!Commit(o.file)) return kFile;
   const long frames = AviFrameCount(o.file);
   std::printf("record: %ld frames in %d s (%.1f fps), %lld bytes to %s\n", frames, o.seconds,
               static_cast<double>(frames) / o.seconds, FileSize(o.file), o.file.c_str());
+  if (errors.find("ERR_FILE") != std::string::npos) {
+    Fail("the recording ended early, the file could not be written further (disk full?): %s",
+         errors.c_str());
+    return kFile;
+  }
   return frames > 0 ? kOk : kFailed;
 }
 

@@ -98,7 +98,7 @@ void Recording::Loop() {
       const int added = AddNewest(&copy, &a, &b, &c);
       if (added == 0) continue;
       if (added < 0) {
-        // A failed write, or the file would pass its 4 GB limit.
+        // A failed write, or the file would pass the largest size the writer can index.
         failure = ERR_FILE;
         break;
       }

@@ -79,14 +79,16 @@ bool CDataFile::ReadInt32(int32_t* value) {
   return true;
 }
 
-bool CDataFile::OpenForWrite(const char* name) {
+bool CDataFile::OpenForWrite(const char* name, bool readBack) {
   Release();
   if (name == nullptr || name[0] == '\0') return false;
-  HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+  const DWORD tries[2] = {GENERIC_READ | GENERIC_WRITE, GENERIC_WRITE};
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int i = readBack ? 0 : 1; i < 2 && file == INVALID_HANDLE_VALUE; ++i) {
+    file = CreateFileA(name, tries[i], 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      file = CreateFileA(name, tries[i], 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
   if (file == INVALID_HANDLE_VALUE) return false;
   file_ = file;
   size_ = static_cast<size_t>(FileSize());
@@ -109,6 +111,19 @@ bool CDataFile::Write(const void* bytes, size_t count) {
     }
     DWORD written = 0;
     if (!WriteFile(file_, p, chunk, &written, nullptr) || written != chunk) return false;
+    p += chunk;
+    count -= chunk;
+  }
+  return true;
+}
+
+bool CDataFile::Read(void* bytes, size_t count) {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  uint8_t* p = static_cast<uint8_t*>(bytes);
+  while (count > 0) {
+    const DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    DWORD got = 0;
+    if (!ReadFile(file_, p, chunk, &got, nullptr) || got != chunk) return false;
     p += chunk;
     count -= chunk;
   }

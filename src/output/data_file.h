@@ -31,11 +31,15 @@ class CDataFile {
   bool ReadInt32(int32_t* value);
 
   // Write side. OpenForWrite drops whatever was held, then truncates an existing file or
-  // creates a new one (no sharing); false when neither works.
-  bool OpenForWrite(const char* name);
+  // creates a new one (no sharing); false when neither works. With readBack the file is also
+  // opened for reading where it can be (not a pipe that only takes data).
+  bool OpenForWrite(const char* name, bool readBack = false);
   bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
   // True only when every byte was written.
   bool Write(const void* bytes, size_t count);
+  // Reads count bytes at the current position of a file opened with readBack; true only when
+  // all were read.
+  bool Read(void* bytes, size_t count);
   // Moves the write position to an absolute offset, or to the end; false on failure.
   bool Seek(uint64_t offset);
   bool SeekEnd();
