@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +13,12 @@
 #include "resources/dialog_ids.h"
 
 namespace dialogs {
+
+namespace {
+// Pages' distance from the corner of the tab's display area, in dialog units.
+constexpr int kPageMarginX = 15;
+constexpr int kPageMarginY = 2;
+}  // namespace
 
 ModalDialog::ModalDialog() : brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
 
@@ -110,9 +117,21 @@ HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bo
   HWND tab = GetDlgItem(dialog, IDC_TAB);
   HWND page = CreateDialogParamA(TemplateModule(), MAKEINTRESOURCEA(templateId), tab, procedure,
                                  reinterpret_cast<LPARAM>(object));
-  if (page)
-    SetWindowPos(page, HWND_TOP, 30, 25, 0, 0,
-                 SWP_NOSIZE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+  if (!page) return nullptr;
+  // Below the strip and in from the border by a margin in dialog units, which grows with the
+  // font at a higher DPI and is (30, 25) pixels at 96 DPI; a page too large for the margin
+  // gives it up rather than leave the area.
+  RECT area;
+  GetClientRect(tab, &area);
+  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  RECT margin = {0, 0, kPageMarginX, kPageMarginY};
+  MapDialogRect(dialog, &margin);
+  RECT size;
+  GetWindowRect(page, &size);
+  const LONG width = size.right - size.left, height = size.bottom - size.top;
+  const LONG x = std::max(area.left, std::min(area.left + margin.right, area.right - width));
+  const LONG y = std::max(area.top, std::min(area.top + margin.bottom, area.bottom - height));
+  SetWindowPos(page, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   return page;
 }
 

@@ -29,7 +29,7 @@ T* ObjectOf(HWND window) {
 void DrawTabItem(const DRAWITEMSTRUCT* item, HBRUSH brush);
 void InsertTabItem(HWND dialog, int index, const std::string& text);
 
-// A page template as a child of the dialog's tab control, placed at (30, 25).
+// A page template as a child of the dialog's tab control, placed inside the tab's display area.
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show);
 
 // One numeric row of a page.

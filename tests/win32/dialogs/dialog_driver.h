@@ -71,6 +71,14 @@ bool Checked(HWND parent, int id);
 // Saves the window as a bitmap in the build tree's screenshots folder.
 void Screenshot(HWND window, const char* name);
 
+// Display DPI: the system DPI of this process, and a run of this program's tests matching filter
+// in a child process started with the display at dpi (Wine reads it when a process starts); the
+// exit code of the child, or -1 when it could not run.
+int SystemDpi();
+int RunChildAtDpi(int dpi, const char* filter);
+// True in such a child.
+bool IsDpiChild();
+
 // Registry.
 void DeleteProductKey();
 bool ReadValue(const std::string& subkey, const char* name, int32_t* value);
