@@ -48,6 +48,11 @@ INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPA
     DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
     return TRUE;
   }
+  // Keyboard moves (lParam 0) only; a move to a given control is the dialog manager's.
+  if (message == WM_NEXTDLGCTL && !LOWORD(lParam) && self->MoveFocus(wParam != 0)) {
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+    return TRUE;
+  }
   if (message == WM_COMMAND) {
     switch (LOWORD(wParam)) {
       case IDOK:
@@ -64,6 +69,33 @@ INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPA
     }
   }
   return self->OnMessage(message, wParam, lParam);
+}
+
+// The dialog manager only walks into the tab control's pages, so the tab strip itself is no
+// longer a stop of its own; it is put back into the cycle just before the shown page's first
+// control, where the arrow keys switch pages.
+bool ModalDialog::MoveFocus(bool backward) {
+  HWND tab = GetDlgItem(window, IDC_TAB);
+  if (!tab || !(GetWindowLongPtrA(tab, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) return false;
+  if (!IsWindowVisible(tab) || !IsWindowEnabled(tab)) return false;
+  HWND focus = GetFocus();
+  if (!focus || !IsChild(window, focus)) return false;
+  auto inTab = [tab](HWND w) { return w == tab || IsChild(tab, w); };
+  HWND target = nullptr;
+  if (focus == tab && !backward) {
+    for (HWND page = GetWindow(tab, GW_CHILD); page && !target; page = GetWindow(page, GW_HWNDNEXT))
+      if (IsWindowVisible(page) && IsWindowEnabled(page))
+        target = GetNextDlgTabItem(page, nullptr, FALSE);
+    if (!target) target = GetNextDlgTabItem(window, tab, FALSE);
+  } else {
+    target = GetNextDlgTabItem(window, focus, backward);
+    if (target && focus != tab && inTab(focus) != inTab(target) &&
+        (backward ? inTab(focus) : inTab(target)))
+      target = tab;
+  }
+  if (!target) return false;
+  SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  return true;
 }
 
 bool UseJapanese() { return GetSystemDefaultLangID() == 1041; }
@@ -115,6 +147,7 @@ void InsertTabItem(HWND dialog, int index, const std::string& text) {
 
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show) {
   HWND tab = GetDlgItem(dialog, IDC_TAB);
+  SetWindowLongPtrA(tab, GWL_EXSTYLE, GetWindowLongPtrA(tab, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   HWND page = CreateDialogParamA(TemplateModule(), MAKEINTRESOURCEA(templateId), tab, procedure,
                                  reinterpret_cast<LPARAM>(object));
   if (!page) return nullptr;

@@ -30,6 +30,7 @@ void DrawTabItem(const DRAWITEMSTRUCT* item, HBRUSH brush);
 void InsertTabItem(HWND dialog, int index, const std::string& text);
 
 // A page template as a child of the dialog's tab control, placed inside the tab's display area.
+// The tab becomes a control parent, so that Tab, Shift+Tab and mnemonics reach the pages.
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show);
 
 // One numeric row of a page.
@@ -82,6 +83,9 @@ class ModalDialog {
 
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Tab and Shift+Tab when the pages live in the tab control; false leaves them to the dialog
+  // manager.
+  bool MoveFocus(bool backward);
 
   HBRUSH brush_;
   bool shown_ = false;

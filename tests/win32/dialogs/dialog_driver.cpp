@@ -155,6 +155,30 @@ bool Checked(HWND parent, int id) {
   return SendMessageA(Item(parent, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+void PressTab(HWND dialog, bool backward) { SendMessageA(dialog, WM_NEXTDLGCTL, backward, 0); }
+
+void FocusOn(HWND dialog, HWND control) {
+  SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+void Type(HWND edit, const char* text) {
+  for (const char* c = text; *c; ++c)
+    PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(*c), 1);
+}
+
+bool WaitPosted(HWND edit) {
+  static volatile LONG next = 20000;
+  const LRESULT limit = InterlockedIncrement(&next);
+  PostMessageA(edit, EM_SETLIMITTEXT, static_cast<WPARAM>(limit), 0);
+  return WaitFor([&] { return SendMessageA(edit, EM_GETLIMITTEXT, 0, 0) == limit; });
+}
+
+HWND Focused(DWORD threadId) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(threadId, &info) ? info.hwndFocus : nullptr;
+}
+
 int SystemDpi() {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
