@@ -196,6 +196,11 @@ void ShowRowValue(HWND page, const Row& row, int value) {
   SetDlgItemInt(page, row.edit, static_cast<UINT>(value), TRUE);
 }
 
+void RefreshRowValue(HWND page, const Row& row, int value) {
+  if (GetFocus() == GetDlgItem(page, row.edit)) return;
+  ShowRowValue(page, row, value);
+}
+
 bool ParseSigned(const char* text, int* value) {
   while (*text == ' ') ++text;
   const char* digits = (*text == '-' || *text == '+') ? text + 1 : text;

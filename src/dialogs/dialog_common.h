@@ -44,6 +44,9 @@ struct Row {
 void SetupRow(HWND page, const Row& row, int value, bool enabled);
 // Shows a value in the row's trackbar, up-down and edit.
 void ShowRowValue(HWND page, const Row& row, int value);
+// The same for a value the camera changed on its own; a row whose edit has the focus is left as
+// it is, so that nothing the user is typing is overwritten (its focus loss shows the value).
+void RefreshRowValue(HWND page, const Row& row, int value);
 // The edit's text as a signed number held to the row's range; false when it is not a number.
 bool ReadRowEdit(HWND page, const Row& row, int* value);
 // Parses a whole signed decimal number; false for anything else or an overflow.

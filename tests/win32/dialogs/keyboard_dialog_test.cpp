@@ -81,4 +81,82 @@ TEST_F(DialogKeyboard, TabVisitsTheStripTheShownPageAndTheButtons) {
   }
 }
 
+// Refreshes reach the dialog between the keys typed into a focused edit, as they do while a
+// balance or automatic exposure runs on every frame: the typed text stays as typed, reaches the
+// camera, and the rows the refresh changed elsewhere show the new values.
+TEST_F(DialogKeyboard, TypingIsNeverOverwrittenByARefresh) {
+  struct Case {
+    const char* name;
+    Dialog kind;
+    int colorBits;
+    int edit;
+    const char* typed;
+    // Changes a value behind the dialog's back and posts the refresh that reports it.
+    std::function<void(QelvanHandle, HWND, int)> refresh;
+    int markerEdit;  // a row a last refresh sets to a new value (on page 1 or the analog page)
+    std::function<int(QelvanHandle)> value;  // what the camera has for the typed row
+    int expected;
+  };
+  auto imageRefresh = [](int (*set)(QelvanHandle, int)) {
+    return [set](QelvanHandle h, HWND dialog, int value) {
+      ASSERT_EQ(set(h, value), 1);
+      PostMessageA(dialog, dialogs::kRefreshImageDialogMessage, 0, 0);
+    };
+  };
+  auto red = QELVAN(Qelvan_SetBayerGainRed);
+  auto grayRed = QELVAN(Qelvan_SetGrayGainR);
+  const Case cases[] = {
+      {"brightness", Dialog::kImage, 24, IDC_BRIGHTNESS_ED, "-12", imageRefresh(red), IDC_BGAIN_ED,
+       [](QelvanHandle h) { return Filter(h, 1); }, -12},
+      {"a measured row", Dialog::kImage, 24, IDC_RGAIN_ED, "25", imageRefresh(red), IDC_BGAIN_ED,
+       [](QelvanHandle h) { return Filter(h, 7); }, 25},
+      {"gray offset", Dialog::kImage, 8, IDC_GRAY_FIRST + 13 /* red offset */, "35",
+       imageRefresh(grayRed),
+       IDC_BGAIN_ED, [](QelvanHandle h) { return Filter(h, 24); }, 35},
+      {"analog gain", Dialog::kAnalog, 24, IDC_GAIN_ED, "40",
+       [](QelvanHandle, HWND dialog, int value) {
+         PostMessageA(dialog, dialogs::kSetAnalogControlMessage, dialogs::kAnalogGainControl,
+                      value % 64);
+       },
+       IDC_EXPOSURE_ED, [](QelvanHandle h) { return QELVAN(Qelvan_GetGlobalGain)(h, nullptr); },
+       40},
+  };
+  const QelvanHandle h = Open();
+  int marker = 170;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++marker;
+    ASSERT_EQ(QELVAN(Qelvan_SetColorMode)(h, c.colorBits), 1);
+    DialogRun run(c.kind, h);
+    HWND dialog = run.WaitDialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND page = PageWith(dialog, c.edit);
+    ASSERT_NE(page, nullptr);
+    if (page != PageWith(dialog, c.markerEdit)) SelectTab(dialog, 1);
+    FocusOn(dialog, Item(page, c.edit));  // selects the text, as Tab does
+    ASSERT_EQ(Focused(run.threadId()), Item(page, c.edit));
+    for (int i = 0; c.typed[i]; ++i) {
+      c.refresh(h, dialog, 140 + i);
+      const char key[2] = {c.typed[i], '\0'};
+      Type(Item(page, c.edit), key);
+    }
+    // A last refresh, seen on a row that is not being typed into.
+    HWND markerPage = PageWith(dialog, c.markerEdit);
+    if (c.kind == Dialog::kImage) {
+      ASSERT_EQ(QELVAN(Qelvan_SetBayerGainBlue)(h, marker), 1);
+      PostMessageA(dialog, dialogs::kRefreshImageDialogMessage, 0, 0);
+    } else {
+      PostMessageA(dialog, dialogs::kSetAnalogControlMessage, dialogs::kAnalogExposureControl,
+                   marker);
+    }
+    ASSERT_TRUE(WaitPosted(Item(page, c.edit)));
+    EXPECT_EQ(Text(markerPage, c.markerEdit), std::to_string(marker))
+        << "the last refresh showed nothing";
+    EXPECT_EQ(Text(page, c.edit), c.typed);
+    EXPECT_EQ(c.value(h), c.expected);
+    Click(dialog, IDOK);
+    ASSERT_TRUE(run.WaitDone());
+  }
+}
+
 }  // namespace
