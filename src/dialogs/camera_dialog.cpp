@@ -58,7 +58,13 @@ void CCameraDialog::ShowSizeText(int index, bool insert) {
                       reinterpret_cast<LPARAM>(SizeText(list_.presets[index]).c_str()));
 }
 
-void CCameraDialog::EnableApply(bool on) { EnableWindow(GetDlgItem(window, IDC_APPLY), on); }
+void CCameraDialog::EnableApply(bool on) {
+  HWND apply = GetDlgItem(window, IDC_APPLY);
+  // A disabled button drops the focus and leaves the keyboard with nothing: hand it to OK first.
+  if (!on && GetFocus() == apply)
+    SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
+  EnableWindow(apply, on);
+}
 
 void CCameraDialog::Init() {
   dialogs::InsertTabItem(window, 0, dialogs::Localized(L"Stream Format", L"ストリーム形式"));

@@ -159,4 +159,29 @@ TEST_F(DialogKeyboard, TypingIsNeverOverwrittenByARefresh) {
   }
 }
 
+// Apply disables itself once it has saved; pressed from the keyboard it first hands the focus
+// to OK, so Enter and Tab keep working.
+TEST_F(DialogKeyboard, ApplyHandsTheFocusToOk) {
+  WriteFirstRunValues(0);
+  DialogRun run(Dialog::kCamera, Open());
+  HWND dialog = run.WaitDialog();
+  ASSERT_NE(dialog, nullptr);
+  SetText(dialog, IDC_WAIT_TIME, "7");
+  HWND apply = Item(dialog, IDC_APPLY);
+  ASSERT_TRUE(IsWindowEnabled(apply));
+  FocusOn(dialog, apply);
+  ASSERT_EQ(Focused(run.threadId()), apply);
+  SendMessageA(apply, WM_KEYDOWN, VK_SPACE, 1);
+  SendMessageA(apply, WM_KEYUP, VK_SPACE, 1);
+  EXPECT_FALSE(IsWindowEnabled(apply));
+  int32_t wait = 0;
+  EXPECT_TRUE(ReadValue("Camera_00", "WaitTime", &wait));
+  EXPECT_EQ(wait, 7) << "Apply did not save";
+  EXPECT_EQ(Focused(run.threadId()), Item(dialog, IDOK));
+  PressTab(dialog);
+  EXPECT_EQ(Focused(run.threadId()), Item(dialog, IDCANCEL));
+  Click(dialog, IDCANCEL);
+  ASSERT_TRUE(run.WaitDone());
+}
+
 }  // namespace
