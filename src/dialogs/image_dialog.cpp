@@ -206,7 +206,11 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
   HWND w = page->window;
   const bool checked = IsDlgButtonChecked(w, id) == BST_CHECKED;
   if (id >= IDC_BAYER0 && id <= IDC_BAYER3) {
-    if (checked) Change(kFilterBayerMode, id - IDC_BAYER0);
+    if (!checked) return;
+    Change(kFilterBayerMode, id - IDC_BAYER0);
+    // Both pages choose the Bayer mode: the other one shows the choice too.
+    Page* other = page->number == 1 ? &page2_ : &page1_;
+    if (other->window) CheckRadio(other->window, IDC_BAYER0, IDC_BAYER3, block_[kFilterBayerMode]);
     return;
   }
   if (page->number == 2 && id >= IDC_GRAY_MODE0 && id <= IDC_GRAY_MODE2) {
