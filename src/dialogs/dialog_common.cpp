@@ -56,7 +56,7 @@ INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPA
   if (message == WM_COMMAND) {
     switch (LOWORD(wParam)) {
       case IDOK:
-        self->OnOk();
+        if (!self->OnOk()) return TRUE;
         self->ok_ = true;
         EndDialog(window, IDOK);
         return TRUE;

@@ -77,8 +77,8 @@ class ModalDialog {
   // True when the dialog was shown; *ok tells whether OK ended it.
   bool RunTemplate(HWND parent, int japaneseId, int englishId, bool* ok);
   virtual void OnInit() = 0;
-  // OK pressed, before the dialog ends.
-  virtual void OnOk() {}
+  // OK pressed; the dialog ends unless this answers false.
+  virtual bool OnOk() { return true; }
   // The "Default" button.
   virtual void OnDefaults() {}
   // Any message the frame does not handle; the answer of the dialog procedure.
