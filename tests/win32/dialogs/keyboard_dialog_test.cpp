@@ -41,11 +41,6 @@ TEST_F(DialogKeyboard, TabVisitsTheStripTheShownPageAndTheButtons) {
       {"analog", Dialog::kAnalog, 24, false,
        {IDC_TAB, IDC_GAIN_TB, IDC_GAIN_ED, IDC_EXPOSURE_TB, IDC_EXPOSURE_ED, IDC_IRIS_GAIN,
         IDC_IRIS_EXPOSURE, IDC_MIRROR_V, IDC_MIRROR_H, IDOK, IDCANCEL, IDC_DEFAULT}},
-      // Monochrome: the colour rows, the balance buttons and the Bayer mode are disabled.
-      {"image, monochrome", Dialog::kImage, 8, false,
-       {IDC_TAB, IDC_BRIGHTNESS_TB, IDC_BRIGHTNESS_ED, IDC_CONTRAST_TB, IDC_CONTRAST_ED,
-        IDC_SHARPNESS_TB, IDC_SHARPNESS_ED, IDC_GAMMA_TB, IDC_GAMMA_ED, IDOK, IDCANCEL,
-        IDC_DEFAULT}},
       {"image, colour", Dialog::kImage, 24, false,
        {IDC_TAB, IDC_BRIGHTNESS_TB, IDC_BRIGHTNESS_ED, IDC_CONTRAST_TB, IDC_CONTRAST_ED,
         IDC_HUE_TB, IDC_HUE_ED, IDC_SATURATION_TB, IDC_SATURATION_ED, IDC_SHARPNESS_TB,
