@@ -58,7 +58,7 @@ INT_PTR CAnalogDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const int row = dialogs::FindRow(kRowTable, kRows, static_cast<int>(wParam));
       if (row >= 0 && page_) {
         values_[kRowField[row]] = static_cast<int32_t>(lParam);
-        ShowRow(row);
+        ShowRow(row, true);
       }
       return TRUE;
     }
@@ -80,14 +80,18 @@ void CAnalogDialog::OnDefaults() {
     if (IsColorRow(row)) Change(kRowField[row], access_.ColorGainDefault(settings::ColorGainRegister(kRowField[row])));
   Change(settings::kAnalogExposure, settings::kExposureLinesDefault);
   if (!page_) return;
-  for (int row = 0; row < kRows; ++row) ShowRow(row);
+  for (int row = 0; row < kRows; ++row) ShowRow(row, false);
 }
 
-// A row from the copy, without reacting to its own change notifications.
-void CAnalogDialog::ShowRow(int row) {
+// A row from the copy, without reacting to its own change notifications. A refresh leaves alone
+// the edit being typed into.
+void CAnalogDialog::ShowRow(int row, bool refresh) {
   const bool was = initialised_;
   initialised_ = false;
-  dialogs::ShowRowValue(page_, rows_[row], values_[kRowField[row]]);
+  if (refresh)
+    dialogs::RefreshRowValue(page_, rows_[row], values_[kRowField[row]]);
+  else
+    dialogs::ShowRowValue(page_, rows_[row], values_[kRowField[row]]);
   if (row == kExposureRow) WriteTimeLabel();
   initialised_ = was;
 }
@@ -141,7 +145,7 @@ void CAnalogDialog::OnPageCommand(int id, int code) {
     if (code == EN_CHANGE && dialogs::ReadRowEdit(page_, rows_[row], &value))
       OnRowValue(row, value);
     else if (code == EN_KILLFOCUS)  // show what the camera really got
-      SetDlgItemInt(page_, id, static_cast<UINT>(values_[kRowField[row]]), TRUE);
+      ShowRow(row, false);
     return;
   }
 }

@@ -26,7 +26,7 @@ class CAnalogDialog : public dialogs::ModalDialog {
   void InitPage(HWND page);
   void OnPageCommand(int id, int code);
   void OnRowValue(int row, int value);
-  void ShowRow(int row);
+  void ShowRow(int row, bool refresh);
   void WriteTimeLabel();
   void Change(settings::AnalogField field, int32_t value);
 

@@ -32,7 +32,6 @@ bool CCameraDialog::Run(HWND parent, bool* ok) { return RunTemplate(parent, IDD_
 
 void CCameraDialog::Load() {
   settings::LoadPresetList(cameraNumber_, &list_);
-  storedSize_ = list_.values.size;
   // A preset number that names no preset would index past the table: offer "Custom".
   if (list_.values.size < 0 || list_.values.size > SizeCount()) list_.values.size = SizeCount();
 }
@@ -58,7 +57,37 @@ void CCameraDialog::ShowSizeText(int index, bool insert) {
                       reinterpret_cast<LPARAM>(SizeText(list_.presets[index]).c_str()));
 }
 
-void CCameraDialog::EnableApply(bool on) { EnableWindow(GetDlgItem(window, IDC_APPLY), on); }
+void CCameraDialog::EnableApply(bool on) {
+  HWND apply = GetDlgItem(window, IDC_APPLY);
+  // A disabled button drops the focus and leaves the keyboard with nothing: hand it to OK first.
+  if (!on && GetFocus() == apply)
+    SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
+  EnableWindow(apply, on);
+}
+
+bool CCameraDialog::CustomHasNoRoom() const {
+  return SendDlgItemMessageA(window, IDC_SIZES, CB_GETCURSEL, 0, 0) == SizeCount() &&
+         SizeCount() >= settings::kMaxPresets;
+}
+
+void CCameraDialog::ShowSizeNote() {
+  ShowWindow(GetDlgItem(window, IDC_SIZE_FULL), CustomHasNoRoom() ? SW_SHOW : SW_HIDE);
+}
+
+// Apply or OK with "Custom" and a full table: nothing is saved and the dialog stays, with the
+// typed size and the note saying why, and the focus on the size list to choose one to change.
+bool CCameraDialog::SaveIfRoom() {
+  if (CustomHasNoRoom()) {
+    ShowSizeNote();
+    MessageBeep(MB_ICONWARNING);
+    HWND sizes = GetDlgItem(window, IDC_SIZES);
+    SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(sizes), TRUE);
+    return false;
+  }
+  ReadControls();
+  Save();
+  return true;
+}
 
 void CCameraDialog::Init() {
   dialogs::InsertTabItem(window, 0, dialogs::Localized(L"Stream Format", L"ストリーム形式"));
@@ -96,6 +125,7 @@ void CCameraDialog::Init() {
   Select(IDC_CLOCK, v.clock >= 0 && v.clock < kClocks ? v.clock : -1);
   Select(IDC_SIZES, v.size);
   ShowEntry(v.size);
+  ShowSizeNote();
   SetDlgItemInt(window, IDC_WAIT_TIME, static_cast<UINT>(v.waitTime), FALSE);
   EnableApply(false);
 }
@@ -126,12 +156,6 @@ void CCameraDialog::ReadControls() {
     *fields[f] = static_cast<int32_t>(GetDlgItemInt(window, IDC_TOTAL_H + f, nullptr, FALSE));
 
   if (v.size >= SizeCount()) {
-    if (SizeCount() >= settings::kMaxPresets) {
-      // No room for another preset: nothing is added and the stored choice stays.
-      v.size = storedSize_;
-      EnableApply(false);
-      return;
-    }
     list_.presets.push_back(edited);
     v.size = SizeCount() - 1;
     ShowSizeText(v.size, true);
@@ -141,7 +165,6 @@ void CCameraDialog::ReadControls() {
   }
   // The new or renamed entry stays selected, so a second Apply or OK does not add it again.
   Select(IDC_SIZES, v.size);
-  storedSize_ = v.size;
   EnableApply(false);
 }
 
@@ -151,18 +174,14 @@ void CCameraDialog::OnInit() {
   access_.PublishCameraDialog(window);
 }
 
-void CCameraDialog::OnOk() {
-  ReadControls();
-  Save();
-}
+bool CCameraDialog::OnOk() { return SaveIfRoom(); }
 
 INT_PTR CCameraDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_DESTROY) access_.PublishCameraDialog(nullptr);
   if (message != WM_COMMAND) return FALSE;
   const int id = LOWORD(wParam), code = HIWORD(wParam);
   if (id == IDC_APPLY) {
-    ReadControls();
-    Save();
+    SaveIfRoom();
     return TRUE;
   }
   if (id == IDC_SIZES && code == CBN_SELCHANGE) {
@@ -171,6 +190,7 @@ INT_PTR CCameraDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
       list_.values.size = index;
       if (index < SizeCount()) ShowEntry(index);
     }
+    ShowSizeNote();
   }
   if (code == CBN_SELCHANGE || code == EN_CHANGE) EnableApply(true);
   return TRUE;

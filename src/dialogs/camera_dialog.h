@@ -19,7 +19,7 @@ class CCameraDialog : public dialogs::ModalDialog {
 
  private:
   void OnInit() override;
-  void OnOk() override;
+  bool OnOk() override;
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void Load();
   void Save();
@@ -29,14 +29,16 @@ class CCameraDialog : public dialogs::ModalDialog {
   void ShowSizeText(int index, bool insert);
   void EnableApply(bool on);
   void Select(int combo, int index);
+  // True while "Custom" is chosen and the table has no room for another size.
+  bool CustomHasNoRoom() const;
+  void ShowSizeNote();
+  bool SaveIfRoom();
 
   int SizeCount() const { return static_cast<int>(list_.presets.size()); }
 
   // The stored presets and the five camera values; values.size is the selected entry, equal
   // to the preset count while "Custom" is selected.
   settings::PresetList list_;
-  // "Size" as stored, kept when a custom size finds no room.
-  int32_t storedSize_ = 0;
   dialogs::CameraAccess& access_;
   int cameraNumber_;
 };

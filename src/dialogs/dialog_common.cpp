@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +13,12 @@
 #include "resources/dialog_ids.h"
 
 namespace dialogs {
+
+namespace {
+// Pages' distance from the corner of the tab's display area, in dialog units.
+constexpr int kPageMarginX = 15;
+constexpr int kPageMarginY = 2;
+}  // namespace
 
 ModalDialog::ModalDialog() : brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
 
@@ -41,10 +48,15 @@ INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPA
     DrawTabItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), self->brush_);
     return TRUE;
   }
+  // Keyboard moves (lParam 0) only; a move to a given control is the dialog manager's.
+  if (message == WM_NEXTDLGCTL && !LOWORD(lParam) && self->MoveFocus(wParam != 0)) {
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+    return TRUE;
+  }
   if (message == WM_COMMAND) {
     switch (LOWORD(wParam)) {
       case IDOK:
-        self->OnOk();
+        if (!self->OnOk()) return TRUE;
         self->ok_ = true;
         EndDialog(window, IDOK);
         return TRUE;
@@ -57,6 +69,33 @@ INT_PTR CALLBACK ModalDialog::Proc(HWND window, UINT message, WPARAM wParam, LPA
     }
   }
   return self->OnMessage(message, wParam, lParam);
+}
+
+// The dialog manager only walks into the tab control's pages, so the tab strip itself is no
+// longer a stop of its own; it is put back into the cycle just before the shown page's first
+// control, where the arrow keys switch pages.
+bool ModalDialog::MoveFocus(bool backward) {
+  HWND tab = GetDlgItem(window, IDC_TAB);
+  if (!tab || !(GetWindowLongPtrA(tab, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) return false;
+  if (!IsWindowVisible(tab) || !IsWindowEnabled(tab)) return false;
+  HWND focus = GetFocus();
+  if (!focus || !IsChild(window, focus)) return false;
+  auto inTab = [tab](HWND w) { return w == tab || IsChild(tab, w); };
+  HWND target = nullptr;
+  if (focus == tab && !backward) {
+    for (HWND page = GetWindow(tab, GW_CHILD); page && !target; page = GetWindow(page, GW_HWNDNEXT))
+      if (IsWindowVisible(page) && IsWindowEnabled(page))
+        target = GetNextDlgTabItem(page, nullptr, FALSE);
+    if (!target) target = GetNextDlgTabItem(window, tab, FALSE);
+  } else {
+    target = GetNextDlgTabItem(window, focus, backward);
+    if (target && focus != tab && inTab(focus) != inTab(target) &&
+        (backward ? inTab(focus) : inTab(target)))
+      target = tab;
+  }
+  if (!target) return false;
+  SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  return true;
 }
 
 bool UseJapanese() { return GetSystemDefaultLangID() == 1041; }
@@ -108,11 +147,24 @@ void InsertTabItem(HWND dialog, int index, const std::string& text) {
 
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show) {
   HWND tab = GetDlgItem(dialog, IDC_TAB);
+  SetWindowLongPtrA(tab, GWL_EXSTYLE, GetWindowLongPtrA(tab, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   HWND page = CreateDialogParamA(TemplateModule(), MAKEINTRESOURCEA(templateId), tab, procedure,
                                  reinterpret_cast<LPARAM>(object));
-  if (page)
-    SetWindowPos(page, HWND_TOP, 30, 25, 0, 0,
-                 SWP_NOSIZE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+  if (!page) return nullptr;
+  // Below the strip and in from the border by a margin in dialog units, which grows with the
+  // font at a higher DPI and is (30, 25) pixels at 96 DPI; a page too large for the margin
+  // gives it up rather than leave the area.
+  RECT area;
+  GetClientRect(tab, &area);
+  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  RECT margin = {0, 0, kPageMarginX, kPageMarginY};
+  MapDialogRect(dialog, &margin);
+  RECT size;
+  GetWindowRect(page, &size);
+  const LONG width = size.right - size.left, height = size.bottom - size.top;
+  const LONG x = std::max(area.left, std::min(area.left + margin.right, area.right - width));
+  const LONG y = std::max(area.top, std::min(area.top + margin.bottom, area.bottom - height));
+  SetWindowPos(page, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   return page;
 }
 
@@ -142,6 +194,11 @@ void ShowRowValue(HWND page, const Row& row, int value) {
   SendDlgItemMessageA(page, row.trackbar, TBM_SETPOS, TRUE, value);
   SendDlgItemMessageA(page, row.updown, UDM_SETPOS32, 0, value);
   SetDlgItemInt(page, row.edit, static_cast<UINT>(value), TRUE);
+}
+
+void RefreshRowValue(HWND page, const Row& row, int value) {
+  if (GetFocus() == GetDlgItem(page, row.edit)) return;
+  ShowRowValue(page, row, value);
 }
 
 bool ParseSigned(const char* text, int* value) {

@@ -29,7 +29,8 @@ T* ObjectOf(HWND window) {
 void DrawTabItem(const DRAWITEMSTRUCT* item, HBRUSH brush);
 void InsertTabItem(HWND dialog, int index, const std::string& text);
 
-// A page template as a child of the dialog's tab control, placed at (30, 25).
+// A page template as a child of the dialog's tab control, placed inside the tab's display area.
+// The tab becomes a control parent, so that Tab, Shift+Tab and mnemonics reach the pages.
 HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bool show);
 
 // One numeric row of a page.
@@ -43,6 +44,9 @@ struct Row {
 void SetupRow(HWND page, const Row& row, int value, bool enabled);
 // Shows a value in the row's trackbar, up-down and edit.
 void ShowRowValue(HWND page, const Row& row, int value);
+// The same for a value the camera changed on its own; a row whose edit has the focus is left as
+// it is, so that nothing the user is typing is overwritten (its focus loss shows the value).
+void RefreshRowValue(HWND page, const Row& row, int value);
 // The edit's text as a signed number held to the row's range; false when it is not a number.
 bool ReadRowEdit(HWND page, const Row& row, int* value);
 // Parses a whole signed decimal number; false for anything else or an overflow.
@@ -73,8 +77,8 @@ class ModalDialog {
   // True when the dialog was shown; *ok tells whether OK ended it.
   bool RunTemplate(HWND parent, int japaneseId, int englishId, bool* ok);
   virtual void OnInit() = 0;
-  // OK pressed, before the dialog ends.
-  virtual void OnOk() {}
+  // OK pressed; the dialog ends unless this answers false.
+  virtual bool OnOk() { return true; }
   // The "Default" button.
   virtual void OnDefaults() {}
   // Any message the frame does not handle; the answer of the dialog procedure.
@@ -82,6 +86,9 @@ class ModalDialog {
 
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Tab and Shift+Tab when the pages live in the tab control; false leaves them to the dialog
+  // manager.
+  bool MoveFocus(bool backward);
 
   HBRUSH brush_;
   bool shown_ = false;

@@ -86,12 +86,13 @@ INT_PTR CImageDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
         SelectTab(static_cast<int>(SendDlgItemMessageA(window, IDC_TAB, TCM_GETCURSEL, 0, 0)));
       return TRUE;
     }
-    case dialogs::kRefreshImageDialogMessage:
+    case dialogs::kRefreshImageDialogMessage: {
       // Automatic balancing changed gains: take what it measured, keep what the user set.
+      const FilterBlock before = block_;
       block_.TakeMeasured(access_.Settings().filters);
-      if (page1_.window) ShowPage(&page1_);
-      if (page2_.window) ShowPage(&page2_);
+      ShowMeasured(before);
       return TRUE;
+    }
     case WM_DESTROY:
       access_.PublishImageDialog(nullptr);
       return FALSE;
@@ -125,10 +126,7 @@ void CImageDialog::ShowPage(Page* page) {
   if (page->number == 1) {
     for (int row = 0; row < kPage1Rows; ++row)
       dialogs::ShowRowValue(w, kPage1[row], block_[kPage1Field[row]]);
-    const bool everyFrame = block_[kFilterWhiteBalance] == kBalanceEveryFrame &&
-                            block_[kFilterWhiteBalance + 1] == 0 &&
-                            block_[kFilterWhiteBalance + 2] == 0;
-    CheckDlgButton(w, IDC_BALANCE_ALL, everyFrame ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(w, IDC_BALANCE_ALL, WhiteBalanceEveryFrame() ? BST_CHECKED : BST_UNCHECKED);
   } else {
     for (int row = 0; row < kPage2Rows; ++row)
       dialogs::ShowRowValue(w, kPage2[row], block_[kPage2FirstField + row]);
@@ -138,6 +136,53 @@ void CImageDialog::ShowPage(Page* page) {
                                                                         : BST_UNCHECKED);
   }
   CheckRadio(w, IDC_BAYER0, IDC_BAYER3, block_[kFilterBayerMode]);
+  page->initialised = was;
+}
+
+// Only the rows a balance changed, and never the edit being typed into: the refresh comes with
+// every frame while a balance runs on every frame.
+void CImageDialog::ShowMeasured(const FilterBlock& before) {
+  const struct {
+    Page* page;
+    const Row* rows;
+    int firstRow, count, firstSlot;
+  } measured[] = {
+      {&page1_, kPage1, 5, 3, kFilterGainRed},     // red, green and blue gain
+      {&page2_, kPage2, 0, 4, kPage2FirstField},  // the gray gains
+  };
+  for (const auto& m : measured) {
+    if (!m.page->window) continue;
+    const bool was = m.page->initialised;
+    m.page->initialised = false;
+    for (int i = 0; i < m.count; ++i) {
+      const int slot = m.firstSlot + i;
+      if (block_[slot] != before[slot])
+        dialogs::RefreshRowValue(m.page->window, m.rows[m.firstRow + i], block_[slot]);
+    }
+    m.page->initialised = was;
+  }
+  if (page1_.window)
+    CheckDlgButton(page1_.window, IDC_BALANCE_ALL,
+                   WhiteBalanceEveryFrame() ? BST_CHECKED : BST_UNCHECKED);
+  if (page2_.window)
+    CheckDlgButton(page2_.window, IDC_BALANCE_ALL,
+                   block_[kFilterGrayBalance] == kGrayBalanceEveryFrame ? BST_CHECKED
+                                                                        : BST_UNCHECKED);
+}
+
+bool CImageDialog::WhiteBalanceEveryFrame() const {
+  return block_[kFilterWhiteBalance] == kBalanceEveryFrame &&
+         block_[kFilterWhiteBalance + 1] == 0 && block_[kFilterWhiteBalance + 2] == 0;
+}
+
+// A row as the block has it, without reacting to its own change notification.
+void CImageDialog::ShowRow(Page* page, int row) {
+  const bool was = page->initialised;
+  page->initialised = false;
+  if (page->number == 1)
+    dialogs::ShowRowValue(page->window, kPage1[row], block_[kPage1Field[row]]);
+  else
+    dialogs::ShowRowValue(page->window, kPage2[row], block_[kPage2FirstField + row]);
   page->initialised = was;
 }
 
@@ -161,7 +206,11 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
   HWND w = page->window;
   const bool checked = IsDlgButtonChecked(w, id) == BST_CHECKED;
   if (id >= IDC_BAYER0 && id <= IDC_BAYER3) {
-    if (checked) Change(kFilterBayerMode, id - IDC_BAYER0);
+    if (!checked) return;
+    Change(kFilterBayerMode, id - IDC_BAYER0);
+    // Both pages choose the Bayer mode: the other one shows the choice too.
+    Page* other = page->number == 1 ? &page2_ : &page1_;
+    if (other->window) CheckRadio(other->window, IDC_BAYER0, IDC_BAYER3, block_[kFilterBayerMode]);
     return;
   }
   if (page->number == 2 && id >= IDC_GRAY_MODE0 && id <= IDC_GRAY_MODE2) {
@@ -205,7 +254,8 @@ void CImageDialog::OnPageCommand(Page* page, int id, int code) {
     Change(slot, value);
     SendDlgItemMessageA(w, rows[row].trackbar, TBM_SETPOS, TRUE, value);
   } else if (code == EN_KILLFOCUS) {
-    SetDlgItemInt(w, id, static_cast<UINT>(block_[slot]), TRUE);
+    // What the camera has now, which a refresh may have changed while the user typed.
+    ShowRow(page, row);
   }
 }
 

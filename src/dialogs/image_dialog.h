@@ -35,6 +35,9 @@ class CImageDialog : public dialogs::ModalDialog {
   static INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void InitPage(Page* page);
   void ShowPage(Page* page);
+  void ShowRow(Page* page, int row);
+  void ShowMeasured(const settings::FilterBlock& before);
+  bool WhiteBalanceEveryFrame() const;
   void OnPageCommand(Page* page, int id, int code);
   void OnTrackbar(Page* page, HWND trackbar);
   void Change(int slot, int32_t value);

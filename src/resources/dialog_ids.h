@@ -33,6 +33,7 @@
 #define IDC_START_H 1043
 #define IDC_START_V 1044
 #define IDC_WAIT_TIME 1045
+#define IDC_SIZE_FULL 1050  // note shown while "Custom" finds no room in a full size table
 
 // Analog page: trackbar, edit and up-down of each row.
 #define IDC_GAIN_TB 1013

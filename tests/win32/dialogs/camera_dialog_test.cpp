@@ -135,8 +135,9 @@ TEST_F(CameraDialog, OkSavesTheChosenValues) {
   EXPECT_EQ(Preset(0), (std::vector<int>{752, 480, 752, 480, 0, 0, 4}));
 }
 
-// With all 100 presets in use "Custom" adds nothing: the table would overflow.
-TEST_F(CameraDialog, CustomWithAFullTableAddsNothing) {
+// With all 100 presets in use "Custom" has no room: the dialog says so as soon as it is chosen,
+// and Apply and OK save nothing and keep the typed size, until a stored size is chosen instead.
+TEST_F(CameraDialog, CustomWithAFullTableSaysSoAndKeepsTheTypedSize) {
   WriteFirstRunValues(0);
   for (int i = 0; i < 100; ++i) WritePreset(0, i, {752, 480, 100 + i, 200, 0, 0, 4});
   WriteValue("Camera_00", "Size", 5);
@@ -145,15 +146,36 @@ TEST_F(CameraDialog, CustomWithAFullTableAddsNothing) {
   ASSERT_NE(dialog, nullptr);
   ASSERT_EQ(ComboItems(dialog, IDC_SIZES).size(), 101u);
   EXPECT_EQ(ComboSelection(dialog, IDC_SIZES), 5);
+  HWND note = Item(dialog, IDC_SIZE_FULL);
+  EXPECT_FALSE(IsWindowVisible(note));
   SelectComboItem(dialog, IDC_SIZES, 100);
+  EXPECT_TRUE(IsWindowVisible(note)) << "choosing Custom says nothing";
+  EXPECT_NE(Text(dialog, IDC_SIZE_FULL).find("100"), std::string::npos)
+      << Text(dialog, IDC_SIZE_FULL);
+  Screenshot(dialog, "camera_full_en");
   SetText(dialog, IDC_EFFECTIVE_H, "640");
   SelectComboItem(dialog, IDC_COLOR, 3);
+  for (int button : {IDC_APPLY, IDOK}) {
+    SCOPED_TRACE(button);
+    Click(dialog, button);
+    EXPECT_FALSE(run.WaitDone(0)) << "the dialog closed";
+    EXPECT_EQ(Text(dialog, IDC_EFFECTIVE_H), "640");
+    EXPECT_EQ(ComboSelection(dialog, IDC_SIZES), 100);
+    EXPECT_TRUE(IsWindowVisible(note));
+    EXPECT_EQ(Focused(run.threadId()), Item(dialog, IDC_SIZES)) << "the size list has the focus";
+    EXPECT_FALSE(KeyExists("Camera_00\\Size_100"));
+    EXPECT_EQ(Stored("Color"), 2) << "saved with the size refused";
+  }
+  // A stored size can take the typed values.
+  SelectComboItem(dialog, IDC_SIZES, 99);
+  EXPECT_FALSE(IsWindowVisible(note));
+  SetText(dialog, IDC_EFFECTIVE_H, "640");
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_FALSE(KeyExists("Camera_00\\Size_100"));
-  EXPECT_EQ(Stored("Size"), 5);
+  EXPECT_EQ(Stored("Size"), 99);
   EXPECT_EQ(Stored("Color"), 3);
-  EXPECT_EQ(Preset(99), (std::vector<int>{752, 480, 199, 200, 0, 0, 4}));
+  EXPECT_EQ(Preset(99), (std::vector<int>{752, 480, 640, 200, 0, 0, 4}));
 }
 
 // Stored values outside their lists, and typed wait times that do not fit, keep what is stored.

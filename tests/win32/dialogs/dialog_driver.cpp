@@ -155,6 +155,82 @@ bool Checked(HWND parent, int id) {
   return SendMessageA(Item(parent, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+void PressTab(HWND dialog, bool backward) { SendMessageA(dialog, WM_NEXTDLGCTL, backward, 0); }
+
+void FocusOn(HWND dialog, HWND control) {
+  SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+void Type(HWND edit, const char* text) {
+  for (const char* c = text; *c; ++c)
+    PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(*c), 1);
+}
+
+bool WaitPosted(HWND edit) {
+  static volatile LONG next = 20000;
+  const LRESULT limit = InterlockedIncrement(&next);
+  PostMessageA(edit, EM_SETLIMITTEXT, static_cast<WPARAM>(limit), 0);
+  return WaitFor([&] { return SendMessageA(edit, EM_GETLIMITTEXT, 0, 0) == limit; });
+}
+
+HWND Focused(DWORD threadId) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(threadId, &info) ? info.hwndFocus : nullptr;
+}
+
+int SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+static const char kDpiChildVariable[] = "QELVAN_DIALOG_DPI_CHILD";
+
+bool IsDpiChild() { return GetEnvironmentVariableA(kDpiChildVariable, nullptr, 0) > 0; }
+
+int RunChildAtDpi(int dpi, const char* filter) {
+  static const char kDesktop[] = "Control Panel\\Desktop";
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktop, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return -1;
+  DWORD old = 0, size = sizeof old;
+  const bool had = RegQueryValueExA(key, "LogPixels", nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(&old), &size) == ERROR_SUCCESS;
+  const DWORD value = static_cast<DWORD>(dpi);
+  RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                 sizeof value);
+
+  char program[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string command = std::string("\"") + program + "\" --gtest_filter=" + filter;
+  SetEnvironmentVariableA(kDpiChildVariable, "1");
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  DWORD code = static_cast<DWORD>(-1);
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    // A child that hangs fails the test instead of hanging it.
+    if (WaitForSingleObject(process.hProcess, 5 * kWindowTimeoutMs) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process.hProcess, &code);
+    else
+      TerminateProcess(process.hProcess, code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableA(kDpiChildVariable, nullptr);
+
+  if (had)
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  else
+    RegDeleteValueA(key, "LogPixels");
+  RegCloseKey(key);
+  return static_cast<int>(code);
+}
+
 // The window's pixels as they are on the screen now, bottom row first, 24 bits a pixel.
 static std::vector<uint8_t> Grab(const RECT& r, BITMAPINFOHEADER* header) {
   const int w = r.right - r.left, h = r.bottom - r.top;

@@ -68,8 +68,26 @@ void SelectTab(HWND dialog, int index);
 // The page (child dialog of the tab control) that holds a control with this id.
 HWND PageWith(HWND dialog, int controlId);
 bool Checked(HWND parent, int id);
+// Keyboard, as the dialog manager gets it: Tab or Shift+Tab, the focus put on a control, and
+// characters typed at the caret (posted, so that they queue behind what was posted before).
+void PressTab(HWND dialog, bool backward = false);
+void FocusOn(HWND dialog, HWND control);
+void Type(HWND edit, const char* text);
+// Waits until the edit's thread has handled everything posted to it so far: a text limit, set by
+// a posted message, queues behind the rest.
+bool WaitPosted(HWND edit);
+// The window with the keyboard focus on a thread, or null.
+HWND Focused(DWORD threadId);
 // Saves the window as a bitmap in the build tree's screenshots folder.
 void Screenshot(HWND window, const char* name);
+
+// Display DPI: the system DPI of this process, and a run of this program's tests matching filter
+// in a child process started with the display at dpi (Wine reads it when a process starts); the
+// exit code of the child, or -1 when it could not run.
+int SystemDpi();
+int RunChildAtDpi(int dpi, const char* filter);
+// True in such a child.
+bool IsDpiChild();
 
 // Registry.
 void DeleteProductKey();

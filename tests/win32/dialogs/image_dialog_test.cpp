@@ -230,8 +230,8 @@ TEST_F(ImageDialog, WhiteBalanceButtons) {
   ASSERT_TRUE(run.WaitDone());
 }
 
-// OK keeps the live values: a Bayer mode chosen on page 2 stays although page 1's radio
-// buttons still show the old one, and a stored offset outside the rows' 0..400 is not pulled in.
+// OK keeps the live values: a Bayer mode chosen on page 2 stays, and page 1 shows it too; a
+// stored offset outside the rows' 0..400 is not pulled in.
 TEST_F(ImageDialog, OkKeepsTheLiveValues) {
   const QelvanHandle h = Open();
   ASSERT_EQ(QELVAN(Qelvan_SetColorMode)(h, 8), 1);
@@ -242,6 +242,9 @@ TEST_F(ImageDialog, OkKeepsTheLiveValues) {
   HWND page2 = PageWith(dialog, IDC_GRAY_FIRST);
   SelectTab(dialog, 1);
   Click(page2, IDC_BAYER1);
+  HWND page1 = PageWith(dialog, IDC_BRIGHTNESS_TB);
+  EXPECT_TRUE(Checked(page1, IDC_BAYER1)) << "page 1 shows a stale Bayer mode";
+  EXPECT_FALSE(Checked(page1, IDC_BAYER2));
   Click(dialog, IDOK);
   ASSERT_TRUE(run.WaitDone());
   EXPECT_EQ(Filter(h, 12), 1);
