@@ -300,10 +300,11 @@ static uint32_t brightness_k(const vcam_sensor* s)
     return (lines ? lines : 1) * (uint32_t)s->regs[VCAM_R_GAIN];
 }
 
-/* 480 lines at gain 16 show the scene at its own level. */
+/* 480 lines at register 53 = 32 (gain x2, what the library programs on its first run) show the
+ * scene at its own level, with the gray ramp unclipped; the power-up gain 16 gives half of it. */
 static int apply_brightness(uint32_t k, int radiance)
 {
-    uint64_t v = (uint64_t)radiance * k / (480u * 16u);
+    uint64_t v = (uint64_t)radiance * k / (480u * 32u);
     return v > 1023 ? 1023 : (int)v;
 }
 
