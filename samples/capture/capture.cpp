@@ -22,7 +22,7 @@
 namespace {
 
 // Exit codes, also listed by --help.
-enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCamera = 3, kFile = 4 };
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCamera = 3, kFile = 4, kInterrupted = 130 };
 
 const int kSensorWidth = 752;
 const int kSensorHeight = 480;
@@ -125,7 +125,8 @@ void Usage(FILE* out) {
       "  --hue N (-360..360)  --saturation N (-255..255)  --sharpness N (0..30)\n"
       "  --format bmp|raw|jpeg|png|tiff   file format for snap (default: from the extension)\n"
       "  --seconds N             duration for record and stream (1..86400)\n"
-      "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error\n",
+      "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error,\n"
+      "            130 interrupted (Ctrl+C; a recording is finished and kept)\n",
       out);
 }
 
@@ -360,32 +361,6 @@ long long FileSize(const std::string& file) {
 // ---------------------------------------------------------------------------------------------
 // Cameras
 
-// Reads the machine-wide device-use table through which programs using the library see which
-// camera is streaming. Returns false when no program has the table open.
-class DeviceUseTable {
- public:
-  DeviceUseTable() {
-    mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, "DOVIRA_USBCAMERA");
-    if (mapping_) view_ = static_cast<const unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-  }
-  ~DeviceUseTable() {
-    if (view_) UnmapViewOfFile(view_);
-    if (mapping_) CloseHandle(mapping_);
-  }
-  bool Busy(int number) const {
-    if (!view_ || number < 0 || number > 31) return false;
-    DWORD owner;
-    std::memcpy(&owner, view_ + kTableOffset + number * kRecordSize, sizeof owner);
-    return owner != 0;
-  }
-
- private:
-  static const size_t kTableOffset = 0x1B5800;
-  static const size_t kRecordSize = 140;
-  HANDLE mapping_ = nullptr;
-  const unsigned char* view_ = nullptr;
-};
-
 // Owns one camera instance.
 class Camera {
  public:
@@ -407,8 +382,9 @@ int LibraryFailure(QelvanHandle h, const char* what) {
   return kCamera;
 }
 
-// Selects the camera, refusing clearly when it is missing, or busy when the command acquires.
-int SelectCamera(QelvanHandle h, int number, bool acquires) {
+// Selects the camera, refusing clearly when it is missing. A busy camera is refused when
+// acquisition starts (StartFailure).
+int SelectCamera(QelvanHandle h, int number) {
   char name[256] = "";
   if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) {
     const std::string errors = DrainErrors(h);
@@ -423,12 +399,23 @@ int SelectCamera(QelvanHandle h, int number, bool acquires) {
       Fail("camera %d cannot be opened: %s", number, errors.c_str());
     return kCamera;
   }
-  if (acquires && DeviceUseTable().Busy(number)) {
-    Fail("camera %d (%s) is busy: another program is using it", number, name);
-    return kCamera;
-  }
   if (number != 0 && !Qelvan_SetDeviceNumber(h, number)) return LibraryFailure(h, "selecting the camera");
   return kOk;
+}
+
+// Whether another program streams from the camera, as the library judges it (a claim left by a
+// program that ended does not count): entering capture mode runs the library's busy test and
+// starts nothing. Selects the camera on h.
+bool CameraBusy(QelvanHandle h, int number) {
+  if (!Qelvan_SetDeviceNumber(h, number)) {
+    DrainErrors(h);
+    return false;
+  }
+  const bool entered = Qelvan_Capture(h) != 0;
+  const std::string errors = DrainErrors(h);
+  if (entered) Qelvan_StopPreview(h);
+  DrainErrors(h);
+  return !entered && errors.find("ERR_DEVICE_UNAVAILABLE") != std::string::npos;
 }
 
 // Applies the settings given on the command line, in the order the camera needs them:
@@ -463,17 +450,24 @@ int OpenCamera(const Camera& camera, const Options& o) {
     Fail("the camera library could not create a camera instance");
     return kCamera;
   }
-  const int rc = SelectCamera(camera.handle(), o.camera, o.command != "info");
+  const int rc = SelectCamera(camera.handle(), o.camera);
   return rc != kOk ? rc : ApplySettings(camera.handle(), o);
 }
 
-// The start of acquisition reports a busy camera as ERR_DEVICE_UNAVAILABLE.
+// The start of acquisition reports a busy or missing camera as ERR_DEVICE_UNAVAILABLE; a camera
+// that still answers to its name is busy.
 int StartFailure(QelvanHandle h, int number, const char* what) {
   const std::string errors = DrainErrors(h);
-  if (DeviceUseTable().Busy(number) || errors.find("ERR_DEVICE_UNAVAILABLE") != std::string::npos)
-    Fail("%s failed: camera %d is busy or gone (%s)", what, number, errors.c_str());
-  else
+  char name[256] = "";
+  if (errors.find("ERR_DEVICE_UNAVAILABLE") == std::string::npos) {
     Fail("%s failed: %s", what, errors.c_str());
+  } else if (Qelvan_GetDeviceName(h, number, name, sizeof name)) {
+    Fail("%s failed: camera %d (%s) is busy: another program is using it (%s)", what, number, name,
+         errors.c_str());
+  } else {
+    DrainErrors(h);
+    Fail("%s failed: camera %d is gone (%s)", what, number, errors.c_str());
+  }
   return kCamera;
 }
 
@@ -498,13 +492,12 @@ int List() {
     Fail("no camera found");
     return kCamera;
   }
-  DeviceUseTable table;
   std::printf("%-6s %-20s %s\n", "number", "name", "state");
   int listed = 0;
   for (int number = 0; number < 32; ++number) {
     char name[256] = "";
     if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) continue;
-    std::printf("%-6d %-20s %s\n", number, name, table.Busy(number) ? "busy" : "free");
+    std::printf("%-6d %-20s %s\n", number, name, CameraBusy(h, number) ? "busy" : "free");
     ++listed;
   }
   DrainErrors(h);  // the numbers without a camera
@@ -600,12 +593,31 @@ int Info(const Options& o) {
   return kOk;
 }
 
+// Bits per pixel of a colour mode as the library reports it (10-bit modes report 10, 42, 58).
+int BitsPerPixel(int reported) {
+  switch (reported) {
+    case 10: return 16;
+    case 42: return 48;
+    case 58: return 64;
+    default: return reported;
+  }
+}
+
 int Snap(const Options& o) {
   if (!CheckWritable(o.file)) return kFile;
   Camera camera;
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
+  // The library stores 10-bit samples in 16-, 48- and 64-bit bitmaps, which common viewers
+  // misread (16 bits as RGB555) or refuse: those depths go to formats that carry them.
+  const int bits = BitsPerPixel(Qelvan_GetColorMode(h));
+  if (o.format == QELVAN_FILE_BMP && (bits == 16 || bits == 48 || bits == 64)) {
+    Fail("a %d-bit frame cannot be saved as a bitmap that viewers read correctly: use .png or .tif, "
+         "or --colour-mode 8, 24 or 32 for .bmp",
+         bits);
+    return kUsage;
+  }
   if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
   const std::string temp = TempName(o.file);
   if (!Qelvan_SaveImage(h, temp.c_str(), o.format)) {
@@ -621,8 +633,21 @@ int Snap(const Options& o) {
   return kOk;
 }
 
-// One console line redrawn in place: a bar, the seconds done, frames and rate.
-void Progress(double done, int total, long frames) {
+bool OutputIsConsole() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+// A bar, the seconds done, frames and rate: one console line redrawn in place, or into a file or
+// pipe a plain line each second (and the final one), so logs hold no carriage returns.
+void Progress(double done, int total, long frames, bool last = false) {
+  static const bool console = OutputIsConsole();
+  static int printedSecond = -1;
+  if (!console) {
+    const int second = static_cast<int>(done);
+    if (!last && second == printedSecond) return;
+    printedSecond = second;
+  }
   const int width = 30;
   int filled = total > 0 ? static_cast<int>(done / total * width) : 0;
   if (filled > width) filled = width;
@@ -630,9 +655,14 @@ void Progress(double done, int total, long frames) {
   for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
   bar[width] = '\0';
   const double rate = done > 0 ? frames / done : 0.0;
-  std::printf("\r[%s] %5.1f/%d s  %6ld frames  %5.1f fps", bar, done > total ? total : done, total,
-              frames, rate);
+  std::printf("%s[%s] %5.1f/%d s  %6ld frames  %5.1f fps%s", console ? "\r" : "", bar,
+              done > total ? total : done, total, frames, rate, console ? "" : "\n");
   std::fflush(stdout);
+}
+
+// Ends a progress display: a newline after the line redrawn in place.
+void ProgressDone() {
+  if (OutputIsConsole()) std::printf("\n");
 }
 
 // Frame size of the recorded AVI: bottom-up 24-bit rows padded to 4 bytes.
@@ -668,15 +698,23 @@ bool AviFinished(const std::string& file) {
   return ok && at == static_cast<unsigned long long>(size.QuadPart);
 }
 
-// Frames in a finished AVI: the total of the extended header ("odml"/"dmlh") of a long
-// recording, else the count in the main header.
-long AviFrameCount(const std::string& file) {
+struct AviSummary {
+  long frames = -1;
+  unsigned usPerFrame = 0;
+  double Seconds() const { return frames > 0 ? frames * (usPerFrame / 1e6) : 0.0; }
+};
+
+// Frames in a finished AVI (the total of the extended header ("odml"/"dmlh") of a long
+// recording, else the count in the main header) and the frame period of its main header.
+AviSummary ReadAviSummary(const std::string& file) {
+  AviSummary summary;
   HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return -1;
+  if (f == INVALID_HANDLE_VALUE) return summary;
   unsigned char header[52];
-  long frames = -1;
+  long& frames = summary.frames;
   if (ReadAt(f, 0, header, sizeof header)) {
+    summary.usPerFrame = Le32(header + 32);
     frames = static_cast<long>(Le32(header + 48));
     // The header list's entries, from after "hdrl" to its end.
     const unsigned long long end = 20ull + Le32(header + 16);
@@ -692,7 +730,16 @@ long AviFrameCount(const std::string& file) {
     }
   }
   CloseHandle(f);
-  return frames;
+  return summary;
+}
+
+// Ctrl+C, Ctrl+Break or the console closing during a recording: stop it so the library
+// finishes the file.
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  InterlockedExchange(&g_interrupted, 1);
+  return TRUE;
 }
 
 int Record(const Options& o) {
@@ -703,6 +750,7 @@ int Record(const Options& o) {
   const QelvanHandle h = camera.handle();
   const std::string temp = TempName(o.file);
   DrainErrors(h);  // only the recording's own errors count below
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   const DWORD started = GetTickCount();
   if (!Qelvan_Record(h, temp.c_str(), o.seconds * 1000, 0)) {
     DeleteFileA(temp.c_str());
@@ -714,37 +762,66 @@ int Record(const Options& o) {
   const long long chunk = AviFrameBytes(Qelvan_Width(h) >> shift, Qelvan_Height(h) >> shift) + 8;
   // The recorder times from its first frame; allow generously for a slow start and the finish.
   const DWORD limit = static_cast<DWORD>(o.seconds) * 1000 + 60000;
-  bool finished = false;
+  bool finished = false, interrupted = false;
+  long frames = 0;
   while (GetTickCount() - started < limit) {
     Sleep(200);
     if (AviFinished(temp)) {
       finished = true;
       break;
     }
+    if (g_interrupted) {
+      interrupted = true;
+      break;
+    }
     const long long size = FileSize(temp);
-    const long frames = size > 232 ? static_cast<long>((size - 232) / chunk) : 0;
+    frames = size > 232 ? static_cast<long>((size - 232) / chunk) : 0;
     Progress((GetTickCount() - started) / 1000.0, o.seconds, frames);
   }
+  // Stopping ends a recording still running: the library finishes its file first.
   Qelvan_StopPreview(h);
-  std::printf("\n");
+  Progress((GetTickCount() - started) / 1000.0, o.seconds, frames, true);
+  ProgressDone();
+  if (interrupted) finished = AviFinished(temp);
   if (!finished) {
     DeleteFileA(temp.c_str());
     Fail("the recording did not finish: %s", DrainErrors(h).c_str());
     return kCamera;
   }
-  // A write that failed (a full disk) ends the recording early with a finished file of the
-  // frames written before it.
   const std::string errors = DrainErrors(h);
   if (!Commit(o.file)) return kFile;
-  const long frames = AviFrameCount(o.file);
-  std::printf("record: %ld frames in %d s (%.1f fps), %lld bytes to %s\n", frames, o.seconds,
-              static_cast<double>(frames) / o.seconds, FileSize(o.file), o.file.c_str());
+  const AviSummary avi = ReadAviSummary(o.file);
+  std::printf("record: %ld frames in %.1f s (%.1f fps; %d s asked), %lld bytes to %s\n", avi.frames,
+              avi.Seconds(), avi.Seconds() > 0 ? avi.frames / avi.Seconds() : 0.0, o.seconds,
+              FileSize(o.file), o.file.c_str());
+  // The recording ends early, with a finished file of the frames before it, when the camera is
+  // lost, a write fails (a full disk) or the file reaches the largest size it can index.
+  if (errors.find("ERR_DEVICE_LOST") != std::string::npos || errors.find("ERR_TRANSFER") != std::string::npos) {
+    Fail("the camera was lost: the recording ended after %.1f of %d s; %s holds the frames before it (%s)",
+         avi.Seconds(), o.seconds, o.file.c_str(), errors.c_str());
+    return kCamera;
+  }
   if (errors.find("ERR_FILE") != std::string::npos) {
-    Fail("the recording ended early, the file could not be written further (disk full?): %s",
-         errors.c_str());
+    Fail("the file could not be written further (disk full, or the largest file size reached): the "
+         "recording ended after %.1f of %d s (%s)",
+         avi.Seconds(), o.seconds, errors.c_str());
     return kFile;
   }
-  return frames > 0 ? kOk : kFailed;
+  if (interrupted) {
+    Fail("interrupted: the recording was stopped after %.1f of %d s; %s holds what was recorded",
+         avi.Seconds(), o.seconds, o.file.c_str());
+    return kInterrupted;
+  }
+  if (avi.frames <= 0) {
+    Fail("the recording holds no frame (%s)", errors.c_str());
+    return kFailed;
+  }
+  // A complete recording lasts at least the time asked for, less one frame's rounding.
+  if (avi.Seconds() * 1000 + avi.usPerFrame / 1000.0 + 1 < o.seconds * 1000.0) {
+    Fail("the recording ended early, after %.1f of %d s (%s)", avi.Seconds(), o.seconds, errors.c_str());
+    return kFailed;
+  }
+  return kOk;
 }
 
 // Frame messages arrive at a hidden message-only window.
@@ -842,8 +919,8 @@ int Stream(const Options& o) {
   Qelvan_StopPreview(h);
   MSG msg;  // frames posted before the stop
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  Progress(elapsed, o.seconds, state.frames);
-  std::printf("\n");
+  Progress(elapsed, o.seconds, state.frames, true);
+  ProgressDone();
   DestroyWindow(window);
   UnregisterClassA(wc.lpszClassName, wc.hInstance);
 
