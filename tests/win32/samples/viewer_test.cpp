@@ -236,6 +236,84 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
   }
 }
 
+// Answers the viewer's file dialog (opened by a menu command) with a file name, typed into the
+// name box (an edit inside the combo box with id 1148).
+bool SaveAs(HWND main, int command, const std::string& file) {
+  PostMessageW(main, WM_COMMAND, command, 0);
+  HWND dialog = nullptr, name = nullptr;
+  if (!WaitFor([&] {
+        if (!(dialog = OwnedDialogOf(main))) return false;
+        HWND combo = GetDlgItem(dialog, 1148);
+        HWND inner = combo ? FindWindowExA(combo, nullptr, "ComboBox", nullptr) : nullptr;
+        name = FindWindowExA(inner ? inner : combo, nullptr, "Edit", nullptr);
+        return name != nullptr;
+      }))
+    return false;
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  return WaitFor([&] { return !IsWindow(dialog); });
+}
+
+// A message box the viewer opens; returns its text and closes it.
+std::wstring TakeBox(HWND main) {
+  HWND box = nullptr;
+  if (!WaitFor([&] { return (box = OwnedDialogOf(main)) != nullptr && Text(box) == Text(main); })) return L"";
+  const std::wstring text = BoxText(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  WaitFor([&] { return !IsWindow(box); });
+  return text;
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+bool Previewing(HWND main) { return FindWindowExA(main, nullptr, nullptr, "ActiveMovie Window") != nullptr; }
+
+// What a recording or snapshot gave is said, also when it went wrong: a recording cut short by
+// the camera's loss keeps its frames and says so; a snapshot without a frame saves nothing.
+TEST_F(ViewerTest, RecordingAndSnapshotSayWhatHappened) {
+  if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+  HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string clip = std::string(dir) + "viewer-cut.avi", still = std::string(dir) + "viewer-none.png";
+  DeleteFileA(clip.c_str());
+  DeleteFileA(still.c_str());
+
+  // Recording 30 s, unplugged after a few frames.
+  ASSERT_TRUE(SaveAs(main_, 213, clip)) << "no file dialog for the recording";
+  ASSERT_TRUE(WaitFor([&] {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(clip.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 200000;
+  })) << "the recording never grew";
+  ASSERT_EQ(vcamctl_detach(0), 0u);
+  const std::wstring lost = TakeBox(main_);
+  EXPECT_NE(lost.find(L"camera was lost"), std::wstring::npos) << Narrow(lost);
+  EXPECT_NE(lost.find(L"30 s asked"), std::wstring::npos) << Narrow(lost);
+  EXPECT_TRUE(WaitFor([&] { return Text(status).find(L"Recorded: ") == 0; }, 5000)) << Narrow(Text(status));
+  HANDLE f = CreateFileA(clip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  DWORD riff[2] = {}, got = 0;
+  ReadFile(f, riff, sizeof riff, &got, nullptr);
+  EXPECT_EQ(riff[0], 0x46464952u);
+  EXPECT_NE(riff[1], 0u) << "the file was not finished";
+  CloseHandle(f);
+  DeleteFileA(clip.c_str());
+
+  // A snapshot while stopped takes its own frame; a failed one saves nothing.
+  ASSERT_EQ(vcamctl_attach(0, 0, 0), 0u);
+  ASSERT_EQ(vcamctl_fault(0, VCAM_FAULT_FAIL_READ, 0), 0u);
+  ASSERT_TRUE(SaveAs(main_, 202, still)) << "no file dialog for the snapshot";
+  const std::wstring failed = TakeBox(main_);
+  EXPECT_NE(failed.find(L"No frame could be taken"), std::wstring::npos) << Narrow(failed);
+  EXPECT_EQ(GetFileAttributesA(still.c_str()), INVALID_FILE_ATTRIBUTES) << "a file was saved";
+  EXPECT_EQ(Text(status).find(L"Saved"), std::wstring::npos);
+  ASSERT_EQ(vcamctl_fault(0, VCAM_FAULT_CLEAR, 0), 0u);
+  ASSERT_TRUE(SaveAs(main_, 202, still));
+  EXPECT_TRUE(WaitFor([&] { return Text(status).find(L"Saved: ") == 0; })) << Narrow(Text(status));
+  EXPECT_NE(GetFileAttributesA(still.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileA(still.c_str());
+}
+
 }  // namespace
 
 // Exits 77 (skipped, for CTest) when the library could not preview yet.
