@@ -127,6 +127,9 @@ pngcheck -q "$work/frame.png" >/dev/null 2>&1 || fail "pngcheck rejects frame.pn
 tiffinfo "$work/frame.tif" >/dev/null 2>&1 || fail "tiffinfo rejects frame.tif"
 jpeginfo -c "$work/frame.jpg" >/dev/null 2>&1 || fail "jpeginfo rejects frame.jpg"
 [ "$(identify -format '%[bit-depth]' "$work/deep.png")" = 16 ] || fail "deep.png is not 16 bits per sample"
+# 10 significant bits of the 16 are declared; baseline TIFF readers find a resolution.
+pngcheck -v "$work/deep.png" 2>&1 | grep -q "chunk sBIT" || fail "deep.png has no sBIT chunk"
+tiffinfo "$work/frame.tif" 2>&1 | grep -q "Resolution: 72, 72 pixels/inch" || fail "frame.tif has no resolution"
 
 # Bitmaps of 10-bit samples, which viewers misread or refuse, are refused with a pointer to PNG or
 # TIFF; the colour mode may come from the command line or from the stored settings.
