@@ -5,6 +5,10 @@
 . "$(dirname "$0")/lib.sh"
 cap="$bin/qelvan-capture.exe"
 vcam="$bin/vcam.exe"
+# The library's stored settings: none at the start, and none left for the next program.
+forget_settings() { wine reg delete 'HKCU\Software\Dovira\QelvanZ51QK2RVNSdk' /f </dev/null >/dev/null 2>&1; }
+forget_settings
+trap 'forget_settings; rm -rf "$work"' EXIT
 wine "$vcam" reset >/dev/null 2>&1
 
 # no_file NAME: neither the file nor its temporary sibling exists.

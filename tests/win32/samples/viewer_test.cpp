@@ -3,11 +3,13 @@
 // exits cleanly leaving no handle open on the virtual camera. With QELVAN_SHOTS=DIR set, the
 // windows are also saved as DIR/<name>.bmp for the README's screenshots.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,34 @@ std::wstring Text(HWND window) {
   wchar_t text[512] = L"";
   SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
   return text;
+}
+
+// The text of one part of the viewer's status bar. SB_GETTEXTW is not carried between processes,
+// so the text is written into memory of the viewer's process and read from there.
+std::wstring StatusPart(HWND status, int part) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(status, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return L"";
+  wchar_t text[256] = L"";
+  void* remote = VirtualAllocEx(process, nullptr, sizeof text, MEM_COMMIT, PAGE_READWRITE);
+  if (remote) {
+    const DWORD_PTR length = SendMessageW(status, SB_GETTEXTLENGTHW, part, 0);
+    if (LOWORD(length) < 255) {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(status, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000, &result);
+      ReadProcessMemory(process, remote, text, sizeof text - sizeof(wchar_t), nullptr);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return text;
+}
+
+// The status bar's rate, "SHOWN of MADE fps": frames shown per second and frames the camera
+// makes per second. False until it reads so.
+bool ShownAndMade(HWND status, double* shown, double* made) {
+  return std::swscanf(StatusPart(status, 2).c_str(), L"%lf of %lf fps", shown, made) == 2;
 }
 
 // A visible dialog-class window owned by the viewer: a settings dialog or a message box.
@@ -189,7 +219,20 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
       return false;
     })) << "the preview stays black";
     ASSERT_TRUE(WaitFor([&] { return Grab(area, nullptr) != first; }, 20000)) << "the preview does not change";
-    Sleep(1500);  // let the status bar show a measured rate
+    // The rate: frames shown of frames made, never more shown than made. The picture is taken
+    // once two measurements in a row agree within a tenth (the preview runs steadily).
+    double shown = 0, made = 0, before = -1;
+    const bool steady = WaitFor([&] {
+      if (!ShownAndMade(status, &shown, &made) || shown <= 0) return false;
+      const bool agree = before > 0 && shown > before * 0.9 && shown < before * 1.1;
+      before = shown;
+      if (!agree) Sleep(1000);  // the viewer measures over a second
+      return agree;
+    });
+    const std::wstring rate = StatusPart(status, 2);
+    EXPECT_TRUE(steady) << "no steady rate: " << std::string(rate.begin(), rate.end());
+    EXPECT_GT(made, 0.0);
+    EXPECT_LE(shown, made * 1.1 + 1) << "more frames shown than the camera made";
     Shot(main_, "viewer");
   }
 
