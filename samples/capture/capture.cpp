@@ -5,15 +5,18 @@
 //   qelvan-capture snap   [options] FILE         (format from the extension or --format)
 //   qelvan-capture record [options] --seconds N FILE.avi
 //   qelvan-capture stream [options] --seconds N
+//   qelvan-capture reg read|write, rom read, port get|set   (registers, serial ROM, I/O port)
 //
 // Built like any application: QelvanSdk.h and the import library, nothing else.
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -79,7 +82,16 @@ struct Range {
 struct Options {
   std::string command;
   std::string file;
+  std::vector<std::string> args;  // the words after reg, rom and port
+  bool json = false;
   int camera = 0;
+  int mirror = -1;      // bit 0 horizontal, bit 1 vertical
+  int clock = -1;       // the library's clock code
+  int autoIris = -1;    // 0 off, 1 exposure, 2 gain
+  int whiteBalance = -1;
+  int quality = -1;     // QELVAN_FILE_JPEG_* for JPEG files
+  int count = 1;        // snap: frames, each to its own numbered file
+  long intervalMs = 0;
   bool hasWindow = false;
   int window[4] = {0, 0, 0, 0};  // x, y, width, height
   int subSample = -1;
@@ -113,6 +125,10 @@ void Usage(FILE* out) {
       "  snap FILE               one frame to FILE (.bmp .raw .jpg .png .tif)\n"
       "  record --seconds N FILE record an AVI file for N seconds\n"
       "  stream --seconds N      receive frames for N seconds and report the rate\n"
+      "  reg read R | reg write R V      sensor register R (0..255), values decimal or 0x hex\n"
+      "  rom read A                      serial ROM byte A (0..255)\n"
+      "  port get | port set V           the general-purpose I/O port (0..255)\n"
+      "  --version               the sample's, the header's and the library's versions\n"
       "options:\n"
       "  --camera N              camera number 0..31 (default 0)\n"
       "  --window X,Y,W,H        capture window on the 752 x 480 sensor\n"
@@ -124,6 +140,13 @@ void Usage(FILE* out) {
       "  --brightness N (-255..255)  --contrast N (-127..127)  --gamma N (0..200, 100 neutral)\n"
       "  --hue N (-360..360)  --saturation N (-255..255)  --sharpness N (0..30)\n"
       "  --format bmp|raw|jpeg|png|tiff   file format for snap (default: from the extension)\n"
+      "  --quality low|medium|high        JPEG quality 20, 70 (default) or 100\n"
+      "  --count N [--interval MS]        snap N frames to FILE-0001.ext, FILE-0002.ext, ...\n"
+      "  --mirror h|v|hv|none    mirror the picture\n"
+      "  --clock MHZ             sensor clock: 10, 12, 20, 24, 40 or 48\n"
+      "  --auto-exposure | --auto-gain   automatic exposure, or automatic gain\n"
+      "  --white-balance auto|off        automatic white balance on every frame\n"
+      "  --json                  list and info as JSON\n"
       "  --seconds N             duration for record and stream (1..86400)\n"
       "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error,\n"
       "            130 interrupted (Ctrl+C; a recording is finished and kept)\n",
@@ -192,6 +215,61 @@ int FormatFromExtension(const std::string& file) {
   return FormatFromName(file.substr(dot + 1));
 }
 
+// One of a fixed set of words, each standing for a code.
+bool ParseChoice(const std::string& option, const char* text, std::vector<const char*> words, std::vector<int> codes,
+                 int* code) {
+  std::string list;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (_stricmp(text, words[i]) == 0) {
+      *code = codes[i];
+      return true;
+    }
+    list += (i ? (i + 1 == words.size() ? " or " : ", ") : "") + std::string(words[i]);
+  }
+  Fail("%s '%s' is not one of %s", option.c_str(), text, list.c_str());
+  return false;
+}
+
+// A decimal or 0x hexadecimal number in a range.
+bool ParseNumber(const char* what, const std::string& text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || errno != 0 || *end != '\0') {
+    Fail("%s needs a number (decimal or 0x hex), got '%s'", what, text.c_str());
+    return false;
+  }
+  if (v < low || v > high) {
+    Fail("%s %s is out of range (%ld..%ld)", what, text.c_str(), low, high);
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+// reg read R, reg write R V, rom read A, port get, port set V.
+int CheckDeviceArgs(Options* o) {
+  const std::vector<std::string>& a = o->args;
+  const std::string action = a.empty() ? "" : a[0];
+  size_t want = 0;
+  if (o->command == "reg" && action == "read") want = 2;
+  if (o->command == "reg" && action == "write") want = 3;
+  if (o->command == "rom" && action == "read") want = 2;
+  if (o->command == "port" && action == "get") want = 1;
+  if (o->command == "port" && action == "set") want = 2;
+  if (want == 0 || a.size() != want) {
+    Fail("usage: reg read R | reg write R V | rom read A | port get | port set V (got '%s %s')", o->command.c_str(),
+         action.c_str());
+    return kUsage;
+  }
+  long v;
+  for (size_t i = 1; i < a.size(); ++i) {
+    const char* what = i == 2 ? "value" : o->command == "reg" ? "register" : o->command == "rom" ? "address" : "value";
+    if (!ParseNumber(what, a[i], 0, o->command == "reg" && i == 2 ? 65535 : 255, &v)) return kUsage;
+  }
+  return kOk;
+}
+
 // Returns kOk, or the exit code after printing why the command line is wrong.
 int ParseCommandLine(int argc, char** argv, Options* o) {
   if (argc < 2) {
@@ -204,15 +282,35 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     o->command = "help";
     return kOk;
   }
+  if (o->command == "--version") return kOk;
+  const bool device = o->command == "reg" || o->command == "rom" || o->command == "port";
   if (o->command != "list" && o->command != "info" && o->command != "snap" &&
-      o->command != "record" && o->command != "stream") {
-    Fail("unknown command '%s' (list, info, snap, record or stream; --help for more)",
+      o->command != "record" && o->command != "stream" && !device) {
+    Fail("unknown command '%s' (list, info, snap, record, stream, reg, rom or port; --help for more)",
          o->command.c_str());
     return kUsage;
   }
   std::string formatName;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
+    // Options without a value.
+    if (arg == "--json" || arg == "--auto-exposure" || arg == "--auto-gain") {
+      if (arg == "--json") {
+        o->json = true;
+      } else {
+        const int mode = arg == "--auto-exposure" ? 1 : 2;
+        if (o->autoIris > 0 && o->autoIris != mode) {
+          Fail("--auto-exposure and --auto-gain exclude each other");
+          return kUsage;
+        }
+        o->autoIris = mode;
+      }
+      continue;
+    }
+    if (device && (arg.compare(0, 2, "--") != 0 || (arg.size() > 1 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]))))) {
+      o->args.push_back(arg);
+      continue;
+    }
     if (arg.compare(0, 2, "--") != 0) {
       if (!o->file.empty()) {
         Fail("unexpected argument '%s'", argv[i]);
@@ -266,6 +364,22 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     } else if (arg == "--seconds") {
       ok = need() && ParseRanged("--seconds", value, {1, 86400}, &v);
       o->seconds = static_cast<int>(v);
+    } else if (arg == "--count") {
+      ok = need() && ParseRanged("--count", value, {1, 9999}, &v);
+      o->count = static_cast<int>(v);
+    } else if (arg == "--interval") {
+      ok = need() && ParseRanged("--interval", value, {0, 3600000}, &v);
+      o->intervalMs = v;
+    } else if (arg == "--quality") {
+      ok = need() && ParseChoice(arg, value, {"low", "medium", "high"},
+                                 {QELVAN_FILE_JPEG_LOW, QELVAN_FILE_JPEG, QELVAN_FILE_JPEG_HIGH}, &o->quality);
+    } else if (arg == "--mirror") {
+      ok = need() && ParseChoice(arg, value, {"none", "h", "v", "hv"}, {0, 1, 2, 3}, &o->mirror);
+    } else if (arg == "--clock") {
+      // The library's codes: 0 24 MHz, 1 12, 2 48, 3 40, 4 20, 5 10.
+      ok = need() && ParseChoice(arg, value, {"24", "12", "48", "40", "20", "10"}, {0, 1, 2, 3, 4, 5}, &o->clock);
+    } else if (arg == "--white-balance") {
+      ok = need() && ParseChoice(arg, value, {"off", "auto"}, {0, 1}, &o->whiteBalance);
     } else {
       known = false;
       for (auto& f : o->filters) {
@@ -284,6 +398,15 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     ++i;  // every option takes one value
   }
 
+  if (device) return CheckDeviceArgs(o);
+  if (o->json && o->command != "list" && o->command != "info") {
+    Fail("--json is for list and info");
+    return kUsage;
+  }
+  if (o->command != "snap" && (o->count != 1 || o->intervalMs != 0 || o->quality >= 0)) {
+    Fail("--count, --interval and --quality are for snap");
+    return kUsage;
+  }
   const bool wantsFile = o->command == "snap" || o->command == "record";
   if (wantsFile && o->file.empty()) {
     Fail("%s needs an output file", o->command.c_str());
@@ -304,6 +427,13 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
            o->file.c_str());
       return kUsage;
     }
+  }
+  if (o->quality >= 0) {
+    if (o->format != QELVAN_FILE_JPEG) {
+      Fail("--quality is for JPEG files");
+      return kUsage;
+    }
+    o->format = o->quality;
   }
   return kOk;
 }
@@ -440,6 +570,12 @@ int ApplySettings(QelvanHandle h, const Options& o) {
   if (o.exposureUs >= 0 && !Qelvan_SetRealExposureTime(h, static_cast<int>(o.exposureUs)))
     return LibraryFailure(h, "--exposure-us");
   if (o.bayerMode >= 0 && !Qelvan_SetBayerMode(h, o.bayerMode)) return LibraryFailure(h, "--bayer-mode");
+  if (o.mirror >= 0 && (!Qelvan_SetMirrorH(h, o.mirror & 1) || !Qelvan_SetMirrorV(h, (o.mirror >> 1) & 1)))
+    return LibraryFailure(h, "--mirror");
+  if (o.clock >= 0 && !Qelvan_SetHalfClock(h, o.clock)) return LibraryFailure(h, "--clock");
+  if (o.autoIris >= 0 && !Qelvan_SetAutoIris(h, o.autoIris))
+    return LibraryFailure(h, o.autoIris == 1 ? "--auto-exposure" : "--auto-gain");
+  if (o.whiteBalance >= 0 && !Qelvan_SetBayerGainAuto(h, o.whiteBalance)) return LibraryFailure(h, "--white-balance");
   for (const auto& f : o.filters)
     if (f.given && !Qelvan_SetFilterValue(h, f.number, f.value)) return LibraryFailure(h, f.option);
   return kOk;
@@ -474,7 +610,57 @@ int StartFailure(QelvanHandle h, int number, const char* what) {
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-int List() {
+int BitsPerPixel(int reported);
+
+// What info and list print: aligned "label  text" lines, or one JSON object.
+class Report {
+ public:
+  explicit Report(bool json) : json_(json) {}
+  // A member whose JSON value is given as JSON text (a number, an object, an array, null).
+  void Add(const char* label, const char* key, const std::string& text, const std::string& jsonValue) {
+    if (json_)
+      members_ += std::string(members_.empty() ? "" : ",\n") + "  \"" + key + "\": " + jsonValue;
+    else
+      std::printf("%-16s %s\n", label, text.c_str());
+  }
+  void Print() const {
+    if (json_) std::printf("{\n%s\n}\n", members_.c_str());
+  }
+
+ private:
+  bool json_;
+  std::string members_;
+};
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string VersionText(int version) {
+  return Format("%d.%d.%d.%d", (version >> 24) & 0xFF, (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
+}
+
+int List(const Options& o) {
   Camera camera;
   if (!camera.handle()) {
     Fail("the camera library could not create a camera instance");
@@ -492,16 +678,25 @@ int List() {
     Fail("no camera found");
     return kCamera;
   }
-  std::printf("%-6s %-20s %s\n", "number", "name", "state");
+  if (!o.json) std::printf("%-6s %-20s %s\n", "number", "name", "state");
   int listed = 0;
+  std::string json;
   for (int number = 0; number < 32; ++number) {
     char name[256] = "";
     if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) continue;
-    std::printf("%-6d %-20s %s\n", number, name, CameraBusy(h, number) ? "busy" : "free");
+    const bool busy = CameraBusy(h, number);
+    if (o.json)
+      json += Format("%s  {\"number\": %d, \"name\": %s, \"busy\": %s}", json.empty() ? "" : ",\n", number,
+                     JsonString(name).c_str(), busy ? "true" : "false");
+    else
+      std::printf("%-6d %-20s %s\n", number, name, busy ? "busy" : "free");
     ++listed;
   }
   DrainErrors(h);  // the numbers without a camera
-  std::printf("%d camera%s\n", listed, listed == 1 ? "" : "s");
+  if (o.json)
+    std::printf("[\n%s\n]\n", json.c_str());
+  else
+    std::printf("%d camera%s\n", listed, listed == 1 ? "" : "s");
   return kOk;
 }
 
@@ -533,35 +728,43 @@ int Info(const Options& o) {
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
+  Report r(o.json);
   char name[256] = "";
   Qelvan_GetDeviceName(h, o.camera, name, sizeof name);
-  const int version = Qelvan_GetDllVersion();
-  std::printf("library version  %d.%d.%d.%d\n", (version >> 24) & 0xFF, (version >> 16) & 0xFF,
-              (version >> 8) & 0xFF, version & 0xFF);
-  std::printf("camera           %d  %s\n", o.camera, name);
+  const std::string version = VersionText(Qelvan_GetDllVersion());
+  r.Add("library version", "library_version", version, JsonString(version));
+  r.Add("camera", "camera", Format("%d  %s", o.camera, name),
+        Format("{\"number\": %d, \"name\": %s}", o.camera, JsonString(name).c_str()));
   QelvanCameraInfo info = {};
   info.size = sizeof info;
   if (!Qelvan_GetCameraInfo(h, &info)) return LibraryFailure(h, "Qelvan_GetCameraInfo");
-  std::printf("sensor           %d x %d\n", info.width, info.height);
+  r.Add("sensor", "sensor", Format("%d x %d", info.width, info.height),
+        Format("{\"width\": %d, \"height\": %d}", info.width, info.height));
   int th, ehs, eh, tv, evs, ev;
   if (!Qelvan_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev))
     return LibraryFailure(h, "Qelvan_GetCaptureWindowEx");
-  std::printf("window           %d x %d at %d, %d\n", eh, ev, ehs, evs);
-  std::printf("sub-sampling     %d\n", Qelvan_GetSubSample(h));
+  r.Add("window", "window", Format("%d x %d at %d, %d", eh, ev, ehs, evs),
+        Format("{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", ehs, evs, eh, ev));
+  const int sub = Qelvan_GetSubSample(h);
+  r.Add("sub-sampling", "subsample", Format("%d", sub), Format("%d", sub));
   const int mode = Qelvan_GetColorMode(h);
-  std::printf("colour mode      %d (%s)\n", mode, ColourModeText(mode));
+  r.Add("colour mode", "colour_mode", Format("%d (%s)", mode, ColourModeText(mode)),
+        Format("{\"reported\": %d, \"bits_per_pixel\": %d, \"text\": %s}", mode, BitsPerPixel(mode),
+               JsonString(ColourModeText(mode)).c_str()));
   int ok = 0, unreadable = 0;
   const int clock = Qelvan_GetHalfClock(h, &ok);
   unreadable += !ok;
-  std::printf("clock            %s\n", ok ? ClockText(clock) : "unreadable");
+  r.Add("clock", "clock", ok ? ClockText(clock) : "unreadable", ok ? JsonString(ClockText(clock)) : "null");
   const int lines = Qelvan_GetExposureTime(h, &ok);
   int okUs = 0;
   const int us = Qelvan_GetRealExposureTime(h, &okUs);
   if (ok && okUs)
-    std::printf("exposure         %d lines, %d us (%d..%d lines)\n", lines, us, info.exposureMin,
-                info.exposureMax);
+    r.Add("exposure", "exposure",
+          Format("%d lines, %d us (%d..%d lines)", lines, us, info.exposureMin, info.exposureMax),
+          Format("{\"lines\": %d, \"us\": %d, \"min_lines\": %d, \"max_lines\": %d}", lines, us, info.exposureMin,
+                 info.exposureMax));
   else
-    std::printf("exposure         unreadable\n");
+    r.Add("exposure", "exposure", "unreadable", "null");
   unreadable += !ok || !okUs;
   struct {
     const char* label;
@@ -569,26 +772,71 @@ int Info(const Options& o) {
   } gains[] = {{"global", Qelvan_GetGlobalGain},   {"red", Qelvan_GetColorGainRed},
                {"green1", Qelvan_GetColorGainGreen1}, {"green2", Qelvan_GetColorGainGreen2},
                {"blue", Qelvan_GetColorGainBlue}};
-  std::printf("gains           ");
+  std::string text, json;
   for (const auto& g : gains) {
     const int value = g.get(h, &ok);
-    if (ok)
-      std::printf(" %s %d", g.label, value);
-    else
-      std::printf(" %s ?", g.label);
+    text += Format(ok ? " %s %d" : " %s ?", g.label, value);
+    json += Format(ok ? "%s\"%s\": %d" : "%s\"%s\": null", json.empty() ? "" : ", ", g.label, value);
     unreadable += !ok;
   }
-  std::printf("  (global %d..%d, colour %d..%d)\n", info.globalGainMin, info.globalGainMax,
-              info.colorGainMin, info.colorGainMax);
+  r.Add("gains", "gains",
+        text.substr(1) + Format("  (global %d..%d, colour %d..%d)", info.globalGainMin, info.globalGainMax,
+                                info.colorGainMin, info.colorGainMax),
+        "{" + json + "}");
   const int bayer = Qelvan_GetBayerMode(h, &ok);
   unreadable += !ok;
-  if (ok)
-    std::printf("bayer mode       %d\n", bayer);
-  else
-    std::printf("bayer mode       unreadable\n");
+  r.Add("bayer mode", "bayer_mode", ok ? Format("%d", bayer) : "unreadable", ok ? Format("%d", bayer) : "null");
+  const int mirrorH = Qelvan_GetMirrorH(h), mirrorV = Qelvan_GetMirrorV(h);
+  r.Add("mirror", "mirror", Format("%s%s", mirrorH ? "h" : "", mirrorV ? "v" : mirrorH ? "" : "none"),
+        Format("{\"h\": %s, \"v\": %s}", mirrorH ? "true" : "false", mirrorV ? "true" : "false"));
+  const int autoIris = Qelvan_GetAutoIris(h, &ok);
+  const char* autoText = autoIris == 1 ? "exposure" : autoIris == 2 ? "gain" : "off";
+  r.Add("automatic", "automatic", ok ? autoText : "unreadable", ok ? JsonString(autoText) : "null");
+  unreadable += !ok;
+  DrainErrors(h);  // the stored mirror flags post a code of their own before acquisition
+  r.Print();
   if (unreadable) {
     Fail("%d value%s could not be read: %s", unreadable, unreadable == 1 ? "" : "s", DrainErrors(h).c_str());
     return kCamera;
+  }
+  return kOk;
+}
+
+int Version() {
+  std::printf("qelvan-capture %s (QelvanSdk.h %s; Qelvan_GetDllVersion %s)\n", QELVAN_SDK_VERSION_STRING,
+              QELVAN_SDK_VERSION_STRING, VersionText(Qelvan_GetDllVersion()).c_str());
+  return kOk;
+}
+
+// reg, rom and port: one register, ROM byte or port value, read or written.
+int Device(const Options& o) {
+  Camera camera;
+  int rc = OpenCamera(camera, o);
+  if (rc != kOk) return rc;
+  const QelvanHandle h = camera.handle();
+  const std::string& action = o.args[0];
+  long a = 0, b = 0;
+  if (o.args.size() > 1) a = std::strtol(o.args[1].c_str(), nullptr, 0);
+  if (o.args.size() > 2) b = std::strtol(o.args[2].c_str(), nullptr, 0);
+  int ok = 0;
+  if (o.command == "reg" && action == "read") {
+    const int value = Qelvan_ReadRegisterEx(h, static_cast<int>(a), &ok);
+    if (!ok) return LibraryFailure(h, "reading the register");
+    std::printf("register %ld = %d (0x%04X)\n", a, value, value);
+  } else if (o.command == "reg") {
+    if (!Qelvan_WriteRegister(h, static_cast<int>(a), static_cast<int>(b))) return LibraryFailure(h, "writing the register");
+    std::printf("register %ld <- %ld (0x%04lX)\n", a, b, b);
+  } else if (o.command == "rom") {
+    const int value = Qelvan_ReadSromID(h, static_cast<int>(a), &ok);
+    if (!ok) return LibraryFailure(h, "reading the serial ROM");
+    std::printf("rom %ld = %d (0x%02X)\n", a, value, value);
+  } else if (action == "get") {
+    unsigned char value = 0;
+    if (!Qelvan_GetIOPort(h, &value, 0, 0)) return LibraryFailure(h, "reading the I/O port");
+    std::printf("port = %d (0x%02X)\n", value, value);
+  } else {
+    if (!Qelvan_SetIOPort(h, static_cast<int>(a))) return LibraryFailure(h, "writing the I/O port");
+    std::printf("port <- %ld (0x%02lX)\n", a, a);
   }
   return kOk;
 }
@@ -603,8 +851,21 @@ int BitsPerPixel(int reported) {
   }
 }
 
+extern volatile LONG g_interrupted;
+BOOL WINAPI OnConsoleControl(DWORD);
+
+// FILE-0001.ext for the first of a series: the number goes before the extension.
+std::string NumberedName(const std::string& file, int number) {
+  const size_t dot = file.find_last_of('.');
+  const size_t slash = file.find_last_of("/\\");
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string stem = hasExtension ? file.substr(0, dot) : file;
+  return stem + Format("-%04d", number) + (hasExtension ? file.substr(dot) : "");
+}
+
 int Snap(const Options& o) {
-  if (!CheckWritable(o.file)) return kFile;
+  const bool series = o.count > 1;
+  if (!CheckWritable(series ? NumberedName(o.file, 1) : o.file)) return kFile;
   Camera camera;
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
@@ -618,18 +879,34 @@ int Snap(const Options& o) {
          bits);
     return kUsage;
   }
-  if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
-  const std::string temp = TempName(o.file);
-  if (!Qelvan_SaveImage(h, temp.c_str(), o.format)) {
-    DeleteFileA(temp.c_str());
-    Fail("cannot write '%s': the library could not save the frame (%s)", o.file.c_str(),
-         DrainErrors(h).c_str());
-    return kFile;
+  // A series stays in capture mode, which keeps the camera ready between frames.
+  if (series && !Qelvan_Capture(h)) return StartFailure(h, o.camera, "preparing the series");
+  const DWORD started = GetTickCount();
+  for (int i = 1; i <= o.count; ++i) {
+    // Frame i is due interval x (i - 1) after the first; a slow frame delays only itself.
+    const DWORD due = static_cast<DWORD>(o.intervalMs * (i - 1));
+    while (GetTickCount() - started < due && !g_interrupted) Sleep(std::min<DWORD>(due - (GetTickCount() - started), 100));
+    if (g_interrupted) {
+      Fail("interrupted after %d of %d frames", i - 1, o.count);
+      return kInterrupted;
+    }
+    const std::string file = series ? NumberedName(o.file, i) : o.file;
+    if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
+    const std::string temp = TempName(file);
+    if (!Qelvan_SaveImage(h, temp.c_str(), o.format)) {
+      DeleteFileA(temp.c_str());
+      Fail("cannot write '%s': the library could not save the frame (%s)", file.c_str(), DrainErrors(h).c_str());
+      return kFile;
+    }
+    if (!Commit(file)) return kFile;
+    const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
+    std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s", Qelvan_Width(h) >> shift,
+                Qelvan_Height(h) >> shift, Qelvan_GetColorMode(h), FileSize(file), file.c_str());
+    if (series) std::printf(" at %.3f s", (GetTickCount() - started) / 1000.0);
+    std::printf("\n");
+    std::fflush(stdout);
   }
-  if (!Commit(o.file)) return kFile;
-  const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
-  std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s\n", Qelvan_Width(h) >> shift,
-              Qelvan_Height(h) >> shift, Qelvan_GetColorMode(h), FileSize(o.file), o.file.c_str());
+  if (series) Qelvan_StopPreview(h);
   return kOk;
 }
 
@@ -750,7 +1027,6 @@ int Record(const Options& o) {
   const QelvanHandle h = camera.handle();
   const std::string temp = TempName(o.file);
   DrainErrors(h);  // only the recording's own errors count below
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   const DWORD started = GetTickCount();
   if (!Qelvan_Record(h, temp.c_str(), o.seconds * 1000, 0)) {
     DeleteFileA(temp.c_str());
@@ -905,7 +1181,7 @@ int Stream(const Options& o) {
   const DWORD started = GetTickCount();
   const DWORD duration = static_cast<DWORD>(o.seconds) * 1000;
   DWORD lastDraw = 0;
-  for (DWORD now = started; now - started < duration; now = GetTickCount()) {
+  for (DWORD now = started; now - started < duration && !g_interrupted; now = GetTickCount()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -945,8 +1221,13 @@ int main(int argc, char** argv) {
   Options options;
   const int rc = ParseCommandLine(argc, argv, &options);
   if (rc != kOk) return rc;
+  // Ctrl+C ends a recording, a series or a stream cleanly: its files are finished, not cut.
+  if (options.command == "snap" || options.command == "record" || options.command == "stream")
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   if (options.command == "help") return kOk;
-  if (options.command == "list") return List();
+  if (options.command == "--version") return Version();
+  if (options.command == "list") return List(options);
+  if (options.command == "reg" || options.command == "rom" || options.command == "port") return Device(options);
   if (options.command == "info") return Info(options);
   if (options.command == "snap") return Snap(options);
   if (options.command == "record") return Record(options);

@@ -45,12 +45,31 @@ done <<'CASES'
 2|stream takes no file argument|stream --seconds 1 f.png
 4|cannot write 'missing/f\.png'|snap missing/f.png
 4|cannot write 'folder\.png': it is a folder|snap folder.png
+2|--quality is for JPEG files|snap --quality high f.png
+2|--quality 'best' is not one of low, medium or high|snap --quality best f.jpg
+2|--count, --interval and --quality are for snap|record --seconds 1 --count 2 f.avi
+2|--count 0 is out of range|snap --count 0 f.png
+2|--mirror 'x' is not one of none, h, v or hv|snap --mirror x f.png
+2|--clock '30' is not one of|snap --clock 30 f.png
+2|--white-balance 'once' is not one of off or auto|snap --white-balance once f.png
+2|--auto-exposure and --auto-gain exclude each other|snap --auto-exposure --auto-gain f.png
+2|--json is for list and info|snap --json f.png
+2|usage: reg read R . reg write R V|reg frob 1
+2|usage: reg read R|reg write 1
+2|register 256 is out of range \(0\.\.255\)|reg read 256
+2|value 0x10000 is out of range|reg write 1 0x10000
+2|address needs a number .*got '12x'|rom read 12x
+2|usage: .*port get|port set
 CASES
 no_file f.xyz
 no_file missing/f.png
 
 run "help" "$cap" --help
 expect 0 "usage: qelvan-capture"
+# The header's version macro names the version the DLL carries in its resource.
+rc_version=$(sed -n 's/.*VALUE "FileVersion", "\([0-9.]*\)".*/\1/p' "$top/src/resources/version.rc")
+run "version" "$cap" --version
+expect 0 "^qelvan-capture ${rc_version//./\\.} \(QelvanSdk\.h ${rc_version//./\\.}; Qelvan_GetDllVersion [0-9.]+\)"
 
 # --- The camera. From here on the library must give a camera instance. ---
 run "list" "$cap" list
@@ -75,6 +94,42 @@ expect 0 "camera +2 +QelvanZ51QK2-RVN_03"
 expect 0 "window +320 x 240 at 16, 8"
 expect 0 "colour mode +24 "
 expect 0 "exposure +[0-9]+ lines"
+
+# --json: the same facts, for programs. python reads it; the cases name a path and its value.
+# command|python expression on the parsed JSON|expected
+while IFS='|' read -r args expr want; do
+  [ -n "$args" ] || continue
+  # shellcheck disable=SC2086
+  run "json: $args" "$cap" $args
+  got=$(python3 -c "import json, sys; d = json.loads(sys.stdin.read()); print($expr)" <<<"$out" 2>&1)
+  [ "$rc" = 0 ] && [ "$got" = "$want" ] || fail "json: $args: exit $rc, $expr gave '$got', expected '$want'"
+done <<'JSON'
+list --json|[(c['number'], c['name'], c['busy']) for c in d]|[(0, 'QelvanZ51QK2-RVN_01', False), (2, 'QelvanZ51QK2-RVN_03', False)]
+info --json --camera 2 --window 16,8,320,240|(d['camera']['number'], d['window'])|(2, {'x': 16, 'y': 8, 'width': 320, 'height': 240})
+info --json --colour-mode 48 --mirror hv --auto-gain|(d['colour_mode']['bits_per_pixel'], d['mirror'], d['automatic'])|(48, {'h': True, 'v': True}, 'gain')
+info --json --mirror v --auto-exposure --clock 12|(d['mirror'], d['automatic'])|({'h': False, 'v': True}, 'exposure')
+JSON
+forget_settings  # the options above are stored by the library for camera 0
+
+# Registers, the serial ROM and the I/O port, checked against the virtual camera's own view.
+wine "$vcam" rom 0 0x1805 0x5A >/dev/null 2>&1
+# args|exit|output
+while IFS='|' read -r args want pattern; do
+  [ -n "$args" ] || continue
+  # shellcheck disable=SC2086
+  run "device: $args" "$cap" $args
+  expect "$want" "$pattern"
+done <<'DEVICE'
+reg read 0|0|^register 0 = 4883 \(0x1313\)
+reg write 100 0x1234|0|^register 100 <- 4660 \(0x1234\)
+reg read 100|0|^register 100 = 4660
+rom read 5|0|^rom 5 = 90 \(0x5A\)
+port set 0xA5|0|^port <- 165 \(0xA5\)
+port get|0|^port = 165 \(0xA5\)
+reg read 1 --camera 5|3|no camera at number 5
+DEVICE
+wine "$vcam" regs 0 2>/dev/null | tr -d '\r' | grep -Eq '^ +96: 0000 0000 0000 0000 1234' \
+  || fail "reg write 100: the camera's register 100 is not 0x1234"
 wine "$vcam" detach 2 >/dev/null 2>&1
 # A value only the library can judge: 10 us is less than one line of exposure.
 run "exposure below one line" "$cap" snap --exposure-us 10 f.png
@@ -134,6 +189,31 @@ jpeginfo -c "$work/frame.jpg" >/dev/null 2>&1 || fail "jpeginfo rejects frame.jp
 # 10 significant bits of the 16 are declared; baseline TIFF readers find a resolution.
 pngcheck -v "$work/deep.png" 2>&1 | grep -q "chunk sBIT" || fail "deep.png has no sBIT chunk"
 tiffinfo "$work/frame.tif" 2>&1 | grep -q "Resolution: 72, 72 pixels/inch" || fail "frame.tif has no resolution"
+
+# --quality: the three JPEG qualities give three sizes; --count: numbered files, spaced in time.
+for q in low medium high; do
+  run "snap --quality $q" "$cap" snap --quality "$q" --colour-mode 24 "q-$q.jpg"
+  expect 0 "^snap: "
+done
+sizes="$(stat -c %s "$work/q-low.jpg" 2>/dev/null || echo 0) $(stat -c %s "$work/q-medium.jpg" 2>/dev/null || echo 0) $(stat -c %s "$work/q-high.jpg" 2>/dev/null || echo 0)"
+read -r low medium high <<<"$sizes"
+[ "$low" -gt 0 ] && [ "$low" -lt "$medium" ] && [ "$medium" -lt "$high" ] || fail "--quality: sizes low/medium/high $sizes"
+run "snap --count 3 --interval 300" "$cap" snap --count 3 --interval 300 --colour-mode 8 --window 0,0,64,48 series.png
+expect 0 "series-0003\.png at 0\.[6-9][0-9]* s|series-0003\.png at [1-9]"
+for n in 1 2 3; do
+  [ "$(identify -format '%m %wx%h' "$work/series-000$n.png" 2>&1)" = "PNG 64x48" ] || fail "--count: series-000$n.png missing or wrong"
+done
+no_file series.png
+no_file series-0004.png
+# The mirrors and the clock reach the camera: register 13's mirror bits, controller port 15.
+run "snap --mirror hv --clock 12" "$cap" snap --mirror hv --clock 12 --colour-mode 8 mirrored.raw
+expect 0 "^snap: "
+regs=$(wine "$vcam" regs 0 2>/dev/null | tr -d '\r')
+reg13=$(awk '$1 == "8:" { print $7 }' <<<"$regs")
+[ $((0x${reg13:-FFFF} & 0x30)) = 0 ] || fail "--mirror hv: register 13 is ${reg13:-unreadable}, mirror bits not both clear"
+run "info after --clock 12" "$cap" info
+expect 0 "clock +12 MHz"
+forget_settings
 
 # Bitmaps of 10-bit samples, which viewers misread or refuse, are refused with a pointer to PNG or
 # TIFF; the colour mode may come from the command line or from the stored settings.
