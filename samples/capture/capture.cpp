@@ -5,6 +5,7 @@
 //   qelvan-capture snap   [options] FILE         (format from the extension or --format)
 //   qelvan-capture record [options] --seconds N FILE.avi
 //   qelvan-capture stream [options] --seconds N
+//   qelvan-capture trigger [options] --timeout S FILE     (one numbered file per triggered frame)
 //   qelvan-capture reg read|write, rom read, port get|set   (registers, serial ROM, I/O port)
 //
 // Built like any application: QelvanSdk.h and the import library, nothing else.
@@ -91,6 +92,8 @@ struct Options {
   int whiteBalance = -1;
   int quality = -1;     // QELVAN_FILE_JPEG_* for JPEG files
   int count = 1;        // snap: frames, each to its own numbered file
+  bool countGiven = false;  // trigger: stop after count frames
+  int timeout = 0;      // trigger: seconds without a trigger before it ends
   long intervalMs = 0;
   bool hasWindow = false;
   int window[4] = {0, 0, 0, 0};  // x, y, width, height
@@ -125,6 +128,8 @@ void Usage(FILE* out) {
       "  snap FILE               one frame to FILE (.bmp .raw .jpg .png .tif)\n"
       "  record --seconds N FILE record an AVI file for N seconds\n"
       "  stream --seconds N      receive frames for N seconds and report the rate\n"
+      "  trigger --timeout S FILE        wait for external triggers, one file per frame\n"
+      "                          (FILE-0001.ext, ...); ends S s after the last one, or at --count N\n"
       "  reg read R | reg write R V      sensor register R (0..255), values decimal or 0x hex\n"
       "  rom read A                      serial ROM byte A (0..255)\n"
       "  port get | port set V           the general-purpose I/O port (0..255)\n"
@@ -284,9 +289,9 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
   }
   if (o->command == "--version") return kOk;
   const bool device = o->command == "reg" || o->command == "rom" || o->command == "port";
-  if (o->command != "list" && o->command != "info" && o->command != "snap" &&
-      o->command != "record" && o->command != "stream" && !device) {
-    Fail("unknown command '%s' (list, info, snap, record, stream, reg, rom or port; --help for more)",
+  if (o->command != "list" && o->command != "info" && o->command != "snap" && o->command != "record" &&
+      o->command != "stream" && o->command != "trigger" && !device) {
+    Fail("unknown command '%s' (list, info, snap, record, stream, trigger, reg, rom or port; --help for more)",
          o->command.c_str());
     return kUsage;
   }
@@ -364,9 +369,13 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     } else if (arg == "--seconds") {
       ok = need() && ParseRanged("--seconds", value, {1, 86400}, &v);
       o->seconds = static_cast<int>(v);
+    } else if (arg == "--timeout") {
+      ok = need() && ParseRanged("--timeout", value, {1, 86400}, &v);
+      o->timeout = static_cast<int>(v);
     } else if (arg == "--count") {
       ok = need() && ParseRanged("--count", value, {1, 9999}, &v);
       o->count = static_cast<int>(v);
+      o->countGiven = true;
     } else if (arg == "--interval") {
       ok = need() && ParseRanged("--interval", value, {0, 3600000}, &v);
       o->intervalMs = v;
@@ -403,11 +412,16 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     Fail("--json is for list and info");
     return kUsage;
   }
-  if (o->command != "snap" && (o->count != 1 || o->intervalMs != 0 || o->quality >= 0)) {
-    Fail("--count, --interval and --quality are for snap");
+  const bool stills = o->command == "snap" || o->command == "trigger";
+  if ((!stills && (o->count != 1 || o->quality >= 0)) || (o->command != "snap" && o->intervalMs != 0)) {
+    Fail("--count and --quality are for snap and trigger, --interval for snap");
     return kUsage;
   }
-  const bool wantsFile = o->command == "snap" || o->command == "record";
+  if ((o->command == "trigger") != (o->timeout != 0)) {
+    Fail(o->timeout ? "--timeout is for trigger" : "trigger needs --timeout S");
+    return kUsage;
+  }
+  const bool wantsFile = stills || o->command == "record";
   if (wantsFile && o->file.empty()) {
     Fail("%s needs an output file", o->command.c_str());
     return kUsage;
@@ -420,7 +434,7 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     Fail("%s needs --seconds N", o->command.c_str());
     return kUsage;
   }
-  if (o->command == "snap" && o->format < 0) {
+  if (stills && o->format < 0) {
     o->format = FormatFromExtension(o->file);
     if (o->format < 0) {
       Fail("cannot tell the format of '%s': use .bmp, .raw, .jpg, .png or .tif, or --format",
@@ -1215,6 +1229,92 @@ int Stream(const Options& o) {
   return kOk;
 }
 
+// Triggered frames arrive as messages at a hidden window, which saves each to its own file.
+struct TriggerState {
+  QelvanHandle h = 0;
+  const Options* o = nullptr;
+  int saved = 0;
+  int failed = 0;  // files that could not be written
+  int lastError = 0;
+  DWORD last = 0;  // when the last frame came
+};
+
+LRESULT CALLBACK TriggerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* state = reinterpret_cast<TriggerState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (message != WM_CAMERA_FRAME || !state) return DefWindowProcA(window, message, wParam, lParam);
+  state->last = GetTickCount();
+  if (!wParam) {
+    state->lastError = static_cast<int>(lParam);
+    return 0;
+  }
+  if (state->o->countGiven && state->saved >= state->o->count) return 0;
+  const std::string file = NumberedName(state->o->file, state->saved + 1);
+  const std::string temp = TempName(file);
+  if (!Qelvan_SaveImage(state->h, temp.c_str(), state->o->format) || !Commit(file)) {
+    DeleteFileA(temp.c_str());
+    Fail("cannot write '%s': %s", file.c_str(), DrainErrors(state->h).c_str());
+    ++state->failed;
+    return 0;
+  }
+  ++state->saved;
+  std::printf("trigger: frame %d to %s\n", state->saved, file.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+int Trigger(const Options& o) {
+  if (!CheckWritable(NumberedName(o.file, 1))) return kFile;
+  Camera camera;
+  int rc = OpenCamera(camera, o);
+  if (rc != kOk) return rc;
+  const QelvanHandle h = camera.handle();
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = TriggerWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "QelvanCaptureTrigger";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (!window) {
+    Fail("cannot create the message window: %s", SystemMessage(GetLastError()).c_str());
+    return kFailed;
+  }
+  TriggerState state;
+  state.h = h;
+  state.o = &o;
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+  if (!Qelvan_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) || !Qelvan_Trigger(h, window, nullptr, 0, 1)) {
+    DestroyWindow(window);
+    return StartFailure(h, o.camera, "entering trigger mode");
+  }
+  std::printf("trigger: waiting for triggers on camera %d (ends %d s after the last)\n", o.camera, o.timeout);
+  std::fflush(stdout);
+  state.last = GetTickCount();
+  const DWORD idle = static_cast<DWORD>(o.timeout) * 1000;
+  while (GetTickCount() - state.last < idle && !g_interrupted && !(o.countGiven && state.saved >= o.count) &&
+         !(state.lastError == ERR_DEVICE_LOST)) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+  Qelvan_StopPreview(h);
+  DestroyWindow(window);
+  UnregisterClassA(wc.lpszClassName, wc.hInstance);
+  std::printf("trigger: %d frame%s saved\n", state.saved, state.saved == 1 ? "" : "s");
+  // The camera reports a missing trigger as a failed frame at each transfer time-out: not an error.
+  const std::string errors = DrainErrors(h);
+  if (state.failed) return kFile;
+  if (state.lastError == ERR_DEVICE_LOST || errors.find("ERR_DEVICE_LOST") != std::string::npos) {
+    Fail("the camera was lost after %d frame%s (%s)", state.saved, state.saved == 1 ? "" : "s", errors.c_str());
+    return kCamera;
+  }
+  if (g_interrupted) return kInterrupted;
+  if (state.saved == 0) {
+    Fail("no trigger came within %d s", o.timeout);
+    return kFailed;
+  }
+  return kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1222,7 +1322,8 @@ int main(int argc, char** argv) {
   const int rc = ParseCommandLine(argc, argv, &options);
   if (rc != kOk) return rc;
   // Ctrl+C ends a recording, a series or a stream cleanly: its files are finished, not cut.
-  if (options.command == "snap" || options.command == "record" || options.command == "stream")
+  if (options.command == "snap" || options.command == "record" || options.command == "stream" ||
+      options.command == "trigger")
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   if (options.command == "help") return kOk;
   if (options.command == "--version") return Version();
@@ -1231,5 +1332,6 @@ int main(int argc, char** argv) {
   if (options.command == "info") return Info(options);
   if (options.command == "snap") return Snap(options);
   if (options.command == "record") return Record(options);
+  if (options.command == "trigger") return Trigger(options);
   return Stream(options);
 }

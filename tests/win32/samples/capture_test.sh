@@ -47,13 +47,15 @@ done <<'CASES'
 4|cannot write 'folder\.png': it is a folder|snap folder.png
 2|--quality is for JPEG files|snap --quality high f.png
 2|--quality 'best' is not one of low, medium or high|snap --quality best f.jpg
-2|--count, --interval and --quality are for snap|record --seconds 1 --count 2 f.avi
+2|--count and --quality are for snap and trigger|record --seconds 1 --count 2 f.avi
 2|--count 0 is out of range|snap --count 0 f.png
 2|--mirror 'x' is not one of none, h, v or hv|snap --mirror x f.png
 2|--clock '30' is not one of|snap --clock 30 f.png
 2|--white-balance 'once' is not one of off or auto|snap --white-balance once f.png
 2|--auto-exposure and --auto-gain exclude each other|snap --auto-exposure --auto-gain f.png
 2|--json is for list and info|snap --json f.png
+2|trigger needs --timeout S|trigger f.png
+2|--timeout is for trigger|snap --timeout 3 f.png
 2|usage: reg read R . reg write R V|reg frob 1
 2|usage: reg read R|reg write 1
 2|register 256 is out of range \(0\.\.255\)|reg read 256
@@ -214,6 +216,32 @@ reg13=$(awk '$1 == "8:" { print $7 }' <<<"$regs")
 run "info after --clock 12" "$cap" info
 expect 0 "clock +12 MHz"
 forget_settings
+
+# trigger: one numbered file per external trigger; it ends at --count, or --timeout seconds after
+# the last trigger. fired|options|exit|output|files
+while IFS='|' read -r fired opts want pattern files; do
+  [ -n "$fired" ] || continue
+  rm -f "$work"/t-*.png
+  # shellcheck disable=SC2086
+  (cd "$work" && exec wine "$cap" trigger $opts --colour-mode 8 --window 0,0,64,48 t.png </dev/null >"$work/.trig" 2>&1) &
+  waiter=$!
+  for _ in $(seq 1 300); do grep -q "waiting for triggers" "$work/.trig" 2>/dev/null && break; sleep 0.1; done
+  [ "$fired" = 0 ] || wine "$vcam" trigger 0 "$fired" >/dev/null 2>&1
+  wait "$waiter"
+  rc=$?
+  label_now="trigger $opts, $fired fired"
+  out=$(tr -d '\r' <"$work/.trig")
+  echo "--- $label_now: exit $rc"
+  expect "$want" "$pattern"
+  got=$(cd "$work" && ls t-*.png 2>/dev/null | tr '\n' ' ')
+  [ "$got" = "$files" ] || fail "$label_now: files '$got', expected '$files'"
+done <<'TRIGGERS'
+3|--timeout 30 --count 3|0|trigger: 3 frames saved|t-0001.png t-0002.png t-0003.png 
+2|--timeout 2|0|trigger: 2 frames saved|t-0001.png t-0002.png 
+4|--timeout 30 --count 1|0|trigger: 1 frame saved|t-0001.png 
+0|--timeout 1|1|no trigger came within 1 s|
+TRIGGERS
+wine "$vcam" reset >/dev/null 2>&1
 
 # Bitmaps of 10-bit samples, which viewers misread or refuse, are refused with a pointer to PNG or
 # TIFF; the colour mode may come from the command line or from the stored settings.
