@@ -11,6 +11,9 @@
 // Built like any application: QelvanSdk.h and the import library, nothing else.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -85,6 +88,7 @@ struct Options {
   std::string file;
   std::vector<std::string> args;  // the words after reg, rom and port
   bool json = false;
+  bool raw = false;     // stream: frames to standard output
   int camera = 0;
   int mirror = -1;      // bit 0 horizontal, bit 1 vertical
   int clock = -1;       // the library's clock code
@@ -152,6 +156,8 @@ void Usage(FILE* out) {
       "  --auto-exposure | --auto-gain   automatic exposure, or automatic gain\n"
       "  --white-balance auto|off        automatic white balance on every frame\n"
       "  --json                  list and info as JSON\n"
+      "  --raw                   stream: every frame to standard output, rows top-down, each padded\n"
+      "                          to 4 bytes (BGR for colour); the report goes to standard error\n"
       "  --seconds N             duration for record and stream (1..86400)\n"
       "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error,\n"
       "            130 interrupted (Ctrl+C; a recording is finished and kept)\n",
@@ -299,9 +305,9 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     // Options without a value.
-    if (arg == "--json" || arg == "--auto-exposure" || arg == "--auto-gain") {
-      if (arg == "--json") {
-        o->json = true;
+    if (arg == "--json" || arg == "--raw" || arg == "--auto-exposure" || arg == "--auto-gain") {
+      if (arg == "--json" || arg == "--raw") {
+        (arg == "--json" ? o->json : o->raw) = true;
       } else {
         const int mode = arg == "--auto-exposure" ? 1 : 2;
         if (o->autoIris > 0 && o->autoIris != mode) {
@@ -408,6 +414,10 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
   }
 
   if (device) return CheckDeviceArgs(o);
+  if (o->raw && o->command != "stream") {
+    Fail("--raw is for stream");
+    return kUsage;
+  }
   if (o->json && o->command != "list" && o->command != "info") {
     Fail("--json is for list and info");
     return kUsage;
@@ -924,9 +934,12 @@ int Snap(const Options& o) {
   return kOk;
 }
 
+// Where progress and results go: standard error while frames go to standard output.
+FILE* g_report = stdout;
+
 bool OutputIsConsole() {
   DWORD mode;
-  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  return GetConsoleMode(GetStdHandle(g_report == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), &mode) != 0;
 }
 
 // A bar, the seconds done, frames and rate: one console line redrawn in place, or into a file or
@@ -946,14 +959,14 @@ void Progress(double done, int total, long frames, bool last = false) {
   for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
   bar[width] = '\0';
   const double rate = done > 0 ? frames / done : 0.0;
-  std::printf("%s[%s] %5.1f/%d s  %6ld frames  %5.1f fps%s", console ? "\r" : "", bar,
-              done > total ? total : done, total, frames, rate, console ? "" : "\n");
-  std::fflush(stdout);
+  std::fprintf(g_report, "%s[%s] %5.1f/%d s  %6ld frames  %5.1f fps%s", console ? "\r" : "", bar,
+               done > total ? total : done, total, frames, rate, console ? "" : "\n");
+  std::fflush(g_report);
 }
 
 // Ends a progress display: a newline after the line redrawn in place.
 void ProgressDone() {
-  if (OutputIsConsole()) std::printf("\n");
+  if (OutputIsConsole()) std::fprintf(g_report, "\n");
 }
 
 // Frame size of the recorded AVI: bottom-up 24-bit rows padded to 4 bytes.
@@ -1116,6 +1129,9 @@ int Record(const Options& o) {
 
 // Frame messages arrive at a hidden message-only window.
 struct StreamState {
+  QelvanHandle h = 0;
+  std::vector<unsigned char> raw;  // with --raw: one frame, copied out and written to stdout
+  bool broken = false;             // stdout no longer takes frames (the reader ended)
   long frames = 0;
   long failures = 0;
   int lastError = 0;
@@ -1129,6 +1145,13 @@ LRESULT CALLBACK StreamWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (state) {
       const auto* info = reinterpret_cast<const FrameInfo*>(wParam);
       if (info) {
+        // The library's copy of the newest frame, whole: the frame buffer given to the callback
+        // could be overwritten by the next frame while it is written out.
+        if (!state->raw.empty() && !state->broken) {
+          if (!Qelvan_GetImage(state->h, state->raw.data(), static_cast<int>(state->raw.size()), 1) ||
+              std::fwrite(state->raw.data(), 1, state->raw.size(), stdout) != state->raw.size())
+            state->broken = true;
+        }
         ++state->frames;
         state->libraryRate10 = info->frameRate;
         state->width = info->width;
@@ -1181,6 +1204,17 @@ int Stream(const Options& o) {
     return kFailed;
   }
   StreamState state;
+  state.h = h;
+  if (o.raw) {
+    const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
+    const int width = Qelvan_Width(h) >> shift, height = Qelvan_Height(h) >> shift;
+    const int bits = BitsPerPixel(Qelvan_GetColorMode(h));
+    const int stride = (width * bits + 31) / 32 * 4;
+    state.raw.resize(static_cast<size_t>(stride) * height);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fprintf(stderr, "stream: raw frames of %d x %d, %d bits per pixel, %d bytes a row, %zu bytes a frame\n",
+                 width, height, bits, stride, state.raw.size());
+  }
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
   // No preview window: frames only come as messages.
@@ -1195,7 +1229,7 @@ int Stream(const Options& o) {
   const DWORD started = GetTickCount();
   const DWORD duration = static_cast<DWORD>(o.seconds) * 1000;
   DWORD lastDraw = 0;
-  for (DWORD now = started; now - started < duration && !g_interrupted; now = GetTickCount()) {
+  for (DWORD now = started; now - started < duration && !g_interrupted && !state.broken; now = GetTickCount()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -1216,9 +1250,10 @@ int Stream(const Options& o) {
 
   const long made = static_cast<long>(sensorRate * elapsed + 0.5);
   const long lost = made > state.frames ? made - state.frames : 0;
-  std::printf("stream: %ld frames received in %.1f s (%.1f fps; library %.1f fps), %d x %d at %d bits; "
-              "camera made %ld, lost %ld\n",
-              state.frames, elapsed, state.frames / elapsed, state.libraryRate10 / 10.0, state.width,
+  std::fflush(stdout);
+  std::fprintf(g_report, "stream: %ld frames received in %.1f s (%.1f fps; library %.1f fps), %d x %d at %d bits; "
+               "camera made %ld, lost %ld\n",
+               state.frames, elapsed, state.frames / elapsed, state.libraryRate10 / 10.0, state.width,
               state.height, state.bits, made, lost);
   const std::string errors = DrainErrors(h);
   if (state.failures || state.frames == 0) {
@@ -1333,5 +1368,6 @@ int main(int argc, char** argv) {
   if (options.command == "snap") return Snap(options);
   if (options.command == "record") return Record(options);
   if (options.command == "trigger") return Trigger(options);
+  if (options.raw) g_report = stderr;
   return Stream(options);
 }

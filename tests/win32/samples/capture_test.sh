@@ -54,6 +54,7 @@ done <<'CASES'
 2|--white-balance 'once' is not one of off or auto|snap --white-balance once f.png
 2|--auto-exposure and --auto-gain exclude each other|snap --auto-exposure --auto-gain f.png
 2|--json is for list and info|snap --json f.png
+2|--raw is for stream|snap --raw f.png
 2|trigger needs --timeout S|trigger f.png
 2|--timeout is for trigger|snap --timeout 3 f.png
 2|usage: reg read R . reg write R V|reg frob 1
@@ -305,6 +306,30 @@ fi  # files
 # --- stream: frames arrive, and the result line adds up. ---
 run "stream" "$cap" stream --seconds 2 --window 0,0,376,240 --colour-mode 24
 expect 0 "^stream: [1-9][0-9]* frames received in [0-9.]+ s .*376 x 240 at 24 bits; camera made [0-9]+, lost [0-9]+"
+
+# stream --raw: the frames themselves on standard output, the report on standard error; the
+# window holds only colour bars, which do not move, so every frame is the one snap saves.
+# options|bytes a frame
+while IFS='|' read -r opts size; do
+  [ -n "$opts" ] || continue
+  # shellcheck disable=SC2086
+  (cd "$work" && wine "$cap" stream --raw --seconds 1 $opts </dev/null >"$work/frames.bin" 2>"$work/.raw")
+  rc=$?
+  said=$(tr -d '\r' <"$work/.raw" | sed -n 's/^stream: \([0-9]*\) frames received.*/\1/p')
+  bytes=$(stat -c %s "$work/frames.bin")
+  [ "$rc" = 0 ] && [ -n "$said" ] && [ "$said" -gt 0 ] && [ "$bytes" = $((said * size)) ] \
+    || fail "stream --raw $opts: exit $rc, $bytes bytes for '$said' frames of $size"
+  # shellcheck disable=SC2086
+  (cd "$work" && wine "$cap" snap $opts one.raw </dev/null >/dev/null 2>&1)
+  cmp -s <(head -c "$size" "$work/frames.bin") "$work/one.raw" || fail "stream --raw $opts: the first frame is not the snapped one"
+done <<'RAW'
+--colour-mode 8 --window 0,0,64,48|3072
+--colour-mode 24 --window 0,0,50,40|6080
+RAW
+# A reader that stops early ends the stream instead of leaving it writing for its 60 seconds.
+got=$(cd "$work" && wine "$cap" stream --raw --seconds 60 2>"$work/.raw" </dev/null | head -c 100000 | wc -c)
+secs=$(tr -d '\r' <"$work/.raw" | sed -n 's/^stream: [0-9]* frames received in \([0-9]*\)\..*/\1/p')
+[ "$got" = 100000 ] && [ -n "$secs" ] && [ "$secs" -lt 50 ] || fail "stream --raw into head: $got bytes, stream ran '$secs' s"
 
 # --- A busy camera: another program streams from it. ---
 # The holder streams for a few seconds and ends on its own, releasing the camera properly.
