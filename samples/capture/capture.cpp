@@ -476,31 +476,61 @@ std::string SystemMessage(DWORD error) {
   return s;
 }
 
+// File names are kept as UTF-8 and handed to the wide file functions and exports, so that any
+// name the command line can carry works, whatever the system code page.
+std::wstring Wide(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], n, nullptr, nullptr);
+  return utf8;
+}
+
 std::string TempName(const std::string& file) { return file + ".partial"; }
+
+// The library's wide exports pass names on in the system code page: a name with characters
+// outside it cannot be written, so it is refused before the camera is touched.
+bool NameFitsCodePage(const std::string& file) {
+  const std::wstring wide = Wide(file);
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (!lossy) return true;
+  Fail("cannot write '%s': the camera library takes file names in the system code page (%u), which "
+       "lacks some of its characters; use another name or a system locale that has them",
+       file.c_str(), GetACP());
+  return false;
+}
 
 // Checks that the target can be written by creating and removing the temporary file.
 bool CheckWritable(const std::string& file) {
-  const DWORD attributes = GetFileAttributesA(file.c_str());
+  if (!NameFitsCodePage(file)) return false;
+  const DWORD attributes = GetFileAttributesW(Wide(file).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Fail("cannot write '%s': it is a folder", file.c_str());
     return false;
   }
   const std::string temp = TempName(file);
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     Fail("cannot write '%s': %s", file.c_str(), SystemMessage(GetLastError()).c_str());
     return false;
   }
   CloseHandle(h);
-  DeleteFileA(temp.c_str());
+  DeleteFileW(Wide(temp).c_str());
   return true;
 }
 
 bool Commit(const std::string& file) {
-  if (!MoveFileExA(TempName(file).c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(Wide(TempName(file)).c_str(), Wide(file).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     Fail("cannot write '%s': %s", file.c_str(), SystemMessage(GetLastError()).c_str());
-    DeleteFileA(TempName(file).c_str());
+    DeleteFileW(Wide(TempName(file)).c_str());
     return false;
   }
   return true;
@@ -508,7 +538,7 @@ bool Commit(const std::string& file) {
 
 long long FileSize(const std::string& file) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (!GetFileAttributesExW(Wide(file).c_str(), GetFileExInfoStandard, &data)) return -1;
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
@@ -917,8 +947,8 @@ int Snap(const Options& o) {
     const std::string file = series ? NumberedName(o.file, i) : o.file;
     if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
     const std::string temp = TempName(file);
-    if (!Qelvan_SaveImage(h, temp.c_str(), o.format)) {
-      DeleteFileA(temp.c_str());
+    if (!Qelvan_SaveImageW(h, Wide(temp).c_str(), o.format)) {
+      DeleteFileW(Wide(temp).c_str());
       Fail("cannot write '%s': the library could not save the frame (%s)", file.c_str(), DrainErrors(h).c_str());
       return kFile;
     }
@@ -986,7 +1016,7 @@ unsigned Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | s
 // The recording is complete once the library closed the file and wrote its sizes: a long
 // recording is several RIFF chunks one after another (OpenDML), which together make the file.
 bool AviFinished(const std::string& file) {
-  HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE f = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;  // still held by the recorder
   LARGE_INTEGER size;
@@ -1012,7 +1042,7 @@ struct AviSummary {
 // recording, else the count in the main header) and the frame period of its main header.
 AviSummary ReadAviSummary(const std::string& file) {
   AviSummary summary;
-  HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE f = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return summary;
   unsigned char header[52];
@@ -1055,8 +1085,8 @@ int Record(const Options& o) {
   const std::string temp = TempName(o.file);
   DrainErrors(h);  // only the recording's own errors count below
   const DWORD started = GetTickCount();
-  if (!Qelvan_Record(h, temp.c_str(), o.seconds * 1000, 0)) {
-    DeleteFileA(temp.c_str());
+  if (!Qelvan_RecordW(h, Wide(temp).c_str(), o.seconds * 1000, 0)) {
+    DeleteFileW(Wide(temp).c_str());
     return StartFailure(h, o.camera, "starting the recording");
   }
   // Frames so far, from the file's growth: each is a chunk header and one 24-bit frame of the
@@ -1087,7 +1117,7 @@ int Record(const Options& o) {
   ProgressDone();
   if (interrupted) finished = AviFinished(temp);
   if (!finished) {
-    DeleteFileA(temp.c_str());
+    DeleteFileW(Wide(temp).c_str());
     Fail("the recording did not finish: %s", DrainErrors(h).c_str());
     return kCamera;
   }
@@ -1285,8 +1315,8 @@ LRESULT CALLBACK TriggerWindowProc(HWND window, UINT message, WPARAM wParam, LPA
   if (state->o->countGiven && state->saved >= state->o->count) return 0;
   const std::string file = NumberedName(state->o->file, state->saved + 1);
   const std::string temp = TempName(file);
-  if (!Qelvan_SaveImage(state->h, temp.c_str(), state->o->format) || !Commit(file)) {
-    DeleteFileA(temp.c_str());
+  if (!Qelvan_SaveImageW(state->h, Wide(temp).c_str(), state->o->format) || !Commit(file)) {
+    DeleteFileW(Wide(temp).c_str());
     Fail("cannot write '%s': %s", file.c_str(), DrainErrors(state->h).c_str());
     ++state->failed;
     return 0;
@@ -1352,9 +1382,18 @@ int Trigger(const Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  // The wide command line, as UTF-8: file names in any script reach the wide exports intact.
+  int argc = 0;
+  wchar_t** wideArgv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 0; wideArgv && i < argc; ++i) args.push_back(Utf8(wideArgv[i]));
+  if (wideArgv) LocalFree(wideArgv);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   Options options;
-  const int rc = ParseCommandLine(argc, argv, &options);
+  const int rc = ParseCommandLine(static_cast<int>(args.size()), argv.data(), &options);
   if (rc != kOk) return rc;
   // Ctrl+C ends a recording, a series or a stream cleanly: its files are finished, not cut.
   if (options.command == "snap" || options.command == "record" || options.command == "stream" ||

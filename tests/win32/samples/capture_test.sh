@@ -218,6 +218,30 @@ run "info after --clock 12" "$cap" info
 expect 0 "clock +12 MHz"
 forget_settings
 
+# File names beyond ASCII reach the library through its wide exports. The library passes them on
+# in the system code page, so a name that code page cannot spell is refused up front.
+# locale|command|exit|output|file made
+while IFS='|' read -r loc args want pattern made; do
+  [ -n "$loc" ] || continue
+  if [ "$loc" != default ] && ! locale -a 2>/dev/null | grep -qix "${loc/UTF-8/utf8}"; then
+    echo "--- $args under $loc: skipped, the locale is not generated"
+    continue
+  fi
+  # shellcheck disable=SC2086
+  if [ "$loc" = default ]; then run "$args" "$cap" $args; else LC_ALL=$loc run "$args under $loc" "$cap" $args; fi
+  expect "$want" "$pattern"
+  if [ -n "$made" ]; then
+    [ -f "$work/$made" ] || fail "$label_now: no $made"
+  else
+    no_file "${args##* }"
+  fi
+done <<'NAMES'
+default|snap --colour-mode 8 café.png|0|^snap: .* to café\.png|café.png
+default|snap --colour-mode 8 フレーム.png|4|cannot write 'フレーム\.png': the camera library takes file names in the system code page \(1252\)|
+ja_JP.UTF-8|snap --colour-mode 8 フレーム.png|0|^snap: .* to フレーム\.png|フレーム.png
+ja_JP.UTF-8|record --seconds 1 --colour-mode 8 --window 0,0,64,48 録画.avi|0|^record: [1-9][0-9]* frames .* to 録画\.avi|録画.avi
+NAMES
+
 # trigger: one numbered file per external trigger; it ends at --count, or --timeout seconds after
 # the last trigger. fired|options|exit|output|files
 while IFS='|' read -r fired opts want pattern files; do
