@@ -26,6 +26,8 @@ enum MenuId {
   ID_CAPTURE_START = 200,
   ID_CAPTURE_STOP,
   ID_CAPTURE_SNAPSHOT,
+  ID_CAPTURE_QUICK_SNAPSHOT,
+  ID_CAPTURE_STOP_RECORDING,
   ID_CAPTURE_RECORD_FIRST = 210,  // + index into kRecordSeconds
   ID_SETTINGS_CAMERA = 300,
   ID_SETTINGS_ANALOG,
@@ -41,7 +43,8 @@ struct Texts {
       *recordFor, *seconds, *cameraDlg, *analogDlg, *imageDlg, *noCamera, *busy, *statusCamera,
       *statusStopped, *statusRecording, *fps, *lost, *saved, *saveFailed, *startFailed,
       *recordFailed, *recorded, *filterBmp, *filterRaw, *filterJpeg, *filterPng, *filterTiff,
-      *of, *rateTip, *lostTip, *recordLost, *recordFile, *recordShort, *deepBitmap, *snapFailed;
+      *of, *rateTip, *lostTip, *recordLost, *recordFile, *recordShort, *deepBitmap, *snapFailed,
+      *quickSnapshot, *stopRecording;
 };
 
 const Texts kEnglish = {
@@ -57,7 +60,7 @@ const Texts kEnglish = {
     L"The camera was lost: the recording ended early", L"The file could not be written further: the recording ended early",
     L"The recording ended early",
     L"Frames of 10-bit samples cannot be saved as a bitmap that viewers read correctly: use PNG or TIFF",
-    L"No frame could be taken"};
+    L"No frame could be taken", L"&Quick snapshot (PNG)\tF5", L"Stop &recording"};
 
 const Texts kJapanese = {
     L"Qelvan ビューア", L"カメラ(&C)", L"キャプチャ(&A)", L"設定(&S)", L"ファイル(&F)",
@@ -72,7 +75,7 @@ const Texts kJapanese = {
     L"カメラが切断されたため、録画が途中で終了しました", L"ファイルに書き込めなくなったため、録画が途中で終了しました",
     L"録画が途中で終了しました",
     L"10 ビットのフレームはビットマップでは正しく読めません。PNG か TIFF を使ってください",
-    L"フレームを取得できませんでした"};
+    L"フレームを取得できませんでした", L"クイックスナップショット (PNG)(&Q)\tF5", L"録画停止(&R)"};
 
 const Texts* T = &kEnglish;
 
@@ -248,6 +251,7 @@ bool StartPreview(bool quiet = false) {
 void FinishRecording();
 
 void StopPreview() {
+  if (!g.recordFile.empty()) g.recordDeadline = GetTickCount();  // stopped on purpose
   Qelvan_StopPreview(g.camera);  // a recording still running is finished with what it has
   FinishRecording();
   Qelvan_Close(g.camera);  // removes the preview window as well
@@ -268,6 +272,18 @@ void SelectCamera(int number) {
   g.width = g.height = 0;
   if (was) StartPreview();
   UpdateStatus();
+}
+
+void SaveSnapshot(const wchar_t* file, int type);
+
+// A snapshot named from the time (snapshot-20260115-093012-345.png), in the current folder.
+void QuickSnapshot() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t file[64];
+  std::swprintf(file, 64, L"snapshot-%04d%02d%02d-%02d%02d%02d-%03d.png", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond, t.wMilliseconds);
+  SaveSnapshot(file, QELVAN_FILE_PNG);
 }
 
 void Snapshot() {
@@ -300,9 +316,14 @@ void Snapshot() {
   if (const wchar_t* dot = std::wcsrchr(file, L'.'))
     for (int i = 0; i < 5; ++i)
       if (_wcsicmp(dot + 1, extensions[i]) == 0) index = i;
+  SaveSnapshot(file, types[index]);
+}
+
+// Saves the current frame (a new one when the preview is stopped) and says so.
+void SaveSnapshot(const wchar_t* file, int type) {
   // Bitmaps of 10-bit samples are misread (16 bits as RGB555) or refused by common viewers.
   const int mode = Qelvan_GetColorMode(g.camera);
-  if (types[index] == QELVAN_FILE_BMP && (mode == 10 || mode == 42 || mode == 58)) {
+  if (type == QELVAN_FILE_BMP && (mode == 10 || mode == 42 || mode == 58)) {
     MessageBoxW(g.main, T->deepBitmap, T->title, MB_OK | MB_ICONWARNING);
     return;
   }
@@ -310,7 +331,7 @@ void Snapshot() {
     Complain(T->snapFailed);
     return;
   }
-  if (!Qelvan_SaveImageW(g.camera, file, types[index])) {
+  if (!Qelvan_SaveImageW(g.camera, file, type)) {
     DeleteFileW(file);  // nothing half-written stays behind
     Complain(T->saveFailed);
     return;
@@ -400,6 +421,8 @@ RecordingFile ReadRecording(const std::wstring& name) {
 // finished the file: the camera's loss, a failed write, or a stop before the time asked.
 void FinishRecording() {
   if (g.recordFile.empty()) return;
+  const bool stopped = static_cast<LONG>(GetTickCount() - g.recordDeadline) >= 0 &&
+                       GetTickCount() - g.started < static_cast<DWORD>(g.recordSeconds) * 1000 + 60000;
   const std::wstring name = g.recordFile;
   g.recordFile.clear();
   const RecordingFile r = ReadRecording(name);
@@ -418,8 +441,8 @@ void FinishRecording() {
   const wchar_t* problem = !r.finished ? T->recordFailed
                            : lost      ? T->recordLost
                            : unwritable ? T->recordFile
-                           : r.frames == 0 || r.seconds + 0.5 < g.recordSeconds ? T->recordShort
-                                                                                : nullptr;
+                           : r.frames == 0 || (!stopped && r.seconds + 0.5 < g.recordSeconds) ? T->recordShort
+                                                                                            : nullptr;
   if (!problem) return;
   std::wstring text = std::wstring(problem) + L"\n" + name + L"\n";
   if (r.finished) text += std::wstring(what) + L"\n";
@@ -427,10 +450,20 @@ void FinishRecording() {
   MessageBoxW(g.main, text.c_str(), T->title, MB_OK | MB_ICONWARNING);
 }
 
-void CheckRecording() {
+void CheckRecording(bool now);
+
+// Ends the recording now (the file keeps what it has) and goes on with the preview.
+void StopRecording() {
   if (g.recordFile.empty()) return;
-  if (!ReadRecording(g.recordFile).finished && static_cast<LONG>(GetTickCount() - g.recordDeadline) < 0) return;
-  // Done, or overdue: a stop finishes the file with what it has.
+  g.recordDeadline = GetTickCount();
+  CheckRecording(true);
+}
+
+void CheckRecording(bool now) {
+  if (g.recordFile.empty()) return;
+  if (!now && !ReadRecording(g.recordFile).finished && static_cast<LONG>(GetTickCount() - g.recordDeadline) < 0)
+    return;
+  // Done, overdue or stopped: a stop finishes the file with what it has.
   Qelvan_StopPreview(g.camera);
   FinishRecording();
   // Preview goes on with the frame messages back at this window.
@@ -454,6 +487,7 @@ HMENU BuildMenu() {
   AppendMenuW(capture, MF_STRING, ID_CAPTURE_STOP, T->stop);
   AppendMenuW(capture, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(capture, MF_STRING, ID_CAPTURE_SNAPSHOT, T->snapshot);
+  AppendMenuW(capture, MF_STRING, ID_CAPTURE_QUICK_SNAPSHOT, T->quickSnapshot);
   HMENU record = CreatePopupMenu();
   for (int i = 0; i < 4; ++i) {
     wchar_t item[32];
@@ -461,6 +495,7 @@ HMENU BuildMenu() {
     AppendMenuW(record, MF_STRING, ID_CAPTURE_RECORD_FIRST + i, item);
   }
   AppendMenuW(capture, MF_POPUP, reinterpret_cast<UINT_PTR>(record), T->recordFor);
+  AppendMenuW(capture, MF_STRING, ID_CAPTURE_STOP_RECORDING, T->stopRecording);
   AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(capture), T->capture);
   HMENU settings = CreatePopupMenu();
   AppendMenuW(settings, MF_STRING, ID_SETTINGS_CAMERA, T->cameraDlg);
@@ -520,7 +555,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     }
     case WM_TIMER:
-      CheckRecording();
+      CheckRecording(false);
       UpdateStatus();
       return 0;
     case WM_CAMERA_FRAME:
@@ -549,6 +584,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       if (menu == GetSubMenu(GetMenu(window), 1)) FillCameraMenu(menu);
       EnableMenuItem(GetMenu(window), ID_CAPTURE_START, g.previewing ? MF_GRAYED : MF_ENABLED);
       EnableMenuItem(GetMenu(window), ID_CAPTURE_STOP, g.previewing ? MF_ENABLED : MF_GRAYED);
+      EnableMenuItem(GetMenu(window), ID_CAPTURE_STOP_RECORDING, g.recordFile.empty() ? MF_GRAYED : MF_ENABLED);
       return 0;
     }
     case WM_COMMAND: {
@@ -559,6 +595,8 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       else if (id == ID_CAPTURE_START) StartPreview();
       else if (id == ID_CAPTURE_STOP) StopPreview();
       else if (id == ID_CAPTURE_SNAPSHOT) Snapshot();
+      else if (id == ID_CAPTURE_QUICK_SNAPSHOT) QuickSnapshot();
+      else if (id == ID_CAPTURE_STOP_RECORDING) StopRecording();
       else if (id == ID_SETTINGS_CAMERA) OpenDialog(Qelvan_SetCameraDlg);
       else if (id == ID_SETTINGS_ANALOG) OpenDialog(Qelvan_SetAnalogDlg);
       else if (id == ID_SETTINGS_IMAGE) OpenDialog(Qelvan_SetImageDlg);
@@ -614,11 +652,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   if (number != 0) SelectCamera(number);
   StartPreview(true);
 
+  ACCEL keys[] = {{FVIRTKEY, VK_F5, ID_CAPTURE_QUICK_SNAPSHOT}};
+  HACCEL accelerators = CreateAcceleratorTableW(keys, 1);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (TranslateAcceleratorW(window, accelerators, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  DestroyAcceleratorTable(accelerators);
   Qelvan_Release(g.camera);
   if (g.probe) Qelvan_Release(g.probe);
   return static_cast<int>(msg.wParam);

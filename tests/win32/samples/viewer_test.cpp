@@ -156,7 +156,10 @@ class ViewerTest : public ::testing::Test {
     std::string command = "\"" + ExeDir() + "qelvan-viewer.exe\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process_))
+    // Files the viewer names itself land in the temporary folder.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &si, &process_))
         << "cannot start " << command;
     CloseHandle(process_.hThread);
     ASSERT_TRUE(WaitFor([&] { return (main_ = FindWindowW(L"QelvanViewer", nullptr)) != nullptr; }))
@@ -365,6 +368,42 @@ TEST_F(ViewerTest, RecordingAndSnapshotSayWhatHappened) {
   EXPECT_TRUE(WaitFor([&] { return Text(status).find(wideStill) != std::wstring::npos; })) << Narrow(Text(status));
   EXPECT_NE(GetFileAttributesA(still.c_str()), INVALID_FILE_ATTRIBUTES);
   DeleteFileA(still.c_str());
+}
+
+// A recording stopped from the menu keeps a finished file and says what it holds without calling
+// it cut short; a quick snapshot needs no dialog and names its file from the time.
+TEST_F(ViewerTest, StopRecordingAndQuickSnapshot) {
+  if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+  HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string clip = std::string(dir) + "viewer-stopped.avi";
+  DeleteFileA(clip.c_str());
+  ASSERT_TRUE(SaveAs(main_, 213, clip)) << "no file dialog for the recording";
+  ASSERT_TRUE(WaitFor([&] {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(clip.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 200000;
+  })) << "the recording never grew";
+  PostMessageW(main_, WM_COMMAND, 204, 0);
+  EXPECT_TRUE(WaitFor([&] { return Text(status).find(L" frames, ") != std::wstring::npos; })) << Narrow(Text(status));
+  EXPECT_EQ(OwnedDialogOf(main_), nullptr) << "a deliberate stop was reported as a problem";
+  HANDLE f = CreateFileA(clip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  DWORD riff[2] = {}, got = 0;
+  ReadFile(f, riff, sizeof riff, &got, nullptr);
+  EXPECT_EQ(riff[1] + 8, GetFileSize(f, nullptr)) << "the file was not finished";
+  CloseHandle(f);
+  DeleteFileA(clip.c_str());
+  EXPECT_TRUE(WaitFor([&] { return Previewing(main_); })) << "the preview did not go on";
+
+  PostMessageW(main_, WM_COMMAND, 203, 0);
+  std::wstring said;
+  ASSERT_TRUE(WaitFor([&] { return (said = Text(status)).find(L"snapshot-") != std::wstring::npos; })) << Narrow(Text(status));
+  const size_t at = said.find(L"snapshot-");
+  const std::string name = Narrow(said.substr(at, said.find(L".png", at) + 4 - at));
+  const std::string path = std::string(dir) + name;
+  EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+  DeleteFileA(path.c_str());
 }
 
 }  // namespace
