@@ -847,7 +847,6 @@ int Info(const Options& o) {
   const char* autoText = autoIris == 1 ? "exposure" : autoIris == 2 ? "gain" : "off";
   r.Add("automatic", "automatic", ok ? autoText : "unreadable", ok ? JsonString(autoText) : "null");
   unreadable += !ok;
-  DrainErrors(h);  // the stored mirror flags post a code of their own before acquisition
   r.Print();
   if (unreadable) {
     Fail("%d value%s could not be read: %s", unreadable, unreadable == 1 ? "" : "s", DrainErrors(h).c_str());
