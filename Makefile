@@ -47,7 +47,12 @@ test-win32:
 test-win64:
 	@WINEPREFIX=$(CURDIR)/build/wineprefix64 scripts/winsession ctest --test-dir $(WIN64) --output-on-failure -LE once
 
-demo: build
+# Only what the demo runs: the capture sample of each build (with its DLL), the driver and vcam.exe.
+demo: setup
+	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQELVAN_WERROR=ON >/dev/null
+	@cmake --build $(WIN) -j$(JOBS) --target qelvan-capture
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQELVAN_WERROR=ON >/dev/null
+	@cmake --build $(WIN64) -j$(JOBS) --target qelvan-capture vcam_driver vcam
 	@scripts/demo.sh out
 
 dist: build

@@ -300,10 +300,11 @@ static uint32_t brightness_k(const vcam_sensor* s)
     return (lines ? lines : 1) * (uint32_t)s->regs[VCAM_R_GAIN];
 }
 
-/* 480 lines at gain 16 show the scene at its own level. */
+/* 480 lines at register 53 = 32 (gain x2, what the library programs on its first run) show the
+ * scene at its own level, with the gray ramp unclipped; the power-up gain 16 gives half of it. */
 static int apply_brightness(uint32_t k, int radiance)
 {
-    uint64_t v = (uint64_t)radiance * k / (480u * 16u);
+    uint64_t v = (uint64_t)radiance * k / (480u * 32u);
     return v > 1023 ? 1023 : (int)v;
 }
 
@@ -349,18 +350,22 @@ static uint32_t render(const vcam_sensor* s, uint32_t frame, uint8_t* out, uint3
         for (i = 0; i < w.out_width; i++) {
             int bx = w.mirror_h ? w.out_width - 1 - i : i;
             int x0 = w.x + bx * f, v;
-            /* Binning sums same-colour neighbours: the binned image keeps the mosaic. */
-            int ch = vcam_filter_channel(w.x / f + bx, w.y / f + by);
+            /* Binning averages the pixels' own values (exposed and amplified, clipped) of
+             * same-colour neighbours: the binned image keeps the mosaic. */
+            int ch = vcam_filter_channel(w.x / f + bx, w.y / f + by), r;
             if (f == 1) {
-                v = raw_radiance(s, x0, y0, ch, frame);
+                r = raw_radiance(s, x0, y0, ch, frame);
+                v = lut[r > 1023 ? 1023 : r];
             } else {
                 int sum = 0, dx, dy;
                 for (dy = 0; dy < f; dy++)
-                    for (dx = 0; dx < f; dx++)
-                        sum += raw_radiance(s, x0 + dx, y0 + dy, ch, frame);
+                    for (dx = 0; dx < f; dx++) {
+                        r = raw_radiance(s, x0 + dx, y0 + dy, ch, frame);
+                        sum += lut[r > 1023 ? 1023 : r];
+                    }
                 v = sum / area;
             }
-            v = apply_noise(s, lut[v > 1023 ? 1023 : v], x0, y0, frame);
+            v = apply_noise(s, v, x0, y0, frame);
             if (wide) {
                 out[pos++] = (uint8_t)v;
                 out[pos++] = (uint8_t)(v >> 8);

@@ -16,6 +16,14 @@ extern "C" {
 
 #define QELVAN_API __cdecl
 
+/* Version of this header and of the library it ships with (the DLL's file version), for
+ * compile-time checks: #if QELVAN_SDK_VERSION_MAJOR == 1 && QELVAN_SDK_VERSION_MINOR >= 144 */
+#define QELVAN_SDK_VERSION_MAJOR 1
+#define QELVAN_SDK_VERSION_MINOR 144
+#define QELVAN_SDK_VERSION_PATCH 5
+#define QELVAN_SDK_VERSION_BUILD 31
+#define QELVAN_SDK_VERSION_STRING "1.144.5.31"
+
 /* A camera handle; 0 names no camera instance. */
 typedef int QelvanHandle;
 

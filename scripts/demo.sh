@@ -50,6 +50,8 @@ step() {
 
 if [ "$check_only" = 0 ]; then
   for f in "${files[@]}"; do rm -f "$outdir/$f" "$outdir/$f.partial"; done
+  # The demo shows the library's first-run settings, not what earlier programs stored.
+  wine reg delete 'HKCU\Software\Dovira\QelvanZ51QK2RVNSdk' /f </dev/null >/dev/null 2>&1
   step "Cameras" list
   step "Camera information" info
   for f in frame.bmp frame.raw frame.jpg frame.png frame.tif; do
@@ -91,8 +93,15 @@ check_file() {
       seen=$(jpeginfo -c "$path" 2>&1 | sed "s|$path *||; s/  */ /g; s/ *$//" | head -n 1)
       [[ $seen == "752 x 480 24bit"* && $seen == *OK ]] && ok=ok ;;
     *.png)
-      seen=$(pngcheck "$path" 2>&1 | sed "s|$path *||" | head -n 1)
-      [[ $seen == "OK: (752x480, 24-bit RGB"* ]] && ok=ok ;;
+      # Exposure: under 5% of the pixels at full scale in any channel, and the gray ramp (row
+      # 200) short of white at its right end.
+      local clipped ramp
+      seen=$(pngcheck "$path" 2>&1 | sed "s|$path *||; s/, non-interlaced//; s/)\.* *$/)/" | head -n 1)
+      clipped=$(convert "$path" -separate -evaluate-sequence max -threshold 99.99% -format '%[fx:mean*100]' info: 2>/dev/null)
+      ramp=$(convert "$path" -crop 752x1+0+200 -colorspace gray -format '%[fx:round(maxima*255)]' info: 2>/dev/null)
+      seen="$seen; $(printf '%.1f' "${clipped:-100}")% at full scale, ramp up to ${ramp:-?}"
+      [[ $seen == "OK: (752x480, 24-bit RGB"* ]] && awk -v c="${clipped:-100}" -v r="${ramp:-255}" 'BEGIN { exit !(c < 5 && r < 255) }' \
+        && ok=ok ;;
     *.tif)
       local info
       info=$(tiffinfo "$path" 2>&1)

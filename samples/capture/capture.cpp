@@ -5,15 +5,22 @@
 //   qelvan-capture snap   [options] FILE         (format from the extension or --format)
 //   qelvan-capture record [options] --seconds N FILE.avi
 //   qelvan-capture stream [options] --seconds N
+//   qelvan-capture trigger [options] --timeout S FILE     (one numbered file per triggered frame)
+//   qelvan-capture reg read|write, rom read, port get|set   (registers, serial ROM, I/O port)
 //
 // Built like any application: QelvanSdk.h and the import library, nothing else.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,7 +29,7 @@
 namespace {
 
 // Exit codes, also listed by --help.
-enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCamera = 3, kFile = 4 };
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCamera = 3, kFile = 4, kInterrupted = 130 };
 
 const int kSensorWidth = 752;
 const int kSensorHeight = 480;
@@ -79,7 +86,19 @@ struct Range {
 struct Options {
   std::string command;
   std::string file;
+  std::vector<std::string> args;  // the words after reg, rom and port
+  bool json = false;
+  bool raw = false;     // stream: frames to standard output
   int camera = 0;
+  int mirror = -1;      // bit 0 horizontal, bit 1 vertical
+  int clock = -1;       // the library's clock code
+  int autoIris = -1;    // 0 off, 1 exposure, 2 gain
+  int whiteBalance = -1;
+  int quality = -1;     // QELVAN_FILE_JPEG_* for JPEG files
+  int count = 1;        // snap: frames, each to its own numbered file
+  bool countGiven = false;  // trigger: stop after count frames
+  int timeout = 0;      // trigger: seconds without a trigger before it ends
+  long intervalMs = 0;
   bool hasWindow = false;
   int window[4] = {0, 0, 0, 0};  // x, y, width, height
   int subSample = -1;
@@ -113,6 +132,12 @@ void Usage(FILE* out) {
       "  snap FILE               one frame to FILE (.bmp .raw .jpg .png .tif)\n"
       "  record --seconds N FILE record an AVI file for N seconds\n"
       "  stream --seconds N      receive frames for N seconds and report the rate\n"
+      "  trigger --timeout S FILE        wait for external triggers, one file per frame\n"
+      "                          (FILE-0001.ext, ...); ends S s after the last one, or at --count N\n"
+      "  reg read R | reg write R V      sensor register R (0..255), values decimal or 0x hex\n"
+      "  rom read A                      serial ROM byte A (0..255)\n"
+      "  port get | port set V           the general-purpose I/O port (0..255)\n"
+      "  --version               the sample's, the header's and the library's versions\n"
       "options:\n"
       "  --camera N              camera number 0..31 (default 0)\n"
       "  --window X,Y,W,H        capture window on the 752 x 480 sensor\n"
@@ -124,8 +149,18 @@ void Usage(FILE* out) {
       "  --brightness N (-255..255)  --contrast N (-127..127)  --gamma N (0..200, 100 neutral)\n"
       "  --hue N (-360..360)  --saturation N (-255..255)  --sharpness N (0..30)\n"
       "  --format bmp|raw|jpeg|png|tiff   file format for snap (default: from the extension)\n"
+      "  --quality low|medium|high        JPEG quality 20, 70 (default) or 100\n"
+      "  --count N [--interval MS]        snap N frames to FILE-0001.ext, FILE-0002.ext, ...\n"
+      "  --mirror h|v|hv|none    mirror the picture\n"
+      "  --clock MHZ             sensor clock: 10, 12, 20, 24, 40 or 48\n"
+      "  --auto-exposure | --auto-gain   automatic exposure, or automatic gain\n"
+      "  --white-balance auto|off        automatic white balance on every frame\n"
+      "  --json                  list and info as JSON\n"
+      "  --raw                   stream: every frame to standard output, rows top-down, each padded\n"
+      "                          to 4 bytes (BGR for colour); the report goes to standard error\n"
       "  --seconds N             duration for record and stream (1..86400)\n"
-      "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error\n",
+      "exit codes: 0 ok, 1 failed, 2 bad command line, 3 camera error, 4 file error,\n"
+      "            130 interrupted (Ctrl+C; a recording is finished and kept)\n",
       out);
 }
 
@@ -191,6 +226,61 @@ int FormatFromExtension(const std::string& file) {
   return FormatFromName(file.substr(dot + 1));
 }
 
+// One of a fixed set of words, each standing for a code.
+bool ParseChoice(const std::string& option, const char* text, std::vector<const char*> words, std::vector<int> codes,
+                 int* code) {
+  std::string list;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (_stricmp(text, words[i]) == 0) {
+      *code = codes[i];
+      return true;
+    }
+    list += (i ? (i + 1 == words.size() ? " or " : ", ") : "") + std::string(words[i]);
+  }
+  Fail("%s '%s' is not one of %s", option.c_str(), text, list.c_str());
+  return false;
+}
+
+// A decimal or 0x hexadecimal number in a range.
+bool ParseNumber(const char* what, const std::string& text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || errno != 0 || *end != '\0') {
+    Fail("%s needs a number (decimal or 0x hex), got '%s'", what, text.c_str());
+    return false;
+  }
+  if (v < low || v > high) {
+    Fail("%s %s is out of range (%ld..%ld)", what, text.c_str(), low, high);
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+// reg read R, reg write R V, rom read A, port get, port set V.
+int CheckDeviceArgs(Options* o) {
+  const std::vector<std::string>& a = o->args;
+  const std::string action = a.empty() ? "" : a[0];
+  size_t want = 0;
+  if (o->command == "reg" && action == "read") want = 2;
+  if (o->command == "reg" && action == "write") want = 3;
+  if (o->command == "rom" && action == "read") want = 2;
+  if (o->command == "port" && action == "get") want = 1;
+  if (o->command == "port" && action == "set") want = 2;
+  if (want == 0 || a.size() != want) {
+    Fail("usage: reg read R | reg write R V | rom read A | port get | port set V (got '%s %s')", o->command.c_str(),
+         action.c_str());
+    return kUsage;
+  }
+  long v;
+  for (size_t i = 1; i < a.size(); ++i) {
+    const char* what = i == 2 ? "value" : o->command == "reg" ? "register" : o->command == "rom" ? "address" : "value";
+    if (!ParseNumber(what, a[i], 0, o->command == "reg" && i == 2 ? 65535 : 255, &v)) return kUsage;
+  }
+  return kOk;
+}
+
 // Returns kOk, or the exit code after printing why the command line is wrong.
 int ParseCommandLine(int argc, char** argv, Options* o) {
   if (argc < 2) {
@@ -203,15 +293,35 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     o->command = "help";
     return kOk;
   }
-  if (o->command != "list" && o->command != "info" && o->command != "snap" &&
-      o->command != "record" && o->command != "stream") {
-    Fail("unknown command '%s' (list, info, snap, record or stream; --help for more)",
+  if (o->command == "--version") return kOk;
+  const bool device = o->command == "reg" || o->command == "rom" || o->command == "port";
+  if (o->command != "list" && o->command != "info" && o->command != "snap" && o->command != "record" &&
+      o->command != "stream" && o->command != "trigger" && !device) {
+    Fail("unknown command '%s' (list, info, snap, record, stream, trigger, reg, rom or port; --help for more)",
          o->command.c_str());
     return kUsage;
   }
   std::string formatName;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
+    // Options without a value.
+    if (arg == "--json" || arg == "--raw" || arg == "--auto-exposure" || arg == "--auto-gain") {
+      if (arg == "--json" || arg == "--raw") {
+        (arg == "--json" ? o->json : o->raw) = true;
+      } else {
+        const int mode = arg == "--auto-exposure" ? 1 : 2;
+        if (o->autoIris > 0 && o->autoIris != mode) {
+          Fail("--auto-exposure and --auto-gain exclude each other");
+          return kUsage;
+        }
+        o->autoIris = mode;
+      }
+      continue;
+    }
+    if (device && (arg.compare(0, 2, "--") != 0 || (arg.size() > 1 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]))))) {
+      o->args.push_back(arg);
+      continue;
+    }
     if (arg.compare(0, 2, "--") != 0) {
       if (!o->file.empty()) {
         Fail("unexpected argument '%s'", argv[i]);
@@ -265,6 +375,26 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     } else if (arg == "--seconds") {
       ok = need() && ParseRanged("--seconds", value, {1, 86400}, &v);
       o->seconds = static_cast<int>(v);
+    } else if (arg == "--timeout") {
+      ok = need() && ParseRanged("--timeout", value, {1, 86400}, &v);
+      o->timeout = static_cast<int>(v);
+    } else if (arg == "--count") {
+      ok = need() && ParseRanged("--count", value, {1, 9999}, &v);
+      o->count = static_cast<int>(v);
+      o->countGiven = true;
+    } else if (arg == "--interval") {
+      ok = need() && ParseRanged("--interval", value, {0, 3600000}, &v);
+      o->intervalMs = v;
+    } else if (arg == "--quality") {
+      ok = need() && ParseChoice(arg, value, {"low", "medium", "high"},
+                                 {QELVAN_FILE_JPEG_LOW, QELVAN_FILE_JPEG, QELVAN_FILE_JPEG_HIGH}, &o->quality);
+    } else if (arg == "--mirror") {
+      ok = need() && ParseChoice(arg, value, {"none", "h", "v", "hv"}, {0, 1, 2, 3}, &o->mirror);
+    } else if (arg == "--clock") {
+      // The library's codes: 0 24 MHz, 1 12, 2 48, 3 40, 4 20, 5 10.
+      ok = need() && ParseChoice(arg, value, {"24", "12", "48", "40", "20", "10"}, {0, 1, 2, 3, 4, 5}, &o->clock);
+    } else if (arg == "--white-balance") {
+      ok = need() && ParseChoice(arg, value, {"off", "auto"}, {0, 1}, &o->whiteBalance);
     } else {
       known = false;
       for (auto& f : o->filters) {
@@ -283,7 +413,25 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     ++i;  // every option takes one value
   }
 
-  const bool wantsFile = o->command == "snap" || o->command == "record";
+  if (device) return CheckDeviceArgs(o);
+  if (o->raw && o->command != "stream") {
+    Fail("--raw is for stream");
+    return kUsage;
+  }
+  if (o->json && o->command != "list" && o->command != "info") {
+    Fail("--json is for list and info");
+    return kUsage;
+  }
+  const bool stills = o->command == "snap" || o->command == "trigger";
+  if ((!stills && (o->count != 1 || o->quality >= 0)) || (o->command != "snap" && o->intervalMs != 0)) {
+    Fail("--count and --quality are for snap and trigger, --interval for snap");
+    return kUsage;
+  }
+  if ((o->command == "trigger") != (o->timeout != 0)) {
+    Fail(o->timeout ? "--timeout is for trigger" : "trigger needs --timeout S");
+    return kUsage;
+  }
+  const bool wantsFile = stills || o->command == "record";
   if (wantsFile && o->file.empty()) {
     Fail("%s needs an output file", o->command.c_str());
     return kUsage;
@@ -296,13 +444,20 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     Fail("%s needs --seconds N", o->command.c_str());
     return kUsage;
   }
-  if (o->command == "snap" && o->format < 0) {
+  if (stills && o->format < 0) {
     o->format = FormatFromExtension(o->file);
     if (o->format < 0) {
       Fail("cannot tell the format of '%s': use .bmp, .raw, .jpg, .png or .tif, or --format",
            o->file.c_str());
       return kUsage;
     }
+  }
+  if (o->quality >= 0) {
+    if (o->format != QELVAN_FILE_JPEG) {
+      Fail("--quality is for JPEG files");
+      return kUsage;
+    }
+    o->format = o->quality;
   }
   return kOk;
 }
@@ -321,31 +476,61 @@ std::string SystemMessage(DWORD error) {
   return s;
 }
 
+// File names are kept as UTF-8 and handed to the wide file functions and exports, so that any
+// name the command line can carry works, whatever the system code page.
+std::wstring Wide(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], n, nullptr, nullptr);
+  return utf8;
+}
+
 std::string TempName(const std::string& file) { return file + ".partial"; }
+
+// The library's wide exports pass names on in the system code page: a name with characters
+// outside it cannot be written, so it is refused before the camera is touched.
+bool NameFitsCodePage(const std::string& file) {
+  const std::wstring wide = Wide(file);
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (!lossy) return true;
+  Fail("cannot write '%s': the camera library takes file names in the system code page (%u), which "
+       "lacks some of its characters; use another name or a system locale that has them",
+       file.c_str(), GetACP());
+  return false;
+}
 
 // Checks that the target can be written by creating and removing the temporary file.
 bool CheckWritable(const std::string& file) {
-  const DWORD attributes = GetFileAttributesA(file.c_str());
+  if (!NameFitsCodePage(file)) return false;
+  const DWORD attributes = GetFileAttributesW(Wide(file).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Fail("cannot write '%s': it is a folder", file.c_str());
     return false;
   }
   const std::string temp = TempName(file);
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     Fail("cannot write '%s': %s", file.c_str(), SystemMessage(GetLastError()).c_str());
     return false;
   }
   CloseHandle(h);
-  DeleteFileA(temp.c_str());
+  DeleteFileW(Wide(temp).c_str());
   return true;
 }
 
 bool Commit(const std::string& file) {
-  if (!MoveFileExA(TempName(file).c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(Wide(TempName(file)).c_str(), Wide(file).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     Fail("cannot write '%s': %s", file.c_str(), SystemMessage(GetLastError()).c_str());
-    DeleteFileA(TempName(file).c_str());
+    DeleteFileW(Wide(TempName(file)).c_str());
     return false;
   }
   return true;
@@ -353,38 +538,12 @@ bool Commit(const std::string& file) {
 
 long long FileSize(const std::string& file) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (!GetFileAttributesExW(Wide(file).c_str(), GetFileExInfoStandard, &data)) return -1;
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Cameras
-
-// Reads the machine-wide device-use table through which programs using the library see which
-// camera is streaming. Returns false when no program has the table open.
-class DeviceUseTable {
- public:
-  DeviceUseTable() {
-    mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, "DOVIRA_USBCAMERA");
-    if (mapping_) view_ = static_cast<const unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-  }
-  ~DeviceUseTable() {
-    if (view_) UnmapViewOfFile(view_);
-    if (mapping_) CloseHandle(mapping_);
-  }
-  bool Busy(int number) const {
-    if (!view_ || number < 0 || number > 31) return false;
-    DWORD owner;
-    std::memcpy(&owner, view_ + kTableOffset + number * kRecordSize, sizeof owner);
-    return owner != 0;
-  }
-
- private:
-  static const size_t kTableOffset = 0x1B5800;
-  static const size_t kRecordSize = 140;
-  HANDLE mapping_ = nullptr;
-  const unsigned char* view_ = nullptr;
-};
 
 // Owns one camera instance.
 class Camera {
@@ -407,8 +566,9 @@ int LibraryFailure(QelvanHandle h, const char* what) {
   return kCamera;
 }
 
-// Selects the camera, refusing clearly when it is missing, or busy when the command acquires.
-int SelectCamera(QelvanHandle h, int number, bool acquires) {
+// Selects the camera, refusing clearly when it is missing. A busy camera is refused when
+// acquisition starts (StartFailure).
+int SelectCamera(QelvanHandle h, int number) {
   char name[256] = "";
   if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) {
     const std::string errors = DrainErrors(h);
@@ -423,12 +583,23 @@ int SelectCamera(QelvanHandle h, int number, bool acquires) {
       Fail("camera %d cannot be opened: %s", number, errors.c_str());
     return kCamera;
   }
-  if (acquires && DeviceUseTable().Busy(number)) {
-    Fail("camera %d (%s) is busy: another program is using it", number, name);
-    return kCamera;
-  }
   if (number != 0 && !Qelvan_SetDeviceNumber(h, number)) return LibraryFailure(h, "selecting the camera");
   return kOk;
+}
+
+// Whether another program streams from the camera, as the library judges it (a claim left by a
+// program that ended does not count): entering capture mode runs the library's busy test and
+// starts nothing. Selects the camera on h.
+bool CameraBusy(QelvanHandle h, int number) {
+  if (!Qelvan_SetDeviceNumber(h, number)) {
+    DrainErrors(h);
+    return false;
+  }
+  const bool entered = Qelvan_Capture(h) != 0;
+  const std::string errors = DrainErrors(h);
+  if (entered) Qelvan_StopPreview(h);
+  DrainErrors(h);
+  return !entered && errors.find("ERR_DEVICE_UNAVAILABLE") != std::string::npos;
 }
 
 // Applies the settings given on the command line, in the order the camera needs them:
@@ -453,6 +624,12 @@ int ApplySettings(QelvanHandle h, const Options& o) {
   if (o.exposureUs >= 0 && !Qelvan_SetRealExposureTime(h, static_cast<int>(o.exposureUs)))
     return LibraryFailure(h, "--exposure-us");
   if (o.bayerMode >= 0 && !Qelvan_SetBayerMode(h, o.bayerMode)) return LibraryFailure(h, "--bayer-mode");
+  if (o.mirror >= 0 && (!Qelvan_SetMirrorH(h, o.mirror & 1) || !Qelvan_SetMirrorV(h, (o.mirror >> 1) & 1)))
+    return LibraryFailure(h, "--mirror");
+  if (o.clock >= 0 && !Qelvan_SetHalfClock(h, o.clock)) return LibraryFailure(h, "--clock");
+  if (o.autoIris >= 0 && !Qelvan_SetAutoIris(h, o.autoIris))
+    return LibraryFailure(h, o.autoIris == 1 ? "--auto-exposure" : "--auto-gain");
+  if (o.whiteBalance >= 0 && !Qelvan_SetBayerGainAuto(h, o.whiteBalance)) return LibraryFailure(h, "--white-balance");
   for (const auto& f : o.filters)
     if (f.given && !Qelvan_SetFilterValue(h, f.number, f.value)) return LibraryFailure(h, f.option);
   return kOk;
@@ -463,24 +640,81 @@ int OpenCamera(const Camera& camera, const Options& o) {
     Fail("the camera library could not create a camera instance");
     return kCamera;
   }
-  const int rc = SelectCamera(camera.handle(), o.camera, o.command != "info");
+  const int rc = SelectCamera(camera.handle(), o.camera);
   return rc != kOk ? rc : ApplySettings(camera.handle(), o);
 }
 
-// The start of acquisition reports a busy camera as ERR_DEVICE_UNAVAILABLE.
+// The start of acquisition reports a busy or missing camera as ERR_DEVICE_UNAVAILABLE; a camera
+// that still answers to its name is busy.
 int StartFailure(QelvanHandle h, int number, const char* what) {
   const std::string errors = DrainErrors(h);
-  if (DeviceUseTable().Busy(number) || errors.find("ERR_DEVICE_UNAVAILABLE") != std::string::npos)
-    Fail("%s failed: camera %d is busy or gone (%s)", what, number, errors.c_str());
-  else
+  char name[256] = "";
+  if (errors.find("ERR_DEVICE_UNAVAILABLE") == std::string::npos) {
     Fail("%s failed: %s", what, errors.c_str());
+  } else if (Qelvan_GetDeviceName(h, number, name, sizeof name)) {
+    Fail("%s failed: camera %d (%s) is busy: another program is using it (%s)", what, number, name,
+         errors.c_str());
+  } else {
+    DrainErrors(h);
+    Fail("%s failed: camera %d is gone (%s)", what, number, errors.c_str());
+  }
   return kCamera;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-int List() {
+int BitsPerPixel(int reported);
+
+// What info and list print: aligned "label  text" lines, or one JSON object.
+class Report {
+ public:
+  explicit Report(bool json) : json_(json) {}
+  // A member whose JSON value is given as JSON text (a number, an object, an array, null).
+  void Add(const char* label, const char* key, const std::string& text, const std::string& jsonValue) {
+    if (json_)
+      members_ += std::string(members_.empty() ? "" : ",\n") + "  \"" + key + "\": " + jsonValue;
+    else
+      std::printf("%-16s %s\n", label, text.c_str());
+  }
+  void Print() const {
+    if (json_) std::printf("{\n%s\n}\n", members_.c_str());
+  }
+
+ private:
+  bool json_;
+  std::string members_;
+};
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string VersionText(int version) {
+  return Format("%d.%d.%d.%d", (version >> 24) & 0xFF, (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
+}
+
+int List(const Options& o) {
   Camera camera;
   if (!camera.handle()) {
     Fail("the camera library could not create a camera instance");
@@ -498,17 +732,25 @@ int List() {
     Fail("no camera found");
     return kCamera;
   }
-  DeviceUseTable table;
-  std::printf("%-6s %-20s %s\n", "number", "name", "state");
+  if (!o.json) std::printf("%-6s %-20s %s\n", "number", "name", "state");
   int listed = 0;
+  std::string json;
   for (int number = 0; number < 32; ++number) {
     char name[256] = "";
     if (!Qelvan_GetDeviceName(h, number, name, sizeof name)) continue;
-    std::printf("%-6d %-20s %s\n", number, name, table.Busy(number) ? "busy" : "free");
+    const bool busy = CameraBusy(h, number);
+    if (o.json)
+      json += Format("%s  {\"number\": %d, \"name\": %s, \"busy\": %s}", json.empty() ? "" : ",\n", number,
+                     JsonString(name).c_str(), busy ? "true" : "false");
+    else
+      std::printf("%-6d %-20s %s\n", number, name, busy ? "busy" : "free");
     ++listed;
   }
   DrainErrors(h);  // the numbers without a camera
-  std::printf("%d camera%s\n", listed, listed == 1 ? "" : "s");
+  if (o.json)
+    std::printf("[\n%s\n]\n", json.c_str());
+  else
+    std::printf("%d camera%s\n", listed, listed == 1 ? "" : "s");
   return kOk;
 }
 
@@ -540,35 +782,43 @@ int Info(const Options& o) {
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
+  Report r(o.json);
   char name[256] = "";
   Qelvan_GetDeviceName(h, o.camera, name, sizeof name);
-  const int version = Qelvan_GetDllVersion();
-  std::printf("library version  %d.%d.%d.%d\n", (version >> 24) & 0xFF, (version >> 16) & 0xFF,
-              (version >> 8) & 0xFF, version & 0xFF);
-  std::printf("camera           %d  %s\n", o.camera, name);
+  const std::string version = VersionText(Qelvan_GetDllVersion());
+  r.Add("library version", "library_version", version, JsonString(version));
+  r.Add("camera", "camera", Format("%d  %s", o.camera, name),
+        Format("{\"number\": %d, \"name\": %s}", o.camera, JsonString(name).c_str()));
   QelvanCameraInfo info = {};
   info.size = sizeof info;
   if (!Qelvan_GetCameraInfo(h, &info)) return LibraryFailure(h, "Qelvan_GetCameraInfo");
-  std::printf("sensor           %d x %d\n", info.width, info.height);
+  r.Add("sensor", "sensor", Format("%d x %d", info.width, info.height),
+        Format("{\"width\": %d, \"height\": %d}", info.width, info.height));
   int th, ehs, eh, tv, evs, ev;
   if (!Qelvan_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev))
     return LibraryFailure(h, "Qelvan_GetCaptureWindowEx");
-  std::printf("window           %d x %d at %d, %d\n", eh, ev, ehs, evs);
-  std::printf("sub-sampling     %d\n", Qelvan_GetSubSample(h));
+  r.Add("window", "window", Format("%d x %d at %d, %d", eh, ev, ehs, evs),
+        Format("{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", ehs, evs, eh, ev));
+  const int sub = Qelvan_GetSubSample(h);
+  r.Add("sub-sampling", "subsample", Format("%d", sub), Format("%d", sub));
   const int mode = Qelvan_GetColorMode(h);
-  std::printf("colour mode      %d (%s)\n", mode, ColourModeText(mode));
+  r.Add("colour mode", "colour_mode", Format("%d (%s)", mode, ColourModeText(mode)),
+        Format("{\"reported\": %d, \"bits_per_pixel\": %d, \"text\": %s}", mode, BitsPerPixel(mode),
+               JsonString(ColourModeText(mode)).c_str()));
   int ok = 0, unreadable = 0;
   const int clock = Qelvan_GetHalfClock(h, &ok);
   unreadable += !ok;
-  std::printf("clock            %s\n", ok ? ClockText(clock) : "unreadable");
+  r.Add("clock", "clock", ok ? ClockText(clock) : "unreadable", ok ? JsonString(ClockText(clock)) : "null");
   const int lines = Qelvan_GetExposureTime(h, &ok);
   int okUs = 0;
   const int us = Qelvan_GetRealExposureTime(h, &okUs);
   if (ok && okUs)
-    std::printf("exposure         %d lines, %d us (%d..%d lines)\n", lines, us, info.exposureMin,
-                info.exposureMax);
+    r.Add("exposure", "exposure",
+          Format("%d lines, %d us (%d..%d lines)", lines, us, info.exposureMin, info.exposureMax),
+          Format("{\"lines\": %d, \"us\": %d, \"min_lines\": %d, \"max_lines\": %d}", lines, us, info.exposureMin,
+                 info.exposureMax));
   else
-    std::printf("exposure         unreadable\n");
+    r.Add("exposure", "exposure", "unreadable", "null");
   unreadable += !ok || !okUs;
   struct {
     const char* label;
@@ -576,23 +826,28 @@ int Info(const Options& o) {
   } gains[] = {{"global", Qelvan_GetGlobalGain},   {"red", Qelvan_GetColorGainRed},
                {"green1", Qelvan_GetColorGainGreen1}, {"green2", Qelvan_GetColorGainGreen2},
                {"blue", Qelvan_GetColorGainBlue}};
-  std::printf("gains           ");
+  std::string text, json;
   for (const auto& g : gains) {
     const int value = g.get(h, &ok);
-    if (ok)
-      std::printf(" %s %d", g.label, value);
-    else
-      std::printf(" %s ?", g.label);
+    text += Format(ok ? " %s %d" : " %s ?", g.label, value);
+    json += Format(ok ? "%s\"%s\": %d" : "%s\"%s\": null", json.empty() ? "" : ", ", g.label, value);
     unreadable += !ok;
   }
-  std::printf("  (global %d..%d, colour %d..%d)\n", info.globalGainMin, info.globalGainMax,
-              info.colorGainMin, info.colorGainMax);
+  r.Add("gains", "gains",
+        text.substr(1) + Format("  (global %d..%d, colour %d..%d)", info.globalGainMin, info.globalGainMax,
+                                info.colorGainMin, info.colorGainMax),
+        "{" + json + "}");
   const int bayer = Qelvan_GetBayerMode(h, &ok);
   unreadable += !ok;
-  if (ok)
-    std::printf("bayer mode       %d\n", bayer);
-  else
-    std::printf("bayer mode       unreadable\n");
+  r.Add("bayer mode", "bayer_mode", ok ? Format("%d", bayer) : "unreadable", ok ? Format("%d", bayer) : "null");
+  const int mirrorH = Qelvan_GetMirrorH(h), mirrorV = Qelvan_GetMirrorV(h);
+  r.Add("mirror", "mirror", Format("%s%s", mirrorH ? "h" : "", mirrorV ? "v" : mirrorH ? "" : "none"),
+        Format("{\"h\": %s, \"v\": %s}", mirrorH ? "true" : "false", mirrorV ? "true" : "false"));
+  const int autoIris = Qelvan_GetAutoIris(h, &ok);
+  const char* autoText = autoIris == 1 ? "exposure" : autoIris == 2 ? "gain" : "off";
+  r.Add("automatic", "automatic", ok ? autoText : "unreadable", ok ? JsonString(autoText) : "null");
+  unreadable += !ok;
+  r.Print();
   if (unreadable) {
     Fail("%d value%s could not be read: %s", unreadable, unreadable == 1 ? "" : "s", DrainErrors(h).c_str());
     return kCamera;
@@ -600,29 +855,132 @@ int Info(const Options& o) {
   return kOk;
 }
 
-int Snap(const Options& o) {
-  if (!CheckWritable(o.file)) return kFile;
+int Version() {
+  std::printf("qelvan-capture %s (QelvanSdk.h %s; Qelvan_GetDllVersion %s)\n", QELVAN_SDK_VERSION_STRING,
+              QELVAN_SDK_VERSION_STRING, VersionText(Qelvan_GetDllVersion()).c_str());
+  return kOk;
+}
+
+// reg, rom and port: one register, ROM byte or port value, read or written.
+int Device(const Options& o) {
   Camera camera;
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
-  if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
-  const std::string temp = TempName(o.file);
-  if (!Qelvan_SaveImage(h, temp.c_str(), o.format)) {
-    DeleteFileA(temp.c_str());
-    Fail("cannot write '%s': the library could not save the frame (%s)", o.file.c_str(),
-         DrainErrors(h).c_str());
-    return kFile;
+  const std::string& action = o.args[0];
+  long a = 0, b = 0;
+  if (o.args.size() > 1) a = std::strtol(o.args[1].c_str(), nullptr, 0);
+  if (o.args.size() > 2) b = std::strtol(o.args[2].c_str(), nullptr, 0);
+  int ok = 0;
+  if (o.command == "reg" && action == "read") {
+    const int value = Qelvan_ReadRegisterEx(h, static_cast<int>(a), &ok);
+    if (!ok) return LibraryFailure(h, "reading the register");
+    std::printf("register %ld = %d (0x%04X)\n", a, value, value);
+  } else if (o.command == "reg") {
+    if (!Qelvan_WriteRegister(h, static_cast<int>(a), static_cast<int>(b))) return LibraryFailure(h, "writing the register");
+    std::printf("register %ld <- %ld (0x%04lX)\n", a, b, b);
+  } else if (o.command == "rom") {
+    const int value = Qelvan_ReadSromID(h, static_cast<int>(a), &ok);
+    if (!ok) return LibraryFailure(h, "reading the serial ROM");
+    std::printf("rom %ld = %d (0x%02X)\n", a, value, value);
+  } else if (action == "get") {
+    unsigned char value = 0;
+    if (!Qelvan_GetIOPort(h, &value, 0, 0)) return LibraryFailure(h, "reading the I/O port");
+    std::printf("port = %d (0x%02X)\n", value, value);
+  } else {
+    if (!Qelvan_SetIOPort(h, static_cast<int>(a))) return LibraryFailure(h, "writing the I/O port");
+    std::printf("port <- %ld (0x%02lX)\n", a, a);
   }
-  if (!Commit(o.file)) return kFile;
-  const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
-  std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s\n", Qelvan_Width(h) >> shift,
-              Qelvan_Height(h) >> shift, Qelvan_GetColorMode(h), FileSize(o.file), o.file.c_str());
   return kOk;
 }
 
-// One console line redrawn in place: a bar, the seconds done, frames and rate.
-void Progress(double done, int total, long frames) {
+// Bits per pixel of a colour mode as the library reports it (10-bit modes report 10, 42, 58).
+int BitsPerPixel(int reported) {
+  switch (reported) {
+    case 10: return 16;
+    case 42: return 48;
+    case 58: return 64;
+    default: return reported;
+  }
+}
+
+extern volatile LONG g_interrupted;
+BOOL WINAPI OnConsoleControl(DWORD);
+
+// FILE-0001.ext for the first of a series: the number goes before the extension.
+std::string NumberedName(const std::string& file, int number) {
+  const size_t dot = file.find_last_of('.');
+  const size_t slash = file.find_last_of("/\\");
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string stem = hasExtension ? file.substr(0, dot) : file;
+  return stem + Format("-%04d", number) + (hasExtension ? file.substr(dot) : "");
+}
+
+int Snap(const Options& o) {
+  const bool series = o.count > 1;
+  if (!CheckWritable(series ? NumberedName(o.file, 1) : o.file)) return kFile;
+  Camera camera;
+  int rc = OpenCamera(camera, o);
+  if (rc != kOk) return rc;
+  const QelvanHandle h = camera.handle();
+  // The library stores 10-bit samples in 16-, 48- and 64-bit bitmaps, which common viewers
+  // misread (16 bits as RGB555) or refuse: those depths go to formats that carry them.
+  const int bits = BitsPerPixel(Qelvan_GetColorMode(h));
+  if (o.format == QELVAN_FILE_BMP && (bits == 16 || bits == 48 || bits == 64)) {
+    Fail("a %d-bit frame cannot be saved as a bitmap that viewers read correctly: use .png or .tif, "
+         "or --colour-mode 8, 24 or 32 for .bmp",
+         bits);
+    return kUsage;
+  }
+  // A series stays in capture mode, which keeps the camera ready between frames.
+  if (series && !Qelvan_Capture(h)) return StartFailure(h, o.camera, "preparing the series");
+  const DWORD started = GetTickCount();
+  for (int i = 1; i <= o.count; ++i) {
+    // Frame i is due interval x (i - 1) after the first; a slow frame delays only itself.
+    const DWORD due = static_cast<DWORD>(o.intervalMs * (i - 1));
+    while (GetTickCount() - started < due && !g_interrupted) Sleep(std::min<DWORD>(due - (GetTickCount() - started), 100));
+    if (g_interrupted) {
+      Fail("interrupted after %d of %d frames", i - 1, o.count);
+      return kInterrupted;
+    }
+    const std::string file = series ? NumberedName(o.file, i) : o.file;
+    if (!Qelvan_SnapShot(h, nullptr, 0, 1)) return StartFailure(h, o.camera, "taking a frame");
+    const std::string temp = TempName(file);
+    if (!Qelvan_SaveImageW(h, Wide(temp).c_str(), o.format)) {
+      DeleteFileW(Wide(temp).c_str());
+      Fail("cannot write '%s': the library could not save the frame (%s)", file.c_str(), DrainErrors(h).c_str());
+      return kFile;
+    }
+    if (!Commit(file)) return kFile;
+    const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
+    std::printf("snap: %d x %d, colour mode %d, %lld bytes to %s", Qelvan_Width(h) >> shift,
+                Qelvan_Height(h) >> shift, Qelvan_GetColorMode(h), FileSize(file), file.c_str());
+    if (series) std::printf(" at %.3f s", (GetTickCount() - started) / 1000.0);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  if (series) Qelvan_StopPreview(h);
+  return kOk;
+}
+
+// Where progress and results go: standard error while frames go to standard output.
+FILE* g_report = stdout;
+
+bool OutputIsConsole() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(g_report == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// A bar, the seconds done, frames and rate: one console line redrawn in place, or into a file or
+// pipe a plain line each second (and the final one), so logs hold no carriage returns.
+void Progress(double done, int total, long frames, bool last = false) {
+  static const bool console = OutputIsConsole();
+  static int printedSecond = -1;
+  if (!console) {
+    const int second = static_cast<int>(done);
+    if (!last && second == printedSecond) return;
+    printedSecond = second;
+  }
   const int width = 30;
   int filled = total > 0 ? static_cast<int>(done / total * width) : 0;
   if (filled > width) filled = width;
@@ -630,9 +988,14 @@ void Progress(double done, int total, long frames) {
   for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
   bar[width] = '\0';
   const double rate = done > 0 ? frames / done : 0.0;
-  std::printf("\r[%s] %5.1f/%d s  %6ld frames  %5.1f fps", bar, done > total ? total : done, total,
-              frames, rate);
-  std::fflush(stdout);
+  std::fprintf(g_report, "%s[%s] %5.1f/%d s  %6ld frames  %5.1f fps%s", console ? "\r" : "", bar,
+               done > total ? total : done, total, frames, rate, console ? "" : "\n");
+  std::fflush(g_report);
+}
+
+// Ends a progress display: a newline after the line redrawn in place.
+void ProgressDone() {
+  if (OutputIsConsole()) std::fprintf(g_report, "\n");
 }
 
 // Frame size of the recorded AVI: bottom-up 24-bit rows padded to 4 bytes.
@@ -652,7 +1015,7 @@ unsigned Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | s
 // The recording is complete once the library closed the file and wrote its sizes: a long
 // recording is several RIFF chunks one after another (OpenDML), which together make the file.
 bool AviFinished(const std::string& file) {
-  HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE f = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;  // still held by the recorder
   LARGE_INTEGER size;
@@ -668,15 +1031,23 @@ bool AviFinished(const std::string& file) {
   return ok && at == static_cast<unsigned long long>(size.QuadPart);
 }
 
-// Frames in a finished AVI: the total of the extended header ("odml"/"dmlh") of a long
-// recording, else the count in the main header.
-long AviFrameCount(const std::string& file) {
-  HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return -1;
-  unsigned char header[52];
+struct AviSummary {
   long frames = -1;
+  unsigned usPerFrame = 0;
+  double Seconds() const { return frames > 0 ? frames * (usPerFrame / 1e6) : 0.0; }
+};
+
+// Frames in a finished AVI (the total of the extended header ("odml"/"dmlh") of a long
+// recording, else the count in the main header) and the frame period of its main header.
+AviSummary ReadAviSummary(const std::string& file) {
+  AviSummary summary;
+  HANDLE f = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return summary;
+  unsigned char header[52];
+  long& frames = summary.frames;
   if (ReadAt(f, 0, header, sizeof header)) {
+    summary.usPerFrame = Le32(header + 32);
     frames = static_cast<long>(Le32(header + 48));
     // The header list's entries, from after "hdrl" to its end.
     const unsigned long long end = 20ull + Le32(header + 16);
@@ -692,7 +1063,16 @@ long AviFrameCount(const std::string& file) {
     }
   }
   CloseHandle(f);
-  return frames;
+  return summary;
+}
+
+// Ctrl+C, Ctrl+Break or the console closing during a recording: stop it so the library
+// finishes the file.
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  InterlockedExchange(&g_interrupted, 1);
+  return TRUE;
 }
 
 int Record(const Options& o) {
@@ -704,8 +1084,8 @@ int Record(const Options& o) {
   const std::string temp = TempName(o.file);
   DrainErrors(h);  // only the recording's own errors count below
   const DWORD started = GetTickCount();
-  if (!Qelvan_Record(h, temp.c_str(), o.seconds * 1000, 0)) {
-    DeleteFileA(temp.c_str());
+  if (!Qelvan_RecordW(h, Wide(temp).c_str(), o.seconds * 1000, 0)) {
+    DeleteFileW(Wide(temp).c_str());
     return StartFailure(h, o.camera, "starting the recording");
   }
   // Frames so far, from the file's growth: each is a chunk header and one 24-bit frame of the
@@ -714,41 +1094,73 @@ int Record(const Options& o) {
   const long long chunk = AviFrameBytes(Qelvan_Width(h) >> shift, Qelvan_Height(h) >> shift) + 8;
   // The recorder times from its first frame; allow generously for a slow start and the finish.
   const DWORD limit = static_cast<DWORD>(o.seconds) * 1000 + 60000;
-  bool finished = false;
+  bool finished = false, interrupted = false;
+  long frames = 0;
   while (GetTickCount() - started < limit) {
     Sleep(200);
     if (AviFinished(temp)) {
       finished = true;
       break;
     }
+    if (g_interrupted) {
+      interrupted = true;
+      break;
+    }
     const long long size = FileSize(temp);
-    const long frames = size > 232 ? static_cast<long>((size - 232) / chunk) : 0;
+    frames = size > 232 ? static_cast<long>((size - 232) / chunk) : 0;
     Progress((GetTickCount() - started) / 1000.0, o.seconds, frames);
   }
+  // Stopping ends a recording still running: the library finishes its file first.
   Qelvan_StopPreview(h);
-  std::printf("\n");
+  Progress((GetTickCount() - started) / 1000.0, o.seconds, frames, true);
+  ProgressDone();
+  if (interrupted) finished = AviFinished(temp);
   if (!finished) {
-    DeleteFileA(temp.c_str());
+    DeleteFileW(Wide(temp).c_str());
     Fail("the recording did not finish: %s", DrainErrors(h).c_str());
     return kCamera;
   }
-  // A write that failed (a full disk) ends the recording early with a finished file of the
-  // frames written before it.
   const std::string errors = DrainErrors(h);
   if (!Commit(o.file)) return kFile;
-  const long frames = AviFrameCount(o.file);
-  std::printf("record: %ld frames in %d s (%.1f fps), %lld bytes to %s\n", frames, o.seconds,
-              static_cast<double>(frames) / o.seconds, FileSize(o.file), o.file.c_str());
+  const AviSummary avi = ReadAviSummary(o.file);
+  std::printf("record: %ld frames in %.1f s (%.1f fps; %d s asked), %lld bytes to %s\n", avi.frames,
+              avi.Seconds(), avi.Seconds() > 0 ? avi.frames / avi.Seconds() : 0.0, o.seconds,
+              FileSize(o.file), o.file.c_str());
+  // The recording ends early, with a finished file of the frames before it, when the camera is
+  // lost, a write fails (a full disk) or the file reaches the largest size it can index.
+  if (errors.find("ERR_DEVICE_LOST") != std::string::npos || errors.find("ERR_TRANSFER") != std::string::npos) {
+    Fail("the camera was lost: the recording ended after %.1f of %d s; %s holds the frames before it (%s)",
+         avi.Seconds(), o.seconds, o.file.c_str(), errors.c_str());
+    return kCamera;
+  }
   if (errors.find("ERR_FILE") != std::string::npos) {
-    Fail("the recording ended early, the file could not be written further (disk full?): %s",
-         errors.c_str());
+    Fail("the file could not be written further (disk full, or the largest file size reached): the "
+         "recording ended after %.1f of %d s (%s)",
+         avi.Seconds(), o.seconds, errors.c_str());
     return kFile;
   }
-  return frames > 0 ? kOk : kFailed;
+  if (interrupted) {
+    Fail("interrupted: the recording was stopped after %.1f of %d s; %s holds what was recorded",
+         avi.Seconds(), o.seconds, o.file.c_str());
+    return kInterrupted;
+  }
+  if (avi.frames <= 0) {
+    Fail("the recording holds no frame (%s)", errors.c_str());
+    return kFailed;
+  }
+  // A complete recording lasts at least the time asked for, less one frame's rounding.
+  if (avi.Seconds() * 1000 + avi.usPerFrame / 1000.0 + 1 < o.seconds * 1000.0) {
+    Fail("the recording ended early, after %.1f of %d s (%s)", avi.Seconds(), o.seconds, errors.c_str());
+    return kFailed;
+  }
+  return kOk;
 }
 
 // Frame messages arrive at a hidden message-only window.
 struct StreamState {
+  QelvanHandle h = 0;
+  std::vector<unsigned char> raw;  // with --raw: one frame, copied out and written to stdout
+  bool broken = false;             // stdout no longer takes frames (the reader ended)
   long frames = 0;
   long failures = 0;
   int lastError = 0;
@@ -762,6 +1174,13 @@ LRESULT CALLBACK StreamWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (state) {
       const auto* info = reinterpret_cast<const FrameInfo*>(wParam);
       if (info) {
+        // The library's copy of the newest frame, whole: the frame buffer given to the callback
+        // could be overwritten by the next frame while it is written out.
+        if (!state->raw.empty() && !state->broken) {
+          if (!Qelvan_GetImage(state->h, state->raw.data(), static_cast<int>(state->raw.size()), 1) ||
+              std::fwrite(state->raw.data(), 1, state->raw.size(), stdout) != state->raw.size())
+            state->broken = true;
+        }
         ++state->frames;
         state->libraryRate10 = info->frameRate;
         state->width = info->width;
@@ -814,6 +1233,17 @@ int Stream(const Options& o) {
     return kFailed;
   }
   StreamState state;
+  state.h = h;
+  if (o.raw) {
+    const int shift = Qelvan_GetSubSample(h) > 0 ? Qelvan_GetSubSample(h) : 0;
+    const int width = Qelvan_Width(h) >> shift, height = Qelvan_Height(h) >> shift;
+    const int bits = BitsPerPixel(Qelvan_GetColorMode(h));
+    const int stride = (width * bits + 31) / 32 * 4;
+    state.raw.resize(static_cast<size_t>(stride) * height);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fprintf(stderr, "stream: raw frames of %d x %d, %d bits per pixel, %d bytes a row, %zu bytes a frame\n",
+                 width, height, bits, stride, state.raw.size());
+  }
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
   // No preview window: frames only come as messages.
@@ -828,7 +1258,7 @@ int Stream(const Options& o) {
   const DWORD started = GetTickCount();
   const DWORD duration = static_cast<DWORD>(o.seconds) * 1000;
   DWORD lastDraw = 0;
-  for (DWORD now = started; now - started < duration; now = GetTickCount()) {
+  for (DWORD now = started; now - started < duration && !g_interrupted && !state.broken; now = GetTickCount()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -842,16 +1272,17 @@ int Stream(const Options& o) {
   Qelvan_StopPreview(h);
   MSG msg;  // frames posted before the stop
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  Progress(elapsed, o.seconds, state.frames);
-  std::printf("\n");
+  Progress(elapsed, o.seconds, state.frames, true);
+  ProgressDone();
   DestroyWindow(window);
   UnregisterClassA(wc.lpszClassName, wc.hInstance);
 
   const long made = static_cast<long>(sensorRate * elapsed + 0.5);
   const long lost = made > state.frames ? made - state.frames : 0;
-  std::printf("stream: %ld frames received in %.1f s (%.1f fps; library %.1f fps), %d x %d at %d bits; "
-              "camera made %ld, lost %ld\n",
-              state.frames, elapsed, state.frames / elapsed, state.libraryRate10 / 10.0, state.width,
+  std::fflush(stdout);
+  std::fprintf(g_report, "stream: %ld frames received in %.1f s (%.1f fps; library %.1f fps), %d x %d at %d bits; "
+               "camera made %ld, lost %ld\n",
+               state.frames, elapsed, state.frames / elapsed, state.libraryRate10 / 10.0, state.width,
               state.height, state.bits, made, lost);
   const std::string errors = DrainErrors(h);
   if (state.failures || state.frames == 0) {
@@ -862,16 +1293,119 @@ int Stream(const Options& o) {
   return kOk;
 }
 
+// Triggered frames arrive as messages at a hidden window, which saves each to its own file.
+struct TriggerState {
+  QelvanHandle h = 0;
+  const Options* o = nullptr;
+  int saved = 0;
+  int failed = 0;  // files that could not be written
+  int lastError = 0;
+  DWORD last = 0;  // when the last frame came
+};
+
+LRESULT CALLBACK TriggerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* state = reinterpret_cast<TriggerState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (message != WM_CAMERA_FRAME || !state) return DefWindowProcA(window, message, wParam, lParam);
+  state->last = GetTickCount();
+  if (!wParam) {
+    state->lastError = static_cast<int>(lParam);
+    return 0;
+  }
+  if (state->o->countGiven && state->saved >= state->o->count) return 0;
+  const std::string file = NumberedName(state->o->file, state->saved + 1);
+  const std::string temp = TempName(file);
+  if (!Qelvan_SaveImageW(state->h, Wide(temp).c_str(), state->o->format) || !Commit(file)) {
+    DeleteFileW(Wide(temp).c_str());
+    Fail("cannot write '%s': %s", file.c_str(), DrainErrors(state->h).c_str());
+    ++state->failed;
+    return 0;
+  }
+  ++state->saved;
+  std::printf("trigger: frame %d to %s\n", state->saved, file.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+int Trigger(const Options& o) {
+  if (!CheckWritable(NumberedName(o.file, 1))) return kFile;
+  Camera camera;
+  int rc = OpenCamera(camera, o);
+  if (rc != kOk) return rc;
+  const QelvanHandle h = camera.handle();
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = TriggerWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "QelvanCaptureTrigger";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (!window) {
+    Fail("cannot create the message window: %s", SystemMessage(GetLastError()).c_str());
+    return kFailed;
+  }
+  TriggerState state;
+  state.h = h;
+  state.o = &o;
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+  if (!Qelvan_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) || !Qelvan_Trigger(h, window, nullptr, 0, 1)) {
+    DestroyWindow(window);
+    return StartFailure(h, o.camera, "entering trigger mode");
+  }
+  std::printf("trigger: waiting for triggers on camera %d (ends %d s after the last)\n", o.camera, o.timeout);
+  std::fflush(stdout);
+  state.last = GetTickCount();
+  const DWORD idle = static_cast<DWORD>(o.timeout) * 1000;
+  while (GetTickCount() - state.last < idle && !g_interrupted && !(o.countGiven && state.saved >= o.count) &&
+         !(state.lastError == ERR_DEVICE_LOST)) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+  Qelvan_StopPreview(h);
+  DestroyWindow(window);
+  UnregisterClassA(wc.lpszClassName, wc.hInstance);
+  std::printf("trigger: %d frame%s saved\n", state.saved, state.saved == 1 ? "" : "s");
+  // The camera reports a missing trigger as a failed frame at each transfer time-out: not an error.
+  const std::string errors = DrainErrors(h);
+  if (state.failed) return kFile;
+  if (state.lastError == ERR_DEVICE_LOST || errors.find("ERR_DEVICE_LOST") != std::string::npos) {
+    Fail("the camera was lost after %d frame%s (%s)", state.saved, state.saved == 1 ? "" : "s", errors.c_str());
+    return kCamera;
+  }
+  if (g_interrupted) return kInterrupted;
+  if (state.saved == 0) {
+    Fail("no trigger came within %d s", o.timeout);
+    return kFailed;
+  }
+  return kOk;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  // The wide command line, as UTF-8: file names in any script reach the wide exports intact.
+  int argc = 0;
+  wchar_t** wideArgv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 0; wideArgv && i < argc; ++i) args.push_back(Utf8(wideArgv[i]));
+  if (wideArgv) LocalFree(wideArgv);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   Options options;
-  const int rc = ParseCommandLine(argc, argv, &options);
+  const int rc = ParseCommandLine(static_cast<int>(args.size()), argv.data(), &options);
   if (rc != kOk) return rc;
+  // Ctrl+C ends a recording, a series or a stream cleanly: its files are finished, not cut.
+  if (options.command == "snap" || options.command == "record" || options.command == "stream" ||
+      options.command == "trigger")
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   if (options.command == "help") return kOk;
-  if (options.command == "list") return List();
+  if (options.command == "--version") return Version();
+  if (options.command == "list") return List(options);
+  if (options.command == "reg" || options.command == "rom" || options.command == "port") return Device(options);
   if (options.command == "info") return Info(options);
   if (options.command == "snap") return Snap(options);
   if (options.command == "record") return Record(options);
+  if (options.command == "trigger") return Trigger(options);
+  if (options.raw) g_report = stderr;
   return Stream(options);
 }

@@ -1,5 +1,6 @@
 // qelvan-viewer: GUI sample for the Qelvan camera library. A main window with the live preview
-// in a child window and a status bar (camera, window size, frames per second, lost frames).
+// in a child window and a status bar (camera, window size, frames shown per second of those the
+// camera makes, frames the camera made that were not shown).
 // Menus: Camera (select; busy cameras greyed), Capture (start/stop, snapshot, record), Settings
 // (the library's three dialogs). Text follows the system language, Japanese or English.
 //
@@ -25,6 +26,8 @@ enum MenuId {
   ID_CAPTURE_START = 200,
   ID_CAPTURE_STOP,
   ID_CAPTURE_SNAPSHOT,
+  ID_CAPTURE_QUICK_SNAPSHOT,
+  ID_CAPTURE_STOP_RECORDING,
   ID_CAPTURE_RECORD_FIRST = 210,  // + index into kRecordSeconds
   ID_SETTINGS_CAMERA = 300,
   ID_SETTINGS_ANALOG,
@@ -39,7 +42,9 @@ struct Texts {
   const wchar_t *title, *camera, *capture, *settings, *file, *exit, *start, *stop, *snapshot,
       *recordFor, *seconds, *cameraDlg, *analogDlg, *imageDlg, *noCamera, *busy, *statusCamera,
       *statusStopped, *statusRecording, *fps, *lost, *saved, *saveFailed, *startFailed,
-      *recordFailed, *recorded, *filterBmp, *filterRaw, *filterJpeg, *filterPng, *filterTiff;
+      *recordFailed, *recorded, *filterBmp, *filterRaw, *filterJpeg, *filterPng, *filterTiff,
+      *of, *rateTip, *lostTip, *recordLost, *recordFile, *recordShort, *deepBitmap, *snapFailed,
+      *quickSnapshot, *stopRecording;
 };
 
 const Texts kEnglish = {
@@ -49,7 +54,13 @@ const Texts kEnglish = {
     L"no camera", L"busy", L"Camera", L"stopped", L"recording", L"fps", L"lost", L"Saved",
     L"The frame could not be saved", L"The preview could not start", L"The recording could not start",
     L"Recorded", L"Bitmap (*.bmp)", L"Raw image (*.raw)", L"JPEG (*.jpg)", L"PNG (*.png)",
-    L"TIFF (*.tif)"};
+    L"TIFF (*.tif)", L"of",
+    L"Frames shown per second, of the frames the camera makes per second",
+    L"Frames the camera made since the preview started that were not shown",
+    L"The camera was lost: the recording ended early", L"The file could not be written further: the recording ended early",
+    L"The recording ended early",
+    L"Frames of 10-bit samples cannot be saved as a bitmap that viewers read correctly: use PNG or TIFF",
+    L"No frame could be taken", L"&Quick snapshot (PNG)\tF5", L"Stop &recording"};
 
 const Texts kJapanese = {
     L"Qelvan ビューア", L"カメラ(&C)", L"キャプチャ(&A)", L"設定(&S)", L"ファイル(&F)",
@@ -58,7 +69,13 @@ const Texts kJapanese = {
     L"カメラなし", L"使用中", L"カメラ", L"停止中", L"録画中", L"fps", L"欠落", L"保存しました",
     L"画像を保存できませんでした", L"プレビューを開始できませんでした", L"録画を開始できませんでした",
     L"録画しました", L"ビットマップ (*.bmp)", L"RAW 画像 (*.raw)", L"JPEG (*.jpg)", L"PNG (*.png)",
-    L"TIFF (*.tif)"};
+    L"TIFF (*.tif)", L"/",
+    L"1 秒あたりの表示フレーム数 / カメラが 1 秒に作るフレーム数",
+    L"プレビュー開始後にカメラが作ったが表示されなかったフレーム数",
+    L"カメラが切断されたため、録画が途中で終了しました", L"ファイルに書き込めなくなったため、録画が途中で終了しました",
+    L"録画が途中で終了しました",
+    L"10 ビットのフレームはビットマップでは正しく読めません。PNG か TIFF を使ってください",
+    L"フレームを取得できませんでした", L"クイックスナップショット (PNG)(&Q)\tF5", L"録画停止(&R)"};
 
 const Texts* T = &kEnglish;
 
@@ -74,9 +91,19 @@ struct Viewer {
   int width = 0, height = 0;
   DWORD started = 0;
   double sensorRate = 0;
-  // A recording in progress: its file and when it should be done.
+  // Frames shown per second, measured over the last second or more.
+  long rateFrames = 0;
+  DWORD rateSince = 0;
+  double shownRate = 0;
+  // A recording in progress: its file, the seconds asked for and when it should be done.
   std::wstring recordFile;
+  int recordSeconds = 0;
   DWORD recordDeadline = 0;
+  // What the last snapshot or recording gave, shown for a while.
+  std::wstring notice;
+  DWORD noticeUntil = 0;
+  // A probe instance that asks the library whether another program streams from a camera.
+  QelvanHandle probe = 0;
 } g;
 
 const char* ErrorName(int code) {
@@ -104,17 +131,20 @@ void Complain(const wchar_t* what) {
   MessageBoxW(g.main, text.c_str(), T->title, MB_OK | MB_ICONWARNING);
 }
 
+// Whether another program streams from the camera, as the library judges it (a claim left by a
+// program that ended does not count): entering capture mode on a second instance runs the
+// library's busy test and starts nothing.
 bool CameraBusy(int number) {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "DOVIRA_USBCAMERA");
-  if (!mapping) return false;
+  if (!g.probe && !(g.probe = Qelvan_Initialize(nullptr))) return false;
   bool busy = false;
-  if (const auto* view = static_cast<const unsigned char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
-    DWORD owner;
-    std::memcpy(&owner, view + 0x1B5800 + number * 140, sizeof owner);
-    busy = owner != 0;
-    UnmapViewOfFile(view);
+  if (Qelvan_SetDeviceNumber(g.probe, number)) {
+    if (Qelvan_Capture(g.probe))
+      Qelvan_StopPreview(g.probe);
+    else
+      for (int code; (code = Qelvan_GetLastError(g.probe)) != 0;) busy |= code == ERR_DEVICE_UNAVAILABLE;
   }
-  CloseHandle(mapping);
+  while (Qelvan_GetLastError(g.probe) != 0) {
+  }
   return busy;
 }
 
@@ -143,24 +173,48 @@ void UpdateStatus() {
     std::snprintf(name, sizeof name, "-");
   }
   std::swprintf(text, 128, L"%ls %d: %hs", T->statusCamera, g.number, name);
-  SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+  const bool notice = !g.notice.empty() && static_cast<LONG>(GetTickCount() - g.noticeUntil) < 0;
+  SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(notice ? g.notice.c_str() : text));
   std::swprintf(text, 128, L"%d x %d", g.width ? g.width : Qelvan_Width(g.camera),
                 g.height ? g.height : Qelvan_Height(g.camera));
   SendMessageW(g.status, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text));
-  if (!g.recordFile.empty())
-    std::swprintf(text, 128, L"%ls", T->statusRecording);
-  else if (g.previewing)
-    std::swprintf(text, 128, L"%.1f %ls", g.rate10 / 10.0, T->fps);
-  else
+  const DWORD now = GetTickCount();
+  if (!g.recordFile.empty()) {
+    const long left = static_cast<long>(g.recordSeconds) - static_cast<long>((now - g.started) / 1000);
+    std::swprintf(text, 128, L"%ls %ld s", T->statusRecording, left > 0 ? left : 0);
+  } else if (g.previewing) {
+    if (now - g.rateSince >= 1000) {
+      g.shownRate = (g.frames - g.rateFrames) * 1000.0 / (now - g.rateSince);
+      g.rateFrames = g.frames;
+      g.rateSince = now;
+    }
+    std::swprintf(text, 128, L"%.1f %ls %.1f %ls", g.shownRate, T->of, g.sensorRate, T->fps);
+  } else {
     std::swprintf(text, 128, L"%ls", T->statusStopped);
+  }
   SendMessageW(g.status, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(text));
   long lost = 0;
   if (g.previewing && g.recordFile.empty()) {
-    const long made = static_cast<long>(g.sensorRate * (GetTickCount() - g.started) / 1000.0);
+    const long made = static_cast<long>(g.sensorRate * (now - g.started) / 1000.0);
     lost = made > g.frames ? made - g.frames : 0;
   }
   std::swprintf(text, 128, L"%ls %ld", T->lost, lost);
   SendMessageW(g.status, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(text));
+}
+
+// Shows what a snapshot or recording gave in the status bar's first part for ten seconds.
+void Notice(const std::wstring& text) {
+  g.notice = text;
+  g.noticeUntil = GetTickCount() + 10000;
+  SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// The figures start again (after a start, a pause or a recording).
+void ResetFigures() {
+  g.frames = g.rateFrames = 0;
+  g.rate10 = 0;
+  g.shownRate = 0;
+  g.started = g.rateSince = GetTickCount();
 }
 
 RECT PreviewArea() {
@@ -188,19 +242,20 @@ bool StartPreview(bool quiet = false) {
     return false;
   }
   g.previewing = true;
-  g.frames = 0;
-  g.rate10 = 0;
-  g.started = GetTickCount();
+  ResetFigures();
   g.sensorRate = SensorFrameRate();
   UpdateStatus();
   return true;
 }
 
+void FinishRecording();
+
 void StopPreview() {
-  Qelvan_StopPreview(g.camera);
+  if (!g.recordFile.empty()) g.recordDeadline = GetTickCount();  // stopped on purpose
+  Qelvan_StopPreview(g.camera);  // a recording still running is finished with what it has
+  FinishRecording();
   Qelvan_Close(g.camera);  // removes the preview window as well
   g.previewing = false;
-  g.recordFile.clear();
   InvalidateRect(g.main, nullptr, TRUE);
   UpdateStatus();
 }
@@ -217,6 +272,18 @@ void SelectCamera(int number) {
   g.width = g.height = 0;
   if (was) StartPreview();
   UpdateStatus();
+}
+
+void SaveSnapshot(const wchar_t* file, int type);
+
+// A snapshot named from the time (snapshot-20260115-093012-345.png), in the current folder.
+void QuickSnapshot() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t file[64];
+  std::swprintf(file, 64, L"snapshot-%04d%02d%02d-%02d%02d%02d-%03d.png", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond, t.wMilliseconds);
+  SaveSnapshot(file, QELVAN_FILE_PNG);
 }
 
 void Snapshot() {
@@ -249,13 +316,27 @@ void Snapshot() {
   if (const wchar_t* dot = std::wcsrchr(file, L'.'))
     for (int i = 0; i < 5; ++i)
       if (_wcsicmp(dot + 1, extensions[i]) == 0) index = i;
-  if (!g.previewing) Qelvan_SnapShot(g.camera, nullptr, 0, 1);  // a frame to save
-  if (!Qelvan_SaveImageW(g.camera, file, types[index])) {
+  SaveSnapshot(file, types[index]);
+}
+
+// Saves the current frame (a new one when the preview is stopped) and says so.
+void SaveSnapshot(const wchar_t* file, int type) {
+  // Bitmaps of 10-bit samples are misread (16 bits as RGB555) or refused by common viewers.
+  const int mode = Qelvan_GetColorMode(g.camera);
+  if (type == QELVAN_FILE_BMP && (mode == 10 || mode == 42 || mode == 58)) {
+    MessageBoxW(g.main, T->deepBitmap, T->title, MB_OK | MB_ICONWARNING);
+    return;
+  }
+  if (!g.previewing && !Qelvan_SnapShot(g.camera, nullptr, 0, 1)) {  // a frame to save
+    Complain(T->snapFailed);
+    return;
+  }
+  if (!Qelvan_SaveImageW(g.camera, file, type)) {
     DeleteFileW(file);  // nothing half-written stays behind
     Complain(T->saveFailed);
     return;
   }
-  SendMessageW(g.status, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(T->saved));
+  Notice(std::wstring(T->saved) + L": " + file);
 }
 
 void Record(int seconds) {
@@ -277,39 +358,120 @@ void Record(int seconds) {
   }
   g.previewing = true;
   g.recordFile = file;
+  g.recordSeconds = seconds;
+  g.started = GetTickCount();
   // The recorder times from its first frame; the timer below checks for the finished file.
-  g.recordDeadline = GetTickCount() + seconds * 1000 + 60000;
+  g.recordDeadline = g.started + seconds * 1000 + 60000;
   UpdateStatus();
 }
 
-// A finished recording: the library closed the file and wrote its RIFF size.
-bool RecordingFinished() {
-  HANDLE f = CreateFileW(g.recordFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  unsigned char header[8] = {};
+unsigned Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24; }
+
+bool ReadAt(HANDLE f, unsigned long long offset, void* bytes, DWORD count) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
   DWORD got = 0;
-  ReadFile(f, header, sizeof header, &got, nullptr);
-  const DWORD size = GetFileSize(f, nullptr);
-  CloseHandle(f);
-  DWORD riff;
-  std::memcpy(&riff, header + 4, 4);
-  return got == 8 && riff != 0 && riff + 8 == size;
+  return SetFilePointerEx(f, at, nullptr, FILE_BEGIN) && ReadFile(f, bytes, count, &got, nullptr) && got == count;
 }
 
-void CheckRecording() {
+// What a finished recording holds. The library has finished the file once its RIFF chunks (one,
+// or several for a long recording) have their sizes and together make the file.
+struct RecordingFile {
+  bool finished = false;
+  long frames = 0;
+  double seconds = 0;
+};
+
+RecordingFile ReadRecording(const std::wstring& name) {
+  RecordingFile r;
+  HANDLE f = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return r;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(f, &size) != 0 && size.QuadPart > 0;
+  unsigned long long at = 0;
+  while (ok && at < static_cast<unsigned long long>(size.QuadPart)) {
+    unsigned char head[12];
+    ok = ReadAt(f, at, head, sizeof head) && std::memcmp(head, "RIFF", 4) == 0 && Le32(head + 4) != 0;
+    at += 8ull + Le32(head + 4);
+  }
+  r.finished = ok && at == static_cast<unsigned long long>(size.QuadPart);
+  unsigned char header[52];
+  if (r.finished && ReadAt(f, 0, header, sizeof header)) {
+    const unsigned usPerFrame = Le32(header + 32);
+    r.frames = static_cast<long>(Le32(header + 48));
+    // A long recording counts all its frames in the extended header.
+    const unsigned long long end = 20ull + Le32(header + 16);
+    for (unsigned long long pos = 24; pos + 12 <= end;) {
+      unsigned char chunk[24];
+      if (!ReadAt(f, pos, chunk, sizeof chunk)) break;
+      if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "odml", 4) == 0 &&
+          std::memcmp(chunk + 12, "dmlh", 4) == 0) {
+        r.frames = static_cast<long>(Le32(chunk + 20));
+        break;
+      }
+      pos += 8ull + Le32(chunk + 4);
+    }
+    r.seconds = r.frames * (usPerFrame / 1e6);
+  }
+  CloseHandle(f);
+  return r;
+}
+
+// Says what the recording that just ended holds and why it ended, once the library has
+// finished the file: the camera's loss, a failed write, or a stop before the time asked.
+void FinishRecording() {
   if (g.recordFile.empty()) return;
-  const bool done = RecordingFinished();
-  if (!done && static_cast<LONG>(GetTickCount() - g.recordDeadline) < 0) return;
+  const bool stopped = static_cast<LONG>(GetTickCount() - g.recordDeadline) >= 0 &&
+                       GetTickCount() - g.started < static_cast<DWORD>(g.recordSeconds) * 1000 + 60000;
+  const std::wstring name = g.recordFile;
   g.recordFile.clear();
-  if (done) {
-    SendMessageW(g.status, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(T->recorded));
-    // Recording took over the frame messages; hand them back to this window.
-    Qelvan_CallBackPreview(g.camera, g.main, nullptr, 0, 1);
-    g.frames = 0;
-    g.started = GetTickCount();
+  const RecordingFile r = ReadRecording(name);
+  std::wstring errors;
+  bool lost = false, unwritable = false;
+  for (int code; (code = Qelvan_GetLastError(g.camera)) != 0;) {
+    lost |= code == ERR_DEVICE_LOST || code == ERR_TRANSFER;
+    unwritable |= code == ERR_FILE;
+    wchar_t item[64];
+    std::swprintf(item, 64, L"%ls%hs (%d)", errors.empty() ? L"" : L", ", ErrorName(code), code);
+    errors += item;
+  }
+  wchar_t what[512];
+  std::swprintf(what, 512, L"%ls: %ld frames, %.1f s (%d s asked)", T->recorded, r.frames, r.seconds, g.recordSeconds);
+  Notice(r.finished ? what : T->recordFailed);
+  const wchar_t* problem = !r.finished ? T->recordFailed
+                           : lost      ? T->recordLost
+                           : unwritable ? T->recordFile
+                           : r.frames == 0 || (!stopped && r.seconds + 0.5 < g.recordSeconds) ? T->recordShort
+                                                                                            : nullptr;
+  if (!problem) return;
+  std::wstring text = std::wstring(problem) + L"\n" + name + L"\n";
+  if (r.finished) text += std::wstring(what) + L"\n";
+  text += errors.empty() ? L"no error code recorded" : errors;
+  MessageBoxW(g.main, text.c_str(), T->title, MB_OK | MB_ICONWARNING);
+}
+
+void CheckRecording(bool now);
+
+// Ends the recording now (the file keeps what it has) and goes on with the preview.
+void StopRecording() {
+  if (g.recordFile.empty()) return;
+  g.recordDeadline = GetTickCount();
+  CheckRecording(true);
+}
+
+void CheckRecording(bool now) {
+  if (g.recordFile.empty()) return;
+  if (!now && !ReadRecording(g.recordFile).finished && static_cast<LONG>(GetTickCount() - g.recordDeadline) < 0)
+    return;
+  // Done, overdue or stopped: a stop finishes the file with what it has.
+  Qelvan_StopPreview(g.camera);
+  FinishRecording();
+  // Preview goes on with the frame messages back at this window.
+  if (Qelvan_CallBackPreview(g.camera, g.main, nullptr, 0, 1)) {
+    ResetFigures();
   } else {
     StopPreview();
-    Complain(T->recordFailed);
+    Complain(T->startFailed);
   }
 }
 
@@ -325,6 +487,7 @@ HMENU BuildMenu() {
   AppendMenuW(capture, MF_STRING, ID_CAPTURE_STOP, T->stop);
   AppendMenuW(capture, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(capture, MF_STRING, ID_CAPTURE_SNAPSHOT, T->snapshot);
+  AppendMenuW(capture, MF_STRING, ID_CAPTURE_QUICK_SNAPSHOT, T->quickSnapshot);
   HMENU record = CreatePopupMenu();
   for (int i = 0; i < 4; ++i) {
     wchar_t item[32];
@@ -332,6 +495,7 @@ HMENU BuildMenu() {
     AppendMenuW(record, MF_STRING, ID_CAPTURE_RECORD_FIRST + i, item);
   }
   AppendMenuW(capture, MF_POPUP, reinterpret_cast<UINT_PTR>(record), T->recordFor);
+  AppendMenuW(capture, MF_STRING, ID_CAPTURE_STOP_RECORDING, T->stopRecording);
   AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(capture), T->capture);
   HMENU settings = CreatePopupMenu();
   AppendMenuW(settings, MF_STRING, ID_SETTINGS_CAMERA, T->cameraDlg);
@@ -365,8 +529,7 @@ void OpenDialog(int (*dialog)(QelvanHandle, HWND)) {
     Complain(T->settings);
     return;
   }
-  g.frames = 0;  // the rate and the lost count start again after the pause
-  g.started = GetTickCount();
+  ResetFigures();  // the rate and the lost count start again after the pause
   g.width = g.height = 0;
   UpdateStatus();
 }
@@ -375,10 +538,12 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_CREATE: {
       g.main = window;
-      g.status = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
-                                 window, nullptr, GetModuleHandleW(nullptr), nullptr);
-      const int parts[] = {220, 320, 420, -1};
+      g.status = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS,
+                                 0, 0, 0, 0, window, nullptr, GetModuleHandleW(nullptr), nullptr);
+      const int parts[] = {220, 320, 500, -1};
       SendMessageW(g.status, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(parts));
+      SendMessageW(g.status, SB_SETTIPTEXTW, 2, reinterpret_cast<LPARAM>(T->rateTip));
+      SendMessageW(g.status, SB_SETTIPTEXTW, 3, reinterpret_cast<LPARAM>(T->lostTip));
       SetTimer(window, kStatusTimer, 500, nullptr);
       return 0;
     }
@@ -390,7 +555,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     }
     case WM_TIMER:
-      CheckRecording();
+      CheckRecording(false);
       UpdateStatus();
       return 0;
     case WM_CAMERA_FRAME:
@@ -405,10 +570,13 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CAMERA_ERROR:
       // The camera stopped delivering (unplugged, or no frame for seconds): stop cleanly once.
       if (lParam == ERR_DEVICE_LOST && g.previewing) {
-        StopPreview();
-        while (Qelvan_GetLastError(g.camera) != 0) {
+        const bool recording = !g.recordFile.empty();
+        StopPreview();  // a recording reports its own end
+        if (!recording) {
+          while (Qelvan_GetLastError(g.camera) != 0) {
+          }
+          MessageBoxW(window, L"ERR_DEVICE_LOST", T->title, MB_OK | MB_ICONWARNING);
         }
-        MessageBoxW(window, L"ERR_DEVICE_LOST", T->title, MB_OK | MB_ICONWARNING);
       }
       return 0;
     case WM_INITMENUPOPUP: {
@@ -416,6 +584,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       if (menu == GetSubMenu(GetMenu(window), 1)) FillCameraMenu(menu);
       EnableMenuItem(GetMenu(window), ID_CAPTURE_START, g.previewing ? MF_GRAYED : MF_ENABLED);
       EnableMenuItem(GetMenu(window), ID_CAPTURE_STOP, g.previewing ? MF_ENABLED : MF_GRAYED);
+      EnableMenuItem(GetMenu(window), ID_CAPTURE_STOP_RECORDING, g.recordFile.empty() ? MF_GRAYED : MF_ENABLED);
       return 0;
     }
     case WM_COMMAND: {
@@ -426,6 +595,8 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       else if (id == ID_CAPTURE_START) StartPreview();
       else if (id == ID_CAPTURE_STOP) StopPreview();
       else if (id == ID_CAPTURE_SNAPSHOT) Snapshot();
+      else if (id == ID_CAPTURE_QUICK_SNAPSHOT) QuickSnapshot();
+      else if (id == ID_CAPTURE_STOP_RECORDING) StopRecording();
       else if (id == ID_SETTINGS_CAMERA) OpenDialog(Qelvan_SetCameraDlg);
       else if (id == ID_SETTINGS_ANALOG) OpenDialog(Qelvan_SetAnalogDlg);
       else if (id == ID_SETTINGS_IMAGE) OpenDialog(Qelvan_SetImageDlg);
@@ -434,6 +605,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_DESTROY:
       KillTimer(window, kStatusTimer);
+      g.recordFile.clear();  // closing ends a recording: the library finishes its file
       if (g.camera) StopPreview();
       PostQuitMessage(0);
       return 0;
@@ -480,11 +652,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   if (number != 0) SelectCamera(number);
   StartPreview(true);
 
+  ACCEL keys[] = {{FVIRTKEY, VK_F5, ID_CAPTURE_QUICK_SNAPSHOT}};
+  HACCEL accelerators = CreateAcceleratorTableW(keys, 1);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (TranslateAcceleratorW(window, accelerators, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  DestroyAcceleratorTable(accelerators);
   Qelvan_Release(g.camera);
+  if (g.probe) Qelvan_Release(g.probe);
   return static_cast<int>(msg.wParam);
 }

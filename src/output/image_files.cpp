@@ -99,6 +99,14 @@ int EncodePng(CDataFile* file, png_bytep* rows, int32_t width, int32_t height,
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                wide ? 16 : 8, colour, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (wide) {
+    // The 16-bit samples carry 10 significant bits; readers that honour sBIT can show the
+    // sensor's own values. The opaque alpha is full 16-bit.
+    png_color_8 significant = {};
+    significant.red = significant.green = significant.blue = significant.gray = 10;
+    significant.alpha = 16;
+    png_set_sBIT(png, info, &significant);
+  }
   png_write_info(png, info);
   png_set_bgr(png);
   if (wide) png_set_swap(png);  // samples are little-endian in memory
@@ -294,6 +302,10 @@ int WriteTiff(const char* name, const CDibImage* source) {
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(source->Height()));
+  // Baseline readers expect a resolution; the camera has none, so the customary 72 per inch.
+  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0f);
+  TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0f);
+  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   if (samples == 4) {
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);

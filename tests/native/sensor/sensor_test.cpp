@@ -304,7 +304,7 @@ TEST_F(Sensor, RenderHonoursCapacityPaddingMirrorAndDepth)
     for (int i = 128; i < 200; i++)
         ASSERT_EQ(0, out[i]);
     EXPECT_EQ(0xEE, out[200]) << "nothing written past the capacity";
-    EXPECT_EQ(180, out[0]);
+    EXPECT_EQ(90, out[0]) << "white 720 at half level (power-up gain)";
 
     // A capacity smaller than the image stops at a whole line.
     std::fill(out.begin(), out.end(), 0xEE);
@@ -323,7 +323,7 @@ TEST_F(Sensor, RenderHonoursCapacityPaddingMirrorAndDepth)
     vcam_sensor_write_port(&s, 14, 1);
     std::vector<uint8_t> wide(256);
     EXPECT_EQ(256u, vcam_sensor_render(&s, 0, wide.data(), 256));
-    EXPECT_EQ(720, wide[0] | wide[1] << 8);
+    EXPECT_EQ(360, wide[0] | wide[1] << 8);
 }
 
 TEST_F(Sensor, UpdatingTheMovingRowsEqualsAFullRender)
@@ -360,8 +360,26 @@ TEST_F(Sensor, BrightnessSaturatesWithoutOverflow)
     vcam_sensor_write_reg(&s, 53, 0);
     EXPECT_EQ(0, vcam_sensor_sample(&s, 0, 0, 0));
     vcam_sensor_write_reg(&s, 11, 0);  // counts as one line
-    vcam_sensor_write_reg(&s, 53, 16);
+    vcam_sensor_write_reg(&s, 53, 32);
     EXPECT_EQ(720 / 480, vcam_sensor_sample(&s, 0, 0, 0));
+}
+
+TEST_F(Sensor, FirstRunSettingsShowTheSceneUnclipped)
+{
+    // 480 lines at register 53 = 32 (the library's first-run gain) show the scene's own levels;
+    // the power-up gain 16 gives half of them.
+    vcam_sensor_write_reg(&s, 53, 32);
+    EXPECT_EQ(720, vcam_sensor_sample(&s, 0, 0, 0));
+    EXPECT_EQ(16, vcam_sensor_sample(&s, 0, 200, 0));
+    EXPECT_EQ(1016, vcam_sensor_sample(&s, 751, 200, 0));
+    int clipped = 0, total = 0;
+    for (int y = 0; y < 480; y += 3)
+        for (int x = 0; x < 752; x += 3, total++)
+            clipped += vcam_sensor_sample(&s, x, y, 0) >= 1023;
+    EXPECT_LT(clipped * 20, total) << "under 5% at full scale";
+    vcam_sensor_write_reg(&s, 53, 16);
+    EXPECT_EQ(360, vcam_sensor_sample(&s, 0, 0, 0));
+    EXPECT_EQ(508, vcam_sensor_sample(&s, 751, 200, 0));
 }
 
 TEST_F(Sensor, NoiseIsDeterministicPerFrameAndBounded)
@@ -369,7 +387,7 @@ TEST_F(Sensor, NoiseIsDeterministicPerFrameAndBounded)
     s.noise = 1;
     int differs = 0;
     for (int x = 200; x < 264; x++) {
-        int clean = (16 + x * 1000 / 751);
+        int clean = (16 + x * 1000 / 751) / 2;  // half level at the power-up gain
         int a = vcam_sensor_sample(&s, x, 200, 5), b = vcam_sensor_sample(&s, x, 200, 5);
         int c = vcam_sensor_sample(&s, x, 200, 6);
         EXPECT_EQ(a, b);

@@ -329,6 +329,7 @@ TEST_F(VirtualCameraConvert, GainFallsFromABrightStartAndSettles) {
   DeviceSensor sensor(dev, 480);
   in.sensor = &sensor;
   in.live.Update([](CameraSettings& s) { s.analog.autoIris = 2; });
+  ASSERT_EQ(1, dev.SetExposureLines(960));  // with the highest gain: well above the scene's level
   ASSERT_EQ(1, dev.SetGlobalGain(63));
   std::vector<int> seen = RunAutomatic(in, dev, 2, 60);
   ASSERT_GE(seen.size(), 5u);

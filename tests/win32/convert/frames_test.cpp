@@ -216,8 +216,8 @@ TEST_F(Frames, AutomaticExposureRisesAndGainFalls) {
   EXPECT_GT(SettledValue(18), 100);
   ASSERT_EQ(1, Qelvan_StopPreview(h_));
 
-  ASSERT_EQ(1, Qelvan_SetFilterValue(h_, 18, 480));
-  ASSERT_EQ(1, Qelvan_SetFilterValue(h_, 13, 63));  // bright start
+  ASSERT_EQ(1, Qelvan_SetFilterValue(h_, 18, 960));
+  ASSERT_EQ(1, Qelvan_SetFilterValue(h_, 13, 63));  // bright start: twice the lines, the highest gain
   ASSERT_EQ(1, Qelvan_SetAutoIris(h_, 2));
   ASSERT_EQ(1, Qelvan_CallBackPreview(h_, window_.hwnd(), nullptr, 0, 1));
   EXPECT_LT(SettledValue(13), 63);

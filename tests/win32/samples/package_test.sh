@@ -27,6 +27,10 @@ for f in include/QelvanSdk.h lib/cmake/QelvanSdk/QelvanSdkConfig.cmake lib/cmake
   [ -f "$pkg/$f" ] || fail "package lacks $f"
 done
 grep -q "not for real Windows" "$pkg/virtual-camera/install-virtual-camera.sh" || fail "the installer does not warn about real Windows"
+# A 32-bit prefix cannot load the 64-bit driver: refused before anything is made in it.
+msg=$(WINEARCH=win32 WINEPREFIX="$work/prefix32" bash "$pkg/virtual-camera/install-virtual-camera.sh" 2>&1)
+[ $? = 1 ] && grep -q "32-bit Wine prefix" <<<"$msg" && [ ! -e "$work/prefix32" ] \
+  || fail "the installer did not refuse a 32-bit prefix clearly: $msg"
 # Each DLL of its own bitness with all 124 exports; the driver is 64-bit.
 for a in x86 x64; do
   want='PE32[^+]'

@@ -38,21 +38,22 @@ TEST_F(Frames, FullFrameShowsTheSceneThroughTheColourMosaic)
     ASSERT_EQ(752, w);
     ASSERT_EQ(480, ht);
     auto px = [&](int x, int y) { return f[static_cast<size_t>(y) * 752 + x]; };
-    // Colour bars at full level 720 (8-bit 180), off channels 48 (12). Blue at the first pixel,
-    // green beside and below it, red diagonally.
-    EXPECT_EQ(180, px(0, 0));    // white bar, blue site
-    EXPECT_EQ(180, px(1, 1));    // white bar, red site
-    EXPECT_EQ(12, px(94, 0));    // yellow bar, blue site
-    EXPECT_EQ(180, px(95, 0));   // yellow bar, green site
-    EXPECT_EQ(180, px(471, 1));  // red bar, red site
-    EXPECT_EQ(12, px(470, 0));   // red bar, blue site
-    EXPECT_EQ(12, px(751, 1));   // black bar
-    // Gray ramp: 16 at the left edge, 1016 at the right (10-bit).
-    EXPECT_EQ(4, px(0, 200));
-    EXPECT_EQ(254, px(751, 200));
-    // Vertical stripes, four columns each, 96 and 800.
-    EXPECT_EQ(24, px(0, 250));
-    EXPECT_EQ(200, px(4, 250));
+    // At the power-up gain (16) the scene shows at half its level: colour bars 720 -> 360 (8-bit
+    // 90), off channels 48 -> 24 (6). Blue at the first pixel, green beside and below it, red
+    // diagonally.
+    EXPECT_EQ(90, px(0, 0));    // white bar, blue site
+    EXPECT_EQ(90, px(1, 1));    // white bar, red site
+    EXPECT_EQ(6, px(94, 0));    // yellow bar, blue site
+    EXPECT_EQ(90, px(95, 0));   // yellow bar, green site
+    EXPECT_EQ(90, px(471, 1));  // red bar, red site
+    EXPECT_EQ(6, px(470, 0));   // red bar, blue site
+    EXPECT_EQ(6, px(751, 1));   // black bar
+    // Gray ramp: 16 -> 8 at the left edge, 1016 -> 508 at the right (10-bit).
+    EXPECT_EQ(2, px(0, 200));
+    EXPECT_EQ(127, px(751, 200));
+    // Vertical stripes, four columns each, 96 and 800 -> 48 and 400.
+    EXPECT_EQ(12, px(0, 250));
+    EXPECT_EQ(100, px(4, 250));
     // Padding after the image is zero.
     for (DWORD i = 752 * 480; i < kFull; i++)
         ASSERT_EQ(0, f[i]);
@@ -64,11 +65,12 @@ TEST_F(Frames, WindowRegistersSelectThePartOfTheScene)
     auto f = window(100, 200, 200, 20, 0, &w, &ht);
     ASSERT_EQ(200, w);
     ASSERT_EQ(20, ht);
-    // Row 0 of the window is sensor row 200, in the ramp: 16 + x * 1000 / 751.
-    EXPECT_EQ((16 + 100 * 1000 / 751) >> 2, f[0]);
-    EXPECT_EQ((16 + 150 * 1000 / 751) >> 2, f[50]);
-    EXPECT_EQ((16 + 299 * 1000 / 751) >> 2, f[199]);
-    EXPECT_EQ((16 + 100 * 1000 / 751) >> 2, f[200]) << "lines have no padding between them";
+    // Row 0 of the window is sensor row 200, in the ramp: 16 + x * 1000 / 751, at half level.
+    auto ramp = [](int x) { return (16 + x * 1000 / 751) / 2 >> 2; };
+    EXPECT_EQ(ramp(100), f[0]);
+    EXPECT_EQ(ramp(150), f[50]);
+    EXPECT_EQ(ramp(299), f[199]);
+    EXPECT_EQ(ramp(100), f[200]) << "lines have no padding between them";
 }
 
 TEST_F(Frames, AReadMovesTheLengthItAsksFor)
@@ -95,17 +97,17 @@ TEST_F(Frames, BinningAveragesBlocksAndKeepsTheMosaic)
     ASSERT_EQ(188, w);
     ASSERT_EQ(120, ht);
     // Stripe rows (240-359) are binned rows 60-89; each output column covers one stripe.
-    EXPECT_EQ(24, f[70 * 188 + 0]);
-    EXPECT_EQ(200, f[70 * 188 + 1]);
+    EXPECT_EQ(12, f[70 * 188 + 0]);
+    EXPECT_EQ(100, f[70 * 188 + 1]);
     auto f2 = window(0, 0, 752, 480, 1, &w, &ht);  // 2 x 2
     ASSERT_EQ(376, w);
     ASSERT_EQ(240, ht);
     // Binned sites keep the mosaic: blue at (0, 0), green beside, red diagonally.
-    EXPECT_EQ(180, f2[0]);            // white bar, blue site
-    EXPECT_EQ(12, f2[48]);            // yellow bar (binned 47-93), blue site
-    EXPECT_EQ(180, f2[47]);           // yellow bar, green site
-    EXPECT_EQ(180, f2[47 + 376]);     // yellow bar, red site
-    EXPECT_EQ(12, f2[95 + 376]);      // cyan bar (binned 94-140), red site
+    EXPECT_EQ(90, f2[0]);            // white bar, blue site
+    EXPECT_EQ(6, f2[48]);            // yellow bar (binned 47-93), blue site
+    EXPECT_EQ(90, f2[47]);           // yellow bar, green site
+    EXPECT_EQ(90, f2[47 + 376]);     // yellow bar, red site
+    EXPECT_EQ(6, f2[95 + 376]);      // cyan bar (binned 94-140), red site
 }
 
 TEST_F(Frames, MirrorBitsFlipTheFrame)
@@ -131,12 +133,14 @@ TEST_F(Frames, ExposureAndGainScaleBrightness)
     auto base = window(0, 0, 752, 480, 0, &w, &ht);
     ASSERT_EQ(0u, vcamraw_write_reg(h(), 11, 960));
     auto bright = frame(h(), kFull);
-    EXPECT_EQ(255, bright[0]) << "720 doubled saturates";
-    EXPECT_EQ(8, bright[200 * 752]) << "ramp start 16 doubled is 32";
+    EXPECT_EQ(180, bright[0]) << "twice the lines: the scene's own level 720";
+    EXPECT_EQ(4, bright[200 * 752]) << "ramp start 16";
+    ASSERT_EQ(0u, vcamraw_write_reg(h(), 11, 1920));
+    EXPECT_EQ(255, frame(h(), kFull)[0]) << "720 doubled saturates";
     ASSERT_EQ(0u, vcamraw_write_reg(h(), 11, 480));
     ASSERT_EQ(0u, vcamraw_write_reg(h(), 53, 8));
     auto dim = frame(h(), kFull);
-    EXPECT_EQ(90, dim[0]);
+    EXPECT_EQ(45, dim[0]);
     EXPECT_EQ(base[250 * 752 + 4] / 2, dim[250 * 752 + 4]);
 }
 
@@ -148,9 +152,9 @@ TEST_F(Frames, WideModeDoublesTheSizeAndCarriesTenBits)
     EXPECT_EQ(2 * kFull, info(0).transfer_bytes);
     auto wide = frame(h(), 2 * kFull);
     auto word = [&](size_t i) { return wide[2 * i] | wide[2 * i + 1] << 8; };
-    EXPECT_EQ(720, word(0));
-    EXPECT_EQ(16, word(200 * 752));
-    EXPECT_EQ(1016, word(200 * 752 + 751));
+    EXPECT_EQ(360, word(0));
+    EXPECT_EQ(8, word(200 * 752));
+    EXPECT_EQ(508, word(200 * 752 + 751));
     bool above_eight_bits = false;
     for (size_t i = 0; i < 752u * 480u; i++) {
         ASSERT_LE(word(i), 1023) << i;
@@ -167,9 +171,9 @@ TEST_F(Frames, MonochromeSensorDeliversLuminance)
     Handle m(open_cam(1));
     ASSERT_EQ(0u, vcamraw_set_window(m.get(), 0, 0, 752, 480, 0, nullptr, nullptr));
     auto f = frame(m.get(), kFull);
-    EXPECT_EQ(180, f[0]);
-    EXPECT_EQ(180, f[1]) << "no mosaic";
-    EXPECT_EQ((77 * 720 + 150 * 720 + 29 * 48) >> 8 >> 2, f[94]);  // yellow
+    EXPECT_EQ(90, f[0]);
+    EXPECT_EQ(90, f[1]) << "no mosaic";
+    EXPECT_EQ(((77 * 720 + 150 * 720 + 29 * 48) >> 8) / 2 >> 2, f[94]);  // yellow, half level
     uint8_t kind = 0;
     ASSERT_EQ(0u, vcamraw_read_rom(m.get(), 0x180A, &kind));
     EXPECT_EQ(1, kind);
@@ -254,7 +258,7 @@ TEST_F(Frames, TriggerModeWaitsForATriggerOrTheTimeOut)
     ASSERT_TRUE(read.finish());
     EXPECT_EQ(0u, read.error());
     EXPECT_EQ(kFull, read.moved());
-    EXPECT_EQ(180, read.data()[0]);
+    EXPECT_EQ(90, read.data()[0]);
 
     // Two triggers fired ahead are kept for the next two reads.
     ASSERT_EQ(0u, vcamctl_trigger(0, 2));
