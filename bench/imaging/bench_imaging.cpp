@@ -258,6 +258,25 @@ int main(int argc, char** argv) {
     std::printf("demosaic 8-bit whole frame vs OpenCV at level %s: %.2fx\n", bench::LevelName(), r);
   }
   const double best_ratio = ratio_at(best);
+  // The 16-bit whole frame at each level, alternating levels round by round.
+  {
+    imaging::BayerRecord wide{2, 110, 100, 130};
+    std::vector<std::vector<double>> ms(best + 1);
+    for (int round = 0; round < 11; ++round)
+      for (int level = 0; level <= best; ++level) {
+        bench::SetLevel(level);
+        ms[level].push_back(
+            BatchSeconds([&] { f.Demosaic(f.rgb48.data(), f.raw16.data(), 6, 2, wide); }, 10) * 1e3);
+      }
+    for (int level = 0; level <= best; ++level) {
+      bench::SetLevel(level);
+      std::vector<double> v = ms[level];
+      std::sort(v.begin(), v.end());
+      std::printf("demosaic 16-bit whole frame into 48 bpp at level %s: %.3f ms (median of 11; %.3f to %.3f)\n",
+                  bench::LevelName(), Median(v), v.front(), v.back());
+    }
+    bench::SetLevel(best);
+  }
   const char* build = "native x86-64 -O2";
 
   bench::ChainSettings settings;
