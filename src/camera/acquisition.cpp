@@ -535,9 +535,9 @@ void Acquisition::PostFrame(HWND window, WPARAM wParam, LPARAM lParam) {
   if (window) PostMessageA(window, WM_CAMERA_FRAME, wParam, lParam);
 }
 
-bool Acquisition::CopyOutReported(ColorType type, void* buffer, int size, int topDown) {
+bool Acquisition::CopyOutReported(HWND window, ColorType type, void* buffer, int size, int topDown) {
   if (pipeline_.CopyOut(type, buffer, size, topDown)) return true;
-  PostFrame(frameWindow_, 0, ERR_MEMORY);
+  PostFrame(window, 0, ERR_MEMORY);
   errors_.Push(ERR_MEMORY);
   return false;
 }
@@ -715,12 +715,18 @@ int Acquisition::SnapShot(void* buffer, int size, int topDown) {
 
 int Acquisition::GetImage(void* buffer, int size, int topDown) {
   const ColorType type = ActiveType();
+  // Where a failed copy is reported; read first, so that no lock is taken inside the other.
+  HWND window;
+  {
+    common::ScopedLock delivery(deliveryLock_);
+    window = frameWindow_;
+  }
   common::ScopedLock frame(pipeline_.Lock());
   if (!output::ValidColorType(static_cast<int32_t>(type))) {
     errors_.Push(ERR_NOT_READY);
     return 0;
   }
-  if (pipeline_.Output(type)->Pixels() && buffer && CopyOutReported(type, buffer, size, topDown)) return 1;
+  if (pipeline_.Output(type)->Pixels() && buffer && CopyOutReported(window, type, buffer, size, topDown)) return 1;
   errors_.Push(ERR_MEMORY);
   return 0;
 }

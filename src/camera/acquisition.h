@@ -132,10 +132,11 @@ class Acquisition {
   void ConvertFrame();
   void FillFrameInfo(int rate);
   void PostFrame(HWND window, WPARAM wParam, LPARAM lParam);
-  // The copy of the published image into an application's buffer; a failure is posted to the
-  // frame window and recorded. Under the pipeline lock.
-  bool CopyOutReported(output::ColorType type, void* buffer, int size, int topDown);
-  // The same from the frame just converted, before it is published; by the converting thread.
+  // The copy of the published image into an application's buffer; a failure is posted to
+  // window and recorded. Under the pipeline lock.
+  bool CopyOutReported(HWND window, output::ColorType type, void* buffer, int size, int topDown);
+  // The same from the frame just converted, before it is published; by the converting thread,
+  // under the delivery lock (the worker) or the transition lock (a snapshot).
   bool DeliverReported(void* buffer, int size, int topDown);
   // Publishes the frame just converted and tells the recorder.
   void PublishFrame();
