@@ -241,13 +241,16 @@ int main(int argc, char** argv) {
   cv::Mat bgr(bench::kHeight, bench::kWidth, CV_8UC3);
   imaging::BayerRecord bayer{2, 100, 100, 100};
   auto whole_frame = [&] { f.Demosaic(f.rgb24.data(), f.raw8.data(), 3, 1, bayer); };
+  std::vector<double> opencv_ms;  // OpenCV's times in the rounds of the last level
   auto ratio_at = [&](int level) {
     bench::SetLevel(level);
     std::vector<double> ratios;
+    opencv_ms.clear();
     for (int round = 0; round < 21; ++round) {
       const double theirs = BatchSeconds([&] { cv::cvtColor(raw, bgr, cv::COLOR_BayerGB2BGR); }, 20);
       const double ours = BatchSeconds(whole_frame, 20);
       ratios.push_back(theirs / ours);
+      opencv_ms.push_back(theirs * 1e3);
     }
     return Median(ratios);
   };
@@ -258,19 +261,45 @@ int main(int argc, char** argv) {
     std::printf("demosaic 8-bit whole frame vs OpenCV at level %s: %.2fx\n", bench::LevelName(), r);
   }
   const double best_ratio = ratio_at(best);
+  const double opencv = Median(opencv_ms);
+  // The 16-bit whole frame at each level, alternating levels round by round.
+  {
+    imaging::BayerRecord wide{2, 110, 100, 130};
+    std::vector<std::vector<double>> ms(best + 1);
+    for (int round = 0; round < 11; ++round)
+      for (int level = 0; level <= best; ++level) {
+        bench::SetLevel(level);
+        ms[level].push_back(
+            BatchSeconds([&] { f.Demosaic(f.rgb48.data(), f.raw16.data(), 6, 2, wide); }, 10) * 1e3);
+      }
+    for (int level = 0; level <= best; ++level) {
+      bench::SetLevel(level);
+      std::vector<double> v = ms[level];
+      std::sort(v.begin(), v.end());
+      std::printf("demosaic 16-bit whole frame into 48 bpp at level %s: %.3f ms (median of 11; %.3f to %.3f)\n",
+                  bench::LevelName(), Median(v), v.front(), v.back());
+    }
+    bench::SetLevel(best);
+  }
   const char* build = "native x86-64 -O2";
 
   bench::ChainSettings settings;
-  std::vector<double> chain8, chain10;
+  std::vector<double> chain8, chain10, hue8;
   bench::ColourChain8(f, settings);  // warm
   bench::ColourChain10(f, settings);
+  auto hue = [&] {
+    bench::Call(imaging::HueSaturation8, f.rgb24.data(), f.rgb24_in.data(), f.all, 3, 3, &settings.hue);
+  };
   for (int round = 0; round < 21; ++round) {
     chain8.push_back(BatchSeconds([&] { bench::ColourChain8(f, settings); }, 5));
     chain10.push_back(BatchSeconds([&] { bench::ColourChain10(f, settings); }, 5));
+    hue8.push_back(BatchSeconds(hue, 5));
   }
   std::cout << std::flush;
-  std::printf("SUMMARY demosaic 8-bit vs OpenCV bilinear: %.2fx (whole frame, %s, %s)\n", best_ratio,
-              build, bench::LevelName());
+  std::printf("SUMMARY demosaic 8-bit vs OpenCV bilinear: %.2fx (whole frame, %s, %s; OpenCV %.3f ms in the same rounds)\n",
+              best_ratio, build, bench::LevelName(), opencv);
+  std::printf("SUMMARY hue/saturation 8-bit: %.3f ms per frame (%s, %s)\n", Median(hue8) * 1e3, build,
+              bench::LevelName());
   std::printf("SUMMARY colour chain 8-bit: %.3f ms per frame (%s, %s)\n", Median(chain8) * 1e3,
               build, bench::LevelName());
   std::printf("SUMMARY colour chain 10-bit: %.3f ms per frame (%s, %s)\n", Median(chain10) * 1e3,

@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include <cstring>
 #include <utility>
 
 #include "camera/device_claim.h"
@@ -99,7 +100,7 @@ PreviewWindow::Placement Acquisition::PlacementNow() const {
 }
 
 std::unique_ptr<PreviewWindow> Acquisition::InstallWindow(std::unique_ptr<PreviewWindow> window) {
-  common::ScopedLock frame(pipeline_.Lock());
+  common::ScopedLock delivery(deliveryLock_);
   std::swap(window_, window);
   paintWindow_ = window_ ? window_->Window() : nullptr;
   paintDc_ = window_ ? window_->Dc() : nullptr;
@@ -108,7 +109,7 @@ std::unique_ptr<PreviewWindow> Acquisition::InstallWindow(std::unique_ptr<Previe
 
 void Acquisition::SetDelivery(HWND window, void* buffer, int size, int topDown) {
   // The worker reads all four together while it delivers a frame.
-  common::ScopedLock frame(pipeline_.Lock());
+  common::ScopedLock delivery(deliveryLock_);
   frameWindow_ = window;
   frameBuffer_ = buffer;
   frameBufferSize_ = size;
@@ -178,7 +179,7 @@ int Acquisition::Prepare() {
   device_.SetExposureLines(a.exposureLines & 0xFFFF);
   settings_.SetExposureTiming(LineClocks(g.width), MillisecondsPerClock(s.stream.clock));
 
-  common::ScopedLock frame(pipeline_.Lock());
+  common::ScopedLock delivery(deliveryLock_);
   if (paintDc_) pipeline_.SizeDisplay(paintWindow_);
   return 1;
 }
@@ -197,7 +198,7 @@ int Acquisition::StartStreamingRun() {
     return 0;
   }
   {
-    common::ScopedLock frame(pipeline_.Lock());
+    common::ScopedLock delivery(deliveryLock_);
     rate_ = FrameRateMeter(timeGetTime());
   }
   int code = ERR_THREAD;
@@ -440,7 +441,7 @@ Acquisition::Pause Acquisition::PauseForSettings() {
   Pause pause;
   pause.state = Current();
   {
-    common::ScopedLock frame(pipeline_.Lock());
+    common::ScopedLock delivery(deliveryLock_);
     pause.window = frameWindow_;
     pause.buffer = frameBuffer_;
     pause.size = frameBufferSize_;
@@ -534,19 +535,36 @@ void Acquisition::PostFrame(HWND window, WPARAM wParam, LPARAM lParam) {
   if (window) PostMessageA(window, WM_CAMERA_FRAME, wParam, lParam);
 }
 
-bool Acquisition::CopyOutReported(ColorType type, void* buffer, int size, int topDown) {
+bool Acquisition::CopyOutReported(HWND window, ColorType type, void* buffer, int size, int topDown) {
   if (pipeline_.CopyOut(type, buffer, size, topDown)) return true;
+  PostFrame(window, 0, ERR_MEMORY);
+  errors_.Push(ERR_MEMORY);
+  return false;
+}
+
+bool Acquisition::DeliverReported(void* buffer, int size, int topDown) {
+  if (pipeline_.CopyOutConverted(buffer, size, topDown)) return true;
   PostFrame(frameWindow_, 0, ERR_MEMORY);
   errors_.Push(ERR_MEMORY);
   return false;
+}
+
+void Acquisition::PublishFrame() {
+  common::ScopedLock frame(pipeline_.Lock());
+  pipeline_.Publish();
+  if (recordingSink_) recordingSink_->FrameReady();
+  frameAvailable_ = 1;
 }
 
 void Acquisition::ReportLost() {
   run_ = 0;
   HWND window;
   {
-    common::ScopedLock frame(pipeline_.Lock());
+    common::ScopedLock delivery(deliveryLock_);
     window = frameWindow_;
+  }
+  {
+    common::ScopedLock frame(pipeline_.Lock());
     if (recordingSink_) recordingSink_->SourceEnded();
   }
   lost_ = true;
@@ -569,25 +587,31 @@ void Acquisition::PreviewLoop() {
     }
     if (s != 3) continue;
 
-    HWND window;
-    {
-      common::ScopedLock frame(pipeline_.Lock());
-      window = frameWindow_;
-      if (!FetchFrame(true)) {
-        PostFrame(window, 0, ERR_TRANSFER);
-        errors_.Push(ERR_TRANSFER);
-        continue;
+    // The frame is fetched and converted into the worker's own images, drawn and delivered from
+    // them, and only then published: readers of the current image wait for the swap alone.
+    if (!FetchFrame(true)) {
+      HWND window;
+      {
+        common::ScopedLock delivery(deliveryLock_);
+        window = frameWindow_;
       }
-      FillFrameInfo(rate_.Count(timeGetTime()));
-      ConvertFrame();
-      if (recordingSink_) recordingSink_->FrameReady();
-      frameAvailable_ = 1;
-      pipeline_.Paint(paintWindow_, paintDc_);
-      if (frameBuffer_ && frameBufferSize_ != 0 &&
-          !CopyOutReported(pipeline_.Prepared(), frameBuffer_, frameBufferSize_, frameTopDown_))
-        continue;
+      PostFrame(window, 0, ERR_TRANSFER);
+      errors_.Push(ERR_TRANSFER);
+      continue;
     }
-    PostFrame(window, reinterpret_cast<WPARAM>(&frameInfo_), 0);
+    const int rate = rate_.Count(timeGetTime());
+    ConvertFrame();
+    HWND window;
+    bool delivered = true;
+    {
+      common::ScopedLock delivery(deliveryLock_);
+      window = frameWindow_;
+      FillFrameInfo(rate);
+      pipeline_.Paint(paintWindow_, paintDc_);
+      if (frameBuffer_ && frameBufferSize_ != 0) delivered = DeliverReported(frameBuffer_, frameBufferSize_, frameTopDown_);
+    }
+    PublishFrame();
+    if (delivered) PostFrame(window, reinterpret_cast<WPARAM>(&frameInfo_), 0);
   }
 }
 
@@ -611,7 +635,7 @@ void Acquisition::TriggerLoop() {
       if (!device_.LastShotTimedOut()) {
         HWND window;
         {
-          common::ScopedLock frame(pipeline_.Lock());
+          common::ScopedLock delivery(deliveryLock_);
           window = frameWindow_;
         }
         PostFrame(window, 0, ERR_TRANSFER);
@@ -621,19 +645,23 @@ void Acquisition::TriggerLoop() {
       continue;
     }
 
-    common::ScopedLock frame(pipeline_.Lock());
     if (!FetchFrame(false)) {
       errors_.Push(ERR_TRANSFER);
       continue;
     }
-    FillFrameInfo(0);
     ConvertFrame();
-    frameAvailable_ = 1;
-    if (frameBuffer_ && frameBufferSize_ != 0 &&
-        !CopyOutReported(pipeline_.Prepared(), frameBuffer_, frameBufferSize_, frameTopDown_))
-      continue;
-    PostFrame(frameWindow_, reinterpret_cast<WPARAM>(&frameInfo_), 0);
-    pipeline_.Paint(paintWindow_, paintDc_);
+    HWND window;
+    bool delivered = true;
+    {
+      common::ScopedLock delivery(deliveryLock_);
+      window = frameWindow_;
+      FillFrameInfo(0);
+      if (frameBuffer_ && frameBufferSize_ != 0) delivered = DeliverReported(frameBuffer_, frameBufferSize_, frameTopDown_);
+      // A frame that could not be delivered is not drawn either.
+      if (delivered) pipeline_.Paint(paintWindow_, paintDc_);
+    }
+    PublishFrame();
+    if (delivered) PostFrame(window, reinterpret_cast<WPARAM>(&frameInfo_), 0);
   }
 }
 
@@ -666,21 +694,20 @@ int Acquisition::SnapShot(void* buffer, int size, int topDown) {
     FinishShot(s);
     return 0;
   }
+  // No worker runs in the modes a snapshot is taken from: the shot is converted in the
+  // worker's images as a frame of the worker would be, and published the same way.
   int result = 1;
-  {
-    common::ScopedLock frame(pipeline_.Lock());
-    if (!FetchFrame(false)) {
-      PostFrame(frameWindow_, 0, ERR_TRANSFER);
-      errors_.Push(ERR_TRANSFER);
+  if (!FetchFrame(false)) {
+    PostFrame(frameWindow_, 0, ERR_TRANSFER);
+    errors_.Push(ERR_TRANSFER);
+    result = 0;
+  } else {
+    ConvertFrame();
+    if (buffer && size != 0 && !DeliverReported(buffer, size, topDown)) {
+      errors_.Push(ERR_MEMORY);
       result = 0;
-    } else {
-      ConvertFrame();
-      frameAvailable_ = 1;
-      if (buffer && size != 0 && !CopyOutReported(pipeline_.Prepared(), buffer, size, topDown)) {
-        errors_.Push(ERR_MEMORY);
-        result = 0;
-      }
     }
+    PublishFrame();
   }
   FinishShot(s);
   return result;
@@ -688,12 +715,18 @@ int Acquisition::SnapShot(void* buffer, int size, int topDown) {
 
 int Acquisition::GetImage(void* buffer, int size, int topDown) {
   const ColorType type = ActiveType();
+  // Where a failed copy is reported; read first, so that no lock is taken inside the other.
+  HWND window;
+  {
+    common::ScopedLock delivery(deliveryLock_);
+    window = frameWindow_;
+  }
   common::ScopedLock frame(pipeline_.Lock());
   if (!output::ValidColorType(static_cast<int32_t>(type))) {
     errors_.Push(ERR_NOT_READY);
     return 0;
   }
-  if (pipeline_.Output(type)->Pixels() && buffer && CopyOutReported(type, buffer, size, topDown)) return 1;
+  if (pipeline_.Output(type)->Pixels() && buffer && CopyOutReported(window, type, buffer, size, topDown)) return 1;
   errors_.Push(ERR_MEMORY);
   return 0;
 }
@@ -704,9 +737,16 @@ int Acquisition::CopyForFile(CDibImage* copy) {
     errors_.Push(ERR_NOT_READY);
     return 0;
   }
+  {
+    common::ScopedLock frame(pipeline_.Lock());
+    // An image never prepared stays empty in the copy, and saving an empty copy fails.
+    if (!pipeline_.Output(type)->Pixels()) return 1;
+    if (!pipeline_.ShapeLikeOutput(type, copy)) return 0;
+  }
+  // The fresh copy's pages are faulted in here, outside the lock, so that the copy under it
+  // is a plain move of memory.
+  std::memset(copy->Pixels(), 0, static_cast<size_t>(copy->Stride()) * static_cast<size_t>(copy->Height()));
   common::ScopedLock frame(pipeline_.Lock());
-  // An image never prepared stays empty in the copy, and saving an empty copy fails.
-  if (!pipeline_.Output(type)->Pixels()) return 1;
   return pipeline_.CopyOutput(type, copy) ? 1 : 0;
 }
 

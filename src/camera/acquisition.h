@@ -132,9 +132,14 @@ class Acquisition {
   void ConvertFrame();
   void FillFrameInfo(int rate);
   void PostFrame(HWND window, WPARAM wParam, LPARAM lParam);
-  // The copy into an application's buffer; a failure is posted to the frame window and
-  // recorded. Under the pipeline lock.
-  bool CopyOutReported(output::ColorType type, void* buffer, int size, int topDown);
+  // The copy of the published image into an application's buffer; a failure is posted to
+  // window and recorded. Under the pipeline lock.
+  bool CopyOutReported(HWND window, output::ColorType type, void* buffer, int size, int topDown);
+  // The same from the frame just converted, before it is published; by the converting thread,
+  // under the delivery lock (the worker) or the transition lock (a snapshot).
+  bool DeliverReported(void* buffer, int size, int topDown);
+  // Publishes the frame just converted and tells the recorder.
+  void PublishFrame();
   void ReportLost();
   void FinishShot(State state);
   output::ColorType ActiveType() const;
@@ -164,7 +169,9 @@ class Acquisition {
   HWND placementParent_ = nullptr;
   int placementX_ = 0, placementY_ = 0, placementW_ = QLV_SENSOR_WIDTH, placementH_ = QLV_SENSOR_HEIGHT;
 
-  // Delivery and drawing, under the pipeline lock.
+  // Delivery and drawing, under the delivery lock; the worker holds it while it draws a frame
+  // and copies it into the application's buffer, never together with the pipeline lock.
+  common::CriticalSection deliveryLock_;
   std::unique_ptr<PreviewWindow> window_;
   HWND paintWindow_ = nullptr;
   HDC paintDc_ = nullptr;
@@ -174,6 +181,7 @@ class Acquisition {
   int frameTopDown_ = 0;
   FrameInfo frameInfo_ = {24, 0, 0, 0, 0, nullptr};
   FrameRateMeter rate_;
+  // Under the pipeline lock.
   Recording* recordingSink_ = nullptr;
   std::atomic<int32_t> frameAvailable_{0};
 };

@@ -157,8 +157,9 @@ int32_t SimdRows(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t d
       kernels[1] = DemosaicRows8Ssse3;
     else if (UseSse2())
       kernels[1] = DemosaicRows8Sse2;
-  } else if (UseAvx2()) {
-    kernels[0] = DemosaicRows16Avx2;
+  } else {
+    if (UseAvx2()) kernels[0] = DemosaicRows16Avx2;
+    if (UseSse2()) kernels[1] = DemosaicRows16Sse2;
   }
   int32_t done = 2;
   for (BayerKernel kernel : kernels) {

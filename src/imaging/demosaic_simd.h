@@ -36,6 +36,8 @@ int DemosaicRows8Ssse3(const BayerRows& job);
 int DemosaicRows8Avx2(const BayerRows& job);
 // 16-bit samples of at most 1023 into 48 or 64 bpp, 16 pixels per block; needs AVX2.
 int DemosaicRows16Avx2(const BayerRows& job);
+// The same eight pixels per block with SSE2.
+int DemosaicRows16Sse2(const BayerRows& job);
 
 // The row of the region at index y (memory order), folded back by four rows outside it.
 inline const uint8_t* FoldedRow(const BayerRows& job, int32_t y, int sample_size) {

@@ -70,8 +70,20 @@ struct Avx2Vector {
   static V Select(V mask, V a, V b) {
     return _mm256_or_si256(_mm256_and_si256(mask, a), _mm256_andnot_si256(mask, b));
   }
+  // Byte lookups (within each 128-bit half) and sign transfer.
+  static constexpr bool kByteShuffle = true;
+  static V Table16(const int8_t* t) { return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t))); }
+  static V Shuffle8(V table, V control) { return _mm256_shuffle_epi8(table, control); }
+  static V Sign16(V a, V s) { return _mm256_sign_epi16(a, s); }
+  // Select for masks whose 16-bit lanes are all ones or all zeros: one blend.
+  static V SelectLanes(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
+  // (d * u + 128) >> 8 for 0 <= d <= 255 and 1 <= u <= 511: the rounding high product of 2d
+  // and 64u is 128 (d * u + 128) >> 15.
+  static V MulRound8(V d, V u) { return _mm256_mulhrs_epi16(_mm256_add_epi16(d, d), _mm256_slli_epi16(u, 6)); }
+  static F FloorF(F a) { return _mm256_floor_ps(a); }
   static F AddF(F a, F b) { return _mm256_add_ps(a, b); }
   static F MulF(F a, F b) { return _mm256_mul_ps(a, b); }
+  static F DivF(F a, F b) { return _mm256_div_ps(a, b); }
   static F ToFloat(V v32) { return _mm256_cvtepi32_ps(v32); }
   static V Truncate(F f) { return _mm256_cvttps_epi32(f); }
   static F Gather(const float* table, V index32) { return _mm256_i32gather_ps(table, index32, 4); }

@@ -69,8 +69,23 @@ struct Sse2Vector {
     return _mm_srli_epi32(a, N);
   }
   static V Select(V mask, V a, V b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
+  // No byte lookups before SSSE3.
+  static constexpr bool kByteShuffle = false;
+  static V Table16(const int8_t* t) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)); }
+  // Select for masks whose 16-bit lanes are all ones or all zeros.
+  static V SelectLanes(V mask, V a, V b) { return Select(mask, a, b); }
+  // (d * u + 128) >> 8 for 0 <= d <= 255 and 1 <= u <= 511, from the 17-bit product.
+  static V MulRound8(V d, V u) {
+    const V lo = _mm_mullo_epi16(d, u);
+    const V hi = _mm_mulhi_epu16(d, u);
+    return _mm_add_epi16(_mm_slli_epi16(hi, 8),
+                         _mm_srli_epi16(_mm_add_epi16(_mm_srli_epi16(lo, 1), _mm_set1_epi16(64)), 7));
+  }
+  // Floor of lanes that hold non-negative values below 2^31 (or infinity, which gives some value).
+  static F FloorF(F a) { return _mm_cvtepi32_ps(_mm_cvttps_epi32(a)); }
   static F AddF(F a, F b) { return _mm_add_ps(a, b); }
   static F MulF(F a, F b) { return _mm_mul_ps(a, b); }
+  static F DivF(F a, F b) { return _mm_div_ps(a, b); }
   static F ToFloat(V v32) { return _mm_cvtepi32_ps(v32); }
   static V Truncate(F f) { return _mm_cvttps_epi32(f); }
   // table[i] for the 32-bit lanes i; SSE2 has no gather, so four loads.

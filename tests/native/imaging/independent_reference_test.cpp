@@ -131,6 +131,55 @@ TEST(IndependentReference, HueSaturationOnAColourCube) {
   }
 }
 
+// Every one of the 2^24 colours, at every SIMD level, for hue and saturation values that reach
+// each wrap of the colour circle and both ends of the saturation range: the vector paths take
+// their position on the circle from a division and their channel order from lookups, and this
+// proves them against the reference for every input they can see.
+TEST(IndependentReference, HueSaturationOnEveryColour) {
+  const int kCases[][2] = {{45, 40}, {-150, -255}, {359, 255}, {200, -77}};
+  for (uint16_t bpp : {24, 32}) {
+    // Four-byte pixels share the arithmetic and differ in loads and stores: one case will do.
+    CDibImage original;
+    ASSERT_EQ(original.Create(256, 256, bpp), 1);
+    std::vector<uint8_t> want(256 * 256 * 3);
+    for (const auto& hs : kCases) {
+      if (bpp == 32 && hs[0] != 45) continue;
+      const HueReference ref(hs[0], hs[1]);
+      imaging::HueRecord rec{hs[0], 0, hs[1], 8};
+      for (int blue = 0; blue < 256; ++blue) {
+        for (int i = 0; i < 256 * 256; ++i) {
+          int b = blue, g = i & 0xFF, r = i >> 8;
+          Set(original, i & 0xFF, i >> 8, 0, b);
+          Set(original, i & 0xFF, i >> 8, 1, g);
+          Set(original, i & 0xFF, i >> 8, 2, r);
+          if (bpp == 32) Set(original, i & 0xFF, i >> 8, 3, 77);
+          ref.Apply(b, g, r);
+          want[3 * i] = static_cast<uint8_t>(b), want[3 * i + 1] = static_cast<uint8_t>(g),
+          want[3 * i + 2] = static_cast<uint8_t>(r);
+        }
+        for (int level : {0, 1, 2, 3}) {
+          if (!testutil::SimdLevel::Available(level)) continue;
+          testutil::SimdLevel guard(level);
+          CDibImage img;
+          ASSERT_EQ(img.CreateLike(&original), 1);
+          testutil::CopyBytes(img, original);
+          void* p = &rec;
+          img.Transfer(imaging::HueSaturation8, &img, nullptr, 0, 0, &p, 0);
+          for (int i = 0; i < 256 * 256; ++i) {
+            const int x = i & 0xFF, y = i >> 8;
+            if (Get(img, x, y, 0) != want[3 * i] || Get(img, x, y, 1) != want[3 * i + 1] ||
+                Get(img, x, y, 2) != want[3 * i + 2] || (bpp == 32 && Get(img, x, y, 3) != 77))
+              FAIL() << bpp << " bpp, hue " << hs[0] << " sat " << hs[1] << " level " << level
+                     << ": colour " << blue << "," << x << "," << y << " gave " << Get(img, x, y, 0)
+                     << "," << Get(img, x, y, 1) << "," << Get(img, x, y, 2) << " want "
+                     << int{want[3 * i]} << "," << int{want[3 * i + 1]} << "," << int{want[3 * i + 2]};
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(IndependentReference, WideContrastAndGammaTables) {
   // Entry i of an N-entry table (N = 2^bits), every sample below N read back through the filter.
   for (int bits : {10, 12}) {

@@ -51,6 +51,7 @@ const Routine kRoutines[] = {
     {"DemosaicWhole8/24", DemosaicWhole8, 3, 1, Kind::kDemosaic, false},
     {"DemosaicWhole8/32", DemosaicWhole8, 4, 1, Kind::kDemosaic, false},
     {"DemosaicInterior16/48", imaging::DemosaicInterior16, 6, 2, Kind::kDemosaic, true},
+    {"DemosaicInterior16/64", imaging::DemosaicInterior16, 8, 2, Kind::kDemosaic, true},
     {"DemosaicBorder16/64", imaging::DemosaicBorder16, 8, 2, Kind::kDemosaic, true},
     {"DemosaicWhole16/48", DemosaicWhole16, 6, 2, Kind::kDemosaic, true},
     {"DemosaicWhole16/64", DemosaicWhole16, 8, 2, Kind::kDemosaic, true},

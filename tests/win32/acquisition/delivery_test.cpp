@@ -37,6 +37,7 @@ TEST(CopyFrameOut, RowOrderPaddingAndShortBuffers) {
   CDibImage* image = pipeline.Raw();  // the output image of 8-bit monochrome
   ASSERT_EQ(image->Stride(), 752);
   for (int i = 0; i < 752 * 3; ++i) image->Pixels()[i] = static_cast<uint8_t>(i * 7 + 1);
+  pipeline.Publish();
   std::vector<uint8_t> out(752 * 3);
   for (int topDown : {0, 1}) {
     ASSERT_TRUE(pipeline.CopyOut(output::ColorType::kMono8, out.data(), static_cast<int>(out.size()), topDown));

@@ -80,6 +80,7 @@ struct Instance {
     frameconv::ConvertSettings s = live.ForConversion();
     frameconv::ConvertChanges changes;
     pipeline.Convert(&s, sensor, &changes);
+    pipeline.Publish();
     live.StoreConversion(s, changes);
   }
   CDibImage* Raw() { return pipeline.Raw(); }
