@@ -15,9 +15,9 @@
 namespace dialogs {
 
 namespace {
-// Pages' distance from the corner of the tab's display area, in dialog units.
-constexpr int kPageMarginX = 15;
-constexpr int kPageMarginY = 2;
+// Where a page sits in the tab control at 96 DPI, in pixels; scaled with the display's DPI.
+constexpr int kPageLeft = 30;
+constexpr int kPageTop = 25;
 }  // namespace
 
 ModalDialog::ModalDialog() : brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
@@ -151,19 +151,19 @@ HWND CreatePage(HWND dialog, int templateId, DLGPROC procedure, void* object, bo
   HWND page = CreateDialogParamA(TemplateModule(), MAKEINTRESOURCEA(templateId), tab, procedure,
                                  reinterpret_cast<LPARAM>(object));
   if (!page) return nullptr;
-  // Below the strip and in from the border by a margin in dialog units, which grows with the
-  // font at a higher DPI and is (30, 25) pixels at 96 DPI; a page too large for the margin
-  // gives it up rather than leave the area.
+  // At (30, 25) pixels at 96 DPI, scaled with the DPI, and never over the strip or the border:
+  // the place is kept inside the tab's display area, which a page too large for it gives up.
   RECT area;
   GetClientRect(tab, &area);
   SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-  RECT margin = {0, 0, kPageMarginX, kPageMarginY};
-  MapDialogRect(dialog, &margin);
+  HDC screen = GetDC(dialog);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(dialog, screen);
   RECT size;
   GetWindowRect(page, &size);
   const LONG width = size.right - size.left, height = size.bottom - size.top;
-  const LONG x = std::max(area.left, std::min(area.left + margin.right, area.right - width));
-  const LONG y = std::max(area.top, std::min(area.top + margin.bottom, area.bottom - height));
+  const LONG x = std::max(area.left, std::min<LONG>(MulDiv(kPageLeft, dpi, 96), area.right - width));
+  const LONG y = std::max(area.top, std::min<LONG>(MulDiv(kPageTop, dpi, 96), area.bottom - height));
   SetWindowPos(page, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   return page;
 }
