@@ -277,12 +277,18 @@ for bits in 16 48 64; do
 done
 
 # --- record, cut short: the file keeps what was recorded, the exit code and message say why. ---
-# how|exit|message. The recording asks for far longer than it runs.
+# how|exit|message. The recording asks for far longer than it runs. The program runs under the
+# Wine loader of its own bitness, so that Ctrl+C (SIGINT to that process) reaches it: `wine`
+# starts a 64-bit program through start.exe, in another process.
+loader=wine
+if x86_64-w64-mingw32-objdump -p "$cap" | grep -q 'PE32+' && [ -x /usr/lib/wine/wine64 ]; then
+  loader=/usr/lib/wine/wine64
+fi
 while IFS='|' read -r how want pattern; do
   [ -n "$how" ] || continue
   wine "$vcam" reset >/dev/null 2>&1
   rm -f "$work/cut.avi"
-  (cd "$work" && exec wine "$cap" record --seconds 60 --colour-mode 8 --window 0,0,160,120 cut.avi \
+  (cd "$work" && exec "$loader" "$cap" record --seconds 60 --colour-mode 8 --window 0,0,160,120 cut.avi \
      </dev/null >"$work/.cut" 2>&1) &
   recorder=$!
   for _ in $(seq 1 200); do  # until frames are being written
