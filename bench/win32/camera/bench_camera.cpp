@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "QelvanSdk.h"
+#include "../bench_clock.h"
 #include "vcamctl.h"
 
 namespace {
@@ -18,17 +19,6 @@ HMODULE g_dll;
 template <class F>
 F Proc(const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(g_dll, name)));
-}
-
-double NowMs() {
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
 }
 
 // Median milliseconds of one call over the rounds.

@@ -23,6 +23,7 @@
 #include <tiffio.h>
 
 #include "QelvanSdk.h"
+#include "../bench_clock.h"
 #include "imaging/format.h"
 #include "output/dib_image.h"
 #include "output/image_files.h"
@@ -32,26 +33,15 @@ namespace {
 
 constexpr int kW = 752, kH = 480;
 
-double Now() {
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-}
-
 // Fastest of `runs` calls in wall time: on a loaded machine the fastest run is the one least
 // disturbed by other programs.
 template <typename F>
 double BestMs(int runs, F&& f) {
   double best = 1e30;
   for (int i = 0; i < runs; ++i) {
-    const double s = Now();
+    const double s = NowMs();
     f();
-    best = std::min(best, Now() - s);
+    best = std::min(best, NowMs() - s);
   }
   return best;
 }
@@ -235,9 +225,9 @@ struct LockProbe {
     // measures the wait for the lock without holding it long itself.
     uint8_t byte = 0;
     while (!self->stop) {
-      const double s = Now();
+      const double s = NowMs();
       Qelvan_GetImage(self->h, &byte, 1, 1);
-      self->waits.push_back(Now() - s);
+      self->waits.push_back(NowMs() - s);
       Sleep(2);
     }
     return 0;

@@ -361,19 +361,21 @@ got=$(cd "$work" && wine "$cap" stream --raw --seconds 60 2>"$work/.raw" </dev/n
 secs=$(tr -d '\r' <"$work/.raw" | sed -n 's/^stream: [0-9]* frames received in \([0-9]*\)\..*/\1/p')
 [ "$got" = 100000 ] && [ -n "$secs" ] && [ "$secs" -lt 50 ] || fail "stream --raw into head: $got bytes, stream ran '$secs' s"
 
+# wait_busy: until list shows camera 0 busy, held by another program that streams.
+wait_busy() {
+  local _
+  for _ in $(seq 1 100); do
+    (cd "$work" && wine "$cap" list 2>/dev/null | tr -d '\r' | grep -Eq "^0 +QelvanZ51QK2-RVN_01 +busy") && return 0
+    sleep 0.3
+  done
+  fail "list never showed camera 0 busy while another program streamed"
+}
+
 # --- A busy camera: another program streams from it. ---
 # The holder streams for a few seconds and ends on its own, releasing the camera properly.
 (cd "$work" && exec wine "$cap" stream --seconds 8 >"$work/.holder" 2>&1) &
 holder=$!
-busy=0
-for _ in $(seq 1 100); do
-  if (cd "$work" && wine "$cap" list 2>/dev/null | tr -d '\r' | grep -Eq "^0 +QelvanZ51QK2-RVN_01 +busy"); then
-    busy=1
-    break
-  fi
-  sleep 0.3
-done
-[ "$busy" = 1 ] || fail "list never showed camera 0 busy while another program streamed"
+wait_busy
 run "busy camera" "$cap" snap busy.png
 expect 3 "camera 0 .*busy"
 no_file busy.png
@@ -383,15 +385,7 @@ wait "$holder" || fail "the program holding the camera failed: $(tr -d '\r' <"$w
 # count it, and neither do the samples.
 (cd "$work" && exec wine "$cap" stream --seconds 60 >/dev/null 2>&1) &
 holder=$!
-busy=0
-for _ in $(seq 1 100); do
-  if (cd "$work" && wine "$cap" list 2>/dev/null | tr -d '\r' | grep -Eq "^0 +QelvanZ51QK2-RVN_01 +busy"); then
-    busy=1
-    break
-  fi
-  sleep 0.3
-done
-[ "$busy" = 1 ] || fail "list never showed camera 0 busy while another program streamed"
+wait_busy
 kill -KILL "$holder"
 wait "$holder" 2>/dev/null
 run "list after the holder was killed" "$cap" list
