@@ -136,8 +136,8 @@ typedef struct QelvanCameraInfo {
  *        may be NULL.
  * @return The new handle; 0 when no instance could be made.
  * @par Errors
- * Recorded in the new instance: ERR_MEMORY (the shared device table or an image could not be
- * made); ERR_GEOMETRY (the stored capture window did not fit the sensor and was reset to
+ * Recorded in the new instance: ERR_MEMORY (the shared device-use table or the camera objects
+ * could not be made); ERR_GEOMETRY (the stored capture window did not fit the sensor and was reset to
  * 752 x 480). */
 QelvanHandle QELVAN_API Qelvan_Initialize(HWND notifyWindow);
 /** @brief Destroys a camera instance: stops acquisition, closes its window and saves its
@@ -255,10 +255,9 @@ int QELVAN_API Qelvan_Close(QelvanHandle h);
  * @param h Camera handle.
  * @return 1 when the preview runs; 0 on failure, with a window it made destroyed again.
  * @par Errors
- * ERR_WINDOW (the window could not be made); the start's own codes (ERR_DEVICE_UNAVAILABLE,
- * ERR_GEOMETRY, ERR_MEMORY, ERR_THREAD, ERR_DEVICE_IO) followed by ERR_NOT_READY and then
- * ERR_TRANSFER; ERR_NOT_READY and ERR_TRANSFER also when no camera instance is open or another
- * mode runs. While running: ERR_TRANSFER for a failed frame, ERR_DEVICE_LOST when the camera
+ * ERR_WINDOW (the window could not be made); otherwise a failed start records the codes of
+ * Qelvan_StartPreview() and then ERR_TRANSFER (ERR_NOT_READY and ERR_TRANSFER when no camera
+ * instance is open or another mode runs). While running: ERR_TRANSFER for a failed frame, ERR_DEVICE_LOST when the camera
  * stops delivering (the run ends). */
 int QELVAN_API Qelvan_Preview(QelvanHandle h);
 /** @brief Starts preview mode with a message and an optional copy for every frame.
@@ -313,8 +312,8 @@ int QELVAN_API Qelvan_Capture(QelvanHandle h);
  * @return 1 on success; 0 on failure.
  * @par Errors
  * ERR_NOT_READY (no camera instance opened, or preview or trigger mode runs); the preparation's
- * codes followed by ERR_NOT_READY; ERR_TRANSFER (the frame did not come; also posted to the frame
- * window); ERR_MEMORY twice (buffer too small). */
+ * codes followed by ERR_NOT_READY; ERR_TRANSFER (the frame did not come, or came incomplete: then
+ * also posted to the frame window); ERR_MEMORY twice (buffer too small). */
 int QELVAN_API Qelvan_SnapShot(QelvanHandle h, void* buffer, int size, int topDown);
 /** @brief Enters external-trigger mode: every triggered frame is converted, copied and
  * announced as in Qelvan_CallBackPreview(), with frameRate 0.
@@ -1154,8 +1153,9 @@ int QELVAN_API Qelvan_SaveImageW(QelvanHandle h, const wchar_t* fileName, int fi
  * @return 1 when the recording runs; 0 on failure (a preview this call started is stopped).
  * @par Errors
  * ERR_ARGUMENT (NULL or empty name, negative duration); ERR_NOT_READY (a recording runs);
- * ERR_WINDOW (the window could not be made); the preview start's codes, then ERR_FILE (the
- * preview could not start, or the file could not be created); ERR_THREAD. Later, from the
+ * ERR_WINDOW (the window could not be made); the codes of a failed Qelvan_StartPreview() (and
+ * ERR_TRANSFER when showWindow is set), then ERR_FILE; ERR_FILE alone when the file could not be
+ * created; ERR_THREAD. Later, from the
  * recording thread: ERR_FILE (a write failed, as on a full disk; the file is finished with the
  * frames written); ERR_MEMORY. */
 int QELVAN_API Qelvan_Record(QelvanHandle h, const char* fileName, int durationMs,

@@ -8,7 +8,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$top/build/docs}
 shift $(( $# > 0 ? 1 : 0 ))
 command -v doxygen >/dev/null || { echo "docs: doxygen is not installed (scripts/setup.sh packages installs it)" >&2; exit 1; }
-version=$(sed -n 's/^#define QELVAN_SDK_VERSION_STRING "\(.*\)"/\1/p' "$top/include/QelvanSdk.h")
+version=$(sed -n 's/^#define QELVAN_SDK_VERSION_STRING "\([^"]*\)".*/\1/p' "$top/include/QelvanSdk.h")
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 rm -rf "$out/html"
