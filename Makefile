@@ -6,7 +6,7 @@ WIN := build/win32
 NATIVE := build/native
 WIN64 := build/win64
 
-.PHONY: all setup build build-win32 build-win64 build-native test test-native test-windows test-win32 test-win64 demo dist screenshots bench soak clean
+.PHONY: all setup build build-win32 build-win64 build-native test test-native test-windows test-win32 test-win64 demo dist docs screenshots bench soak clean
 
 all: build
 
@@ -57,6 +57,11 @@ demo: setup
 
 dist: build
 	@scripts/dist.sh dist
+
+# The API reference from include/QelvanSdk.h: build/docs/html/index.html.
+docs:
+	@scripts/setup.sh packages >/dev/null
+	@scripts/docs.sh build/docs
 
 screenshots: build
 	@scripts/screenshots.sh docs/images

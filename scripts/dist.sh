@@ -2,8 +2,8 @@
 # Makes the SDK package: dist/QelvanSdk-<version>-windows.zip with the header, for each of 32-bit
 # (x86) and 64-bit (x64) Windows the DLL, a COFF import library that MinGW and MSVC linkers
 # accept and the .def, one CMake package configuration that picks the build matching the
-# compiler, the virtual camera (64-bit driver, controller, installer script) and the samples'
-# sources.
+# compiler, the virtual camera (64-bit driver, controller, installer script), the samples'
+# sources and the API reference (doc/html, made by scripts/docs.sh).
 # Usage: scripts/dist.sh [OUT_DIR]   (default dist; the builds come from build/win32 and
 # build/win64, or QELVAN_WIN32_BIN / QELVAN_WIN64_BIN)
 set -euo pipefail
@@ -32,6 +32,9 @@ pkg="$stage/$name"
 mkdir -p "$pkg/include" "$pkg/lib/cmake/QelvanSdk" "$pkg/virtual-camera" "$pkg/samples"
 
 cp "$top/include/QelvanSdk.h" "$pkg/include/"
+"$top/scripts/docs.sh" "$stage/docs" >/dev/null || { echo "dist: the API reference could not be made" >&2; exit 1; }
+mkdir -p "$pkg/doc"
+cp -r "$stage/docs/html" "$pkg/doc/"
 
 for arch in x86 x64; do
   mkdir -p "$pkg/bin/$arch" "$pkg/lib/$arch"

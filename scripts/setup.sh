@@ -30,9 +30,9 @@ packages() {
     dpkg --add-architecture i386
     need_update=1
   fi
-  # The SDK package (COFF import library, zip), the README's Japanese screenshots, and Wine's
-  # Marlett font, which draws the title-bar buttons.
-  for p in llvm zip unzip fonts-ipafont-gothic fonts-wine; do
+  # The SDK package (COFF import library, zip, the API reference), the README's Japanese
+  # screenshots, and Wine's Marlett font, which draws the title-bar buttons.
+  for p in llvm zip unzip doxygen fonts-ipafont-gothic fonts-wine; do
     have "$p" || need_pkgs+=("$p")
   done
   for p in wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 xvfb nasm cmake make \

@@ -52,8 +52,12 @@ const char* ErrorName(int code) {
   }
 }
 
+// Where the option being read came from ("cam.conf:3"), while it is read from a config file.
+std::string g_failWhere;
+
 void Fail(const char* format, ...) {
   std::fputs("qelvan-capture: ", stderr);
+  if (!g_failWhere.empty()) std::fprintf(stderr, "%s: ", g_failWhere.c_str());
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
@@ -155,6 +159,8 @@ void Usage(FILE* out) {
       "  --clock MHZ             sensor clock: 10, 12, 20, 24, 40 or 48\n"
       "  --auto-exposure | --auto-gain   automatic exposure, or automatic gain\n"
       "  --white-balance auto|off        automatic white balance on every frame\n"
+      "  --config FILE           options from FILE, one a line ('gain = 20', 'auto-exposure',\n"
+      "                          '# comment'); options after --config override it\n"
       "  --json                  list and info as JSON\n"
       "  --raw                   stream: every frame to standard output, rows top-down, each padded\n"
       "                          to 4 bytes (BGR for colour); the report goes to standard error\n"
@@ -281,6 +287,91 @@ int CheckDeviceArgs(Options* o) {
   return kOk;
 }
 
+std::wstring Wide(const std::string& utf8);
+std::string SystemMessage(DWORD error);
+
+// One word of the command line, or of a config file with the place it came from.
+struct Word {
+  std::string text;
+  std::string file;  // empty on the command line
+  int line = 0;
+  std::string Where() const { return file.empty() ? "" : file + ":" + std::to_string(line); }
+};
+
+bool IsFlag(const std::string& option) {
+  return option == "--json" || option == "--raw" || option == "--auto-exposure" || option == "--auto-gain";
+}
+
+std::string Trim(const std::string& s) {
+  const size_t first = s.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// A config file holds options, one a line, as on the command line: "gain = 20", "gain 20" or
+// "--gain 20", and "auto-exposure" alone for an option without a value; '#' starts a comment.
+// Each line becomes an option and its value; the option names are checked with the rest.
+bool ReadConfig(const std::string& file, std::vector<Word>* words) {
+  HANDLE h = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail("cannot read the config file '%s': %s", file.c_str(), SystemMessage(GetLastError()).c_str());
+    return false;
+  }
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  bool readOk = true;
+  while ((readOk = ReadFile(h, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) text.append(buffer, got);
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  if (!readOk) {
+    Fail("cannot read the config file '%s': %s", file.c_str(), SystemMessage(error).c_str());
+    return false;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // a UTF-8 byte order mark
+  int number = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    ++number;
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    line = Trim(line);
+    if (line.empty()) continue;
+    const size_t split = line.find_first_of("= \t");
+    std::string key = Trim(line.substr(0, split));
+    std::string value = split == std::string::npos ? "" : Trim(line.substr(split));
+    if (!value.empty() && value[0] == '=') value = Trim(value.substr(1));
+    const bool hasValue = split != std::string::npos && (line.find('=') != std::string::npos || !value.empty());
+    if (key.compare(0, 2, "--") != 0) key = "--" + key;
+    g_failWhere = file + ":" + std::to_string(number);
+    if (key == "--") {
+      Fail("expected an option, as 'gain = 20', got '%s'", line.c_str());
+      return false;
+    }
+    if (key == "--config") {
+      Fail("--config cannot be used in a config file");
+      return false;
+    }
+    if (IsFlag(key) && hasValue) {
+      Fail("%s takes no value, got '%s'", key.c_str(), value.c_str());
+      return false;
+    }
+    if (!IsFlag(key) && value.empty()) {
+      Fail("%s needs a value", key.c_str());
+      return false;
+    }
+    g_failWhere.clear();
+    words->push_back({key, file, number});
+    if (!IsFlag(key)) words->push_back({value, file, number});
+  }
+  g_failWhere.clear();
+  return true;
+}
+
 // Returns kOk, or the exit code after printing why the command line is wrong.
 int ParseCommandLine(int argc, char** argv, Options* o) {
   if (argc < 2) {
@@ -301,20 +392,38 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
          o->command.c_str());
     return kUsage;
   }
-  std::string formatName;
+  // A config file's options stand where --config names it: options after it override them.
+  std::vector<Word> words;
   for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
+    if (std::strcmp(argv[i], "--config") != 0) {
+      words.push_back({argv[i], "", 0});
+      continue;
+    }
+    if (i + 1 >= argc) {
+      Fail("--config needs a value");
+      return kUsage;
+    }
+    if (!ReadConfig(argv[++i], &words)) return kUsage;
+  }
+  const int count = static_cast<int>(words.size());
+  std::string formatName;
+  std::string autoFrom;  // the file (or the command line) that chose the automatic mode
+  for (int i = 0; i < count; ++i) {
+    const std::string arg = words[i].text;
+    g_failWhere = words[i].Where();
     // Options without a value.
-    if (arg == "--json" || arg == "--raw" || arg == "--auto-exposure" || arg == "--auto-gain") {
+    if (IsFlag(arg)) {
       if (arg == "--json" || arg == "--raw") {
         (arg == "--json" ? o->json : o->raw) = true;
       } else {
+        // Both from one place is a contradiction; the command line overrides a config file.
         const int mode = arg == "--auto-exposure" ? 1 : 2;
-        if (o->autoIris > 0 && o->autoIris != mode) {
+        if (o->autoIris > 0 && o->autoIris != mode && autoFrom == words[i].file) {
           Fail("--auto-exposure and --auto-gain exclude each other");
           return kUsage;
         }
         o->autoIris = mode;
+        autoFrom = words[i].file;
       }
       continue;
     }
@@ -324,13 +433,13 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     }
     if (arg.compare(0, 2, "--") != 0) {
       if (!o->file.empty()) {
-        Fail("unexpected argument '%s'", argv[i]);
+        Fail("unexpected argument '%s'", arg.c_str());
         return kUsage;
       }
       o->file = arg;
       continue;
     }
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    const char* value = i + 1 < count ? words[i + 1].text.c_str() : nullptr;
     auto need = [&]() {
       if (!value) Fail("%s needs a value", arg.c_str());
       return value != nullptr;
@@ -412,6 +521,7 @@ int ParseCommandLine(int argc, char** argv, Options* o) {
     if (!ok) return kUsage;
     ++i;  // every option takes one value
   }
+  g_failWhere.clear();
 
   if (device) return CheckDeviceArgs(o);
   if (o->raw && o->command != "stream") {

@@ -19,6 +19,11 @@ no_file() {
 
 # --- Bad command lines: refused before the camera is touched. ---
 mkdir -p "$work/folder.png"
+# Config files with a fault on a known line; bad.conf as Notepad writes it (byte order mark, CRLF).
+printf '\xEF\xBB\xBF# set-up\r\ncamera = 0\r\ngain = 64\r\n' >"$work/bad.conf"
+printf 'window = 0,0,64,48\ngian 20\n' >"$work/typo.conf"
+printf 'auto-gain = yes\n' >"$work/flag.conf"
+printf '\n\n--gain   # no value\n' >"$work/empty.conf"
 while IFS='|' read -r want pattern args; do
   [ -n "$want" ] || continue
   # shellcheck disable=SC2086
@@ -63,6 +68,12 @@ done <<'CASES'
 2|value 0x10000 is out of range|reg write 1 0x10000
 2|address needs a number .*got '12x'|rom read 12x
 2|usage: .*port get|port set
+2|bad\.conf:3: --gain 64 is out of range \(0\.\.63\)|snap --config bad.conf f.png
+2|typo\.conf:2: unknown option '--gian'|snap --config typo.conf f.png
+2|flag\.conf:1: --auto-gain takes no value|snap --config flag.conf f.png
+2|empty\.conf:3: --gain needs a value|snap --config empty.conf f.png
+2|cannot read the config file 'none\.conf'|snap --config none.conf f.png
+2|--config needs a value|snap f.png --config
 CASES
 no_file f.xyz
 no_file missing/f.png
@@ -99,6 +110,9 @@ expect 0 "colour mode +24 "
 expect 0 "exposure +[0-9]+ lines"
 
 # --json: the same facts, for programs. python reads it; the cases name a path and its value.
+# A config file's options count as if given where --config stands: later options override them.
+printf '# camera set-up\ncamera 0\nwindow = 16,8,320,240   # centred\n--colour-mode 48\nmirror=hv\nauto-gain\n' \
+  >"$work/cam.conf"
 # command|python expression on the parsed JSON|expected
 while IFS='|' read -r args expr want; do
   [ -n "$args" ] || continue
@@ -111,6 +125,9 @@ list --json|[(c['number'], c['name'], c['busy']) for c in d]|[(0, 'QelvanZ51QK2-
 info --json --camera 2 --window 16,8,320,240|(d['camera']['number'], d['window'])|(2, {'x': 16, 'y': 8, 'width': 320, 'height': 240})
 info --json --colour-mode 48 --mirror hv --auto-gain|(d['colour_mode']['bits_per_pixel'], d['mirror'], d['automatic'])|(48, {'h': True, 'v': True}, 'gain')
 info --json --mirror v --auto-exposure --clock 12|(d['mirror'], d['automatic'])|({'h': False, 'v': True}, 'exposure')
+info --json --config cam.conf|(d['window'], d['colour_mode']['bits_per_pixel'], d['mirror'], d['automatic'])|({'x': 16, 'y': 8, 'width': 320, 'height': 240}, 48, {'h': True, 'v': True}, 'gain')
+info --json --config cam.conf --window 0,0,64,48 --auto-exposure|(d['window'], d['automatic'])|({'x': 0, 'y': 0, 'width': 64, 'height': 48}, 'exposure')
+info --json --window 0,0,64,48 --mirror none --config cam.conf|(d['window']['width'], d['mirror'])|(320, {'h': True, 'v': True})
 JSON
 forget_settings  # the options above are stored by the library for camera 0
 

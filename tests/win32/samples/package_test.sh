@@ -23,7 +23,8 @@ for f in include/QelvanSdk.h lib/cmake/QelvanSdk/QelvanSdkConfig.cmake lib/cmake
          lib/x86/QelvanSdk_Z51QK2_RVN.lib lib/x86/QelvanSdk_Z51QK2_RVN.def bin/x86/QelvanSdk_Z51QK2_RVN.dll \
          lib/x64/QelvanSdk_Z51QK2_RVN.lib lib/x64/QelvanSdk_Z51QK2_RVN.def bin/x64/QelvanSdk_Z51QK2_RVN.dll \
          virtual-camera/vcam.exe virtual-camera/qlvnvcam.sys virtual-camera/install-virtual-camera.sh \
-         virtual-camera/vcam-service.sh samples/CMakeLists.txt samples/capture/capture.cpp README.txt; do
+         virtual-camera/vcam-service.sh samples/CMakeLists.txt samples/capture/capture.cpp README.txt \
+         doc/html/index.html; do
   [ -f "$pkg/$f" ] || fail "package lacks $f"
 done
 grep -q "not for real Windows" "$pkg/virtual-camera/install-virtual-camera.sh" || fail "the installer does not warn about real Windows"
@@ -31,6 +32,12 @@ grep -q "not for real Windows" "$pkg/virtual-camera/install-virtual-camera.sh" |
 msg=$(WINEARCH=win32 WINEPREFIX="$work/prefix32" bash "$pkg/virtual-camera/install-virtual-camera.sh" 2>&1)
 [ $? = 1 ] && grep -q "32-bit Wine prefix" <<<"$msg" && [ ! -e "$work/prefix32" ] \
   || fail "the installer did not refuse a 32-bit prefix clearly: $msg"
+# The API reference gives every export of the .def a section of its own, on its group's page.
+exported=$(sed -n 's/^  *\(Qelvan_[A-Za-z_0-9]*\).*/\1/p' "$pkg/lib/x86/QelvanSdk_Z51QK2_RVN.def" | sort -u)
+documented=$(cat "$pkg"/doc/html/group__*.html 2>/dev/null | grep -o '</span>Qelvan_[A-Za-z_0-9]*()</h2>' \
+  | sed 's/<\/span>\(.*\)()<\/h2>/\1/' | sort -u)
+[ "$documented" = "$exported" ] \
+  || fail "the API reference's sections and the exports differ: $(comm -3 <(echo "$documented") <(echo "$exported") | tr -d '\t' | head -c 300)"
 # Each DLL of its own bitness with all 124 exports; the driver is 64-bit.
 for a in x86 x64; do
   want='PE32[^+]'
