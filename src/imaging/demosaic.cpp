@@ -144,37 +144,49 @@ void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_
   }
 }
 
-// Runs the widest SIMD kernels the processor has over rows y_begin..y_end-1 and returns the
-// first interior column they left for the scalar code (2 when none ran).
+// Runs the widest SIMD kernel the processor has over rows y_begin..y_end-1 and returns the
+// first interior column it left for the scalar code (2 when none ran). The columns short of a
+// whole block are done by one more block that ends at the last interior column and overlaps
+// the ones before it: it writes the same bytes there, and no column is left to the scalar code.
 template <typename T>
 int32_t SimdRows(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                  int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                  const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end) {
-  BayerKernel kernels[3] = {nullptr, nullptr, nullptr};
+  struct Level {
+    BayerKernel kernel;
+    int32_t block;  // pixels per block
+  };
+  Level levels[2] = {{nullptr, 0}, {nullptr, 0}};
   if (sizeof(T) == 1) {
-    if (UseAvx2()) kernels[0] = DemosaicRows8Avx2;
+    if (UseAvx2()) levels[0] = {DemosaicRows8Avx2, 32};
     if (UseSsse3())
-      kernels[1] = DemosaicRows8Ssse3;
+      levels[1] = {DemosaicRows8Ssse3, 16};
     else if (UseSse2())
-      kernels[1] = DemosaicRows8Sse2;
+      levels[1] = {DemosaicRows8Sse2, 16};
   } else {
-    if (UseAvx2()) kernels[0] = DemosaicRows16Avx2;
-    if (UseSse2()) kernels[1] = DemosaicRows16Sse2;
+    if (UseAvx2()) levels[0] = {DemosaicRows16Avx2, 16};
+    if (UseSse2()) levels[1] = {DemosaicRows16Sse2, 8};
   }
-  int32_t done = 2;
-  for (BayerKernel kernel : kernels) {
-    if (!kernel || done > g.width - 3) continue;
-    // The columns left, as a region that starts two columns before them: an even number of
-    // columns in, so its phases are the same.
-    const int32_t skip = done - 2;
-    BayerRows job{dst,        src,         region, dst_x + skip, dst_y,        dst_bpp,
-                  dst_stride, src_stride,  g.row_phase,          g.column_phase, kr, kb,
-                  y_begin,    y_end};
+  const int32_t last = g.width - 3;
+  // The columns from skip + 2 on, as a region that starts two columns before them; an odd
+  // skip swaps the column phase.
+  auto run = [&](BayerKernel kernel, int32_t skip) {
+    BayerRows job{dst,        src,        region, dst_x + skip, dst_y, dst_bpp, dst_stride,
+                  src_stride, g.row_phase, g.column_phase ^ (skip & 1), kr, kb, y_begin, y_end};
     job.region.left += skip;
     const int32_t reached = kernel(job);
-    if (reached > 0) done += reached - 2;
+    return reached > 0 ? reached + skip : 0;
+  };
+  for (const Level& level : levels) {
+    if (!level.kernel || last - 1 < level.block) continue;
+    const int32_t done = run(level.kernel, 0);
+    if (done == 0) continue;  // this kernel cannot take the call; a narrower one may
+    if (done > last) return done;
+    const int32_t tail = last + 1 - level.block;
+    // A kernel that gives up part way may have left anything in the overlapped columns.
+    return run(level.kernel, tail - 2) > 0 ? last + 1 : tail;
   }
-  return done;
+  return 2;
 }
 
 // Moves a neighbour offset that would leave the frame back by four rows or columns.
