@@ -222,6 +222,56 @@ void BorderPixel(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t d
   ComputePixel<T>(s, ToBytes<T>(t, src_stride), kr, kb, d);
 }
 
+// Columns 0 and 1 (side 0) or W-2 and W-1 (side 1) of rows 2..H-3 through the SIMD kernels,
+// in chunks of rows; returns the first row left for the scalar code (H-2 when none).
+//
+// The filter is the same with rows and columns swapped, and its edges fold by four columns as
+// by four rows, so a side's four outermost columns, copied as four rows, demosaic into the
+// transposed pixels. Transposing swaps the red and blue sites, so the gains swap on the way in
+// and the channels on the way out.
+template <typename T>
+int32_t EdgeColumnsSimd(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                        int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                        const Geometry& g, int32_t kr, int32_t kb, int side) {
+  constexpr int32_t kChunk = 256;  // rows per chunk
+  constexpr int32_t kMinChunk = 32;  // the widest kernel's block
+  constexpr int32_t kSpan = kChunk + 4;
+  const int32_t first = 2, end = g.height - 2;
+  if (end - first < kMinChunk) return first;
+  const int32_t c0 = side == 0 ? 0 : g.width - 4;  // first of the four columns copied
+  alignas(32) T copy[4][kSpan];
+  alignas(32) uint8_t out[4][kSpan * 4 * sizeof(T)];
+  const int32_t copy_stride = kSpan * sizeof(T), out_stride = kSpan * 4 * sizeof(T);
+  const int32_t out_first = side == 0 ? 0 : 2, out_end = out_first + 2;
+  for (int32_t y0 = first; y0 < end;) {
+    int32_t n = std::min(kChunk, end - y0);
+    if (end - y0 - n > 0 && end - y0 - n < kMinChunk) n = end - y0 - kMinChunk;
+    // copy[c][j] is the sample at column c0 + c of row y0 - 2 + j.
+    for (int32_t j = 0; j < n + 4; ++j) {
+      const uint8_t* s = src + static_cast<ptrdiff_t>(region.top + y0 - 2 + j) * src_stride +
+                         static_cast<ptrdiff_t>(region.left + c0) * sizeof(T);
+      for (int c = 0; c < 4; ++c) std::memcpy(&copy[c][j], s + c * sizeof(T), sizeof(T));
+    }
+    const Rect copy_region{0, 0, n + 4, 4};
+    const Geometry tg{n + 4, 4, g.column_phase ^ (c0 & 1), g.row_phase ^ (y0 & 1)};
+    const int32_t done =
+        SimdRows<T>(&out[0][0], reinterpret_cast<const uint8_t*>(&copy[0][0]), copy_region, 0, 0,
+                    dst_bpp, out_stride, copy_stride, tg, kb, kr, out_first, out_end);
+    if (done < n + 2) return y0;  // the kernels could not take it; the scalar code does the rest
+    for (int32_t c = out_first; c < out_end; ++c)
+      for (int32_t j = 2; j < n + 2; ++j) {
+        const uint8_t* p = &out[c][j * dst_bpp];
+        uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y0 + j - 2) * dst_stride +
+                     static_cast<ptrdiff_t>(dst_x + c0 + c) * dst_bpp;
+        std::memcpy(d, p + 2 * sizeof(T), sizeof(T));
+        std::memcpy(d + sizeof(T), p + sizeof(T), sizeof(T));
+        std::memcpy(d + 2 * sizeof(T), p, sizeof(T));
+      }
+    y0 += n;
+  }
+  return end;
+}
+
 template <typename T>
 int Interior(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, int32_t dst_y,
              uint16_t dst_bpp, int32_t dst_stride, int32_t src_stride, void** param) {
@@ -283,28 +333,27 @@ int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, 
     const int rp = g.row_phase ^ (y & 1);
     const ByteTaps taps[2] = {folded(rp, 0, 2, y, true, false), folded(rp, 1, 2, y, true, false)};
     const int32_t scalar_from = y < 2 ? top_done : bottom_done;
-    for (int32_t x = 0; x < g.width; ++x) {
-      if (x < 2 || x >= g.width - 2) {
-        pixel(x, y);
-        continue;
-      }
-      if (x < scalar_from) continue;
+    for (int32_t x : {0, 1, g.width - 2, g.width - 1}) pixel(x, y);
+    for (int32_t x = scalar_from; x < g.width - 2; ++x)
       ComputePixel<T>(src_at(x, y), taps[g.column_phase ^ (x & 1)], kr, kb, dst_at(x, y));
-    }
   }
-  // Columns 0, 1, W-2, W-1: only their column offsets fold between rows 2 and H-3; the corners
-  // were done above with the same result.
-  // All four columns row by row, so that each row's memory is visited once.
+  // Columns 0, 1, W-2, W-1 between rows 2 and H-3 (the corners were done above): through the
+  // SIMD kernels on a transposed copy of the four outermost columns of each side, then the
+  // scalar code for the rows those leave.
   const int32_t cols[4] = {0, 1, g.width - 2, g.width - 1};
   ByteTaps taps[4][2];
   for (int i = 0; i < 4; ++i) {
     const int cp = g.column_phase ^ (cols[i] & 1);
     for (int rp = 0; rp < 2; ++rp) taps[i][rp] = folded(rp, cp, cols[i], 2, false, true);
   }
-  for (int32_t y = 2; y < g.height - 2; ++y) {
-    const int rp = g.row_phase ^ (y & 1);
-    for (int i = 0; i < 4; ++i)
-      ComputePixel<T>(src_at(cols[i], y), taps[i][rp], kr, kb, dst_at(cols[i], y));
+  for (int side = 0; side < 2; ++side) {
+    const int32_t scalar_from = EdgeColumnsSimd<T>(dst, src, *region, dst_x, dst_y, dst_bpp,
+                                                   dst_stride, src_stride, g, kr, kb, side);
+    for (int32_t y = scalar_from; y < g.height - 2; ++y) {
+      const int rp = g.row_phase ^ (y & 1);
+      for (int i = 2 * side; i < 2 * side + 2; ++i)
+        ComputePixel<T>(src_at(cols[i], y), taps[i][rp], kr, kb, dst_at(cols[i], y));
+    }
   }
   return 1;
 }
