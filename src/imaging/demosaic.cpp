@@ -131,6 +131,7 @@ void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_
                     int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                     const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end,
                     int32_t x_begin) {
+  if (x_begin > g.width - 3) return;
   for (int32_t y = y_begin; y < y_end; ++y) {
     int rp = g.row_phase ^ (y & 1);
     const ByteTaps taps[2] = {ToBytes<T>(kTaps[rp * 2 + 0], src_stride),
