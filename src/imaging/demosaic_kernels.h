@@ -146,9 +146,12 @@ int DemosaicRows8(const BayerRows& job) {
         const V b =
             Vec::PackUnsigned16(Weigh8<Vec>(blue_near + i, blue_far + i, k32b),
                                 Weigh8<Vec>(blue_near + i + kHalf, blue_far + i + kHalf, k32b));
-        const V diag = FloorAverage<Vec>(Vec::Load(cur + x), Vec::Load(prev + x - 1));
-        const V anti = FloorAverage<Vec>(Vec::Load(cur + x - 1), Vec::Load(prev + x));
-        const V g = Vec::Select(green_mask, diag, anti);
+        // The diagonal (x, y) and (x - 1, y - 1) or the anti-diagonal (x - 1, y) and (x, y - 1):
+        // the pair is chosen first, so one average serves both.
+        const V c0 = Vec::Load(cur + x), c1 = Vec::Load(cur + x - 1);
+        const V p0 = Vec::Load(prev + x), p1 = Vec::Load(prev + x - 1);
+        const V g = FloorAverage<Vec>(Vec::SelectLanes(green_mask, c0, c1),
+                                      Vec::SelectLanes(green_mask, p1, p0));
         store(d + static_cast<ptrdiff_t>(x) * job.dst_bpp, job.dst_bpp, b, g, r);
       }
     }
