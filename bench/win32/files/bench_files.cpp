@@ -1,7 +1,7 @@
 // Still image saves and recording at 752 x 480.
 //  - SaveImageFile per file type code and bit count against its floor: the same library calls
 //    on the same (already prepared) pixels into a sink that discards, plus writing a file of the
-//    same size.
+//    same size; medians of rounds that alternate the save and its floor.
 //  - Frame lock: how long a Qelvan_GetImage call that only takes the lock (its buffer is too
 //    small to copy into) waits while saves and a recording run, against a plain preview and one
 //    with every filter on.
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,19 +33,6 @@
 namespace {
 
 constexpr int kW = 752, kH = 480;
-
-// Fastest of `runs` calls in wall time: on a loaded machine the fastest run is the one least
-// disturbed by other programs.
-template <typename F>
-double BestMs(int runs, F&& f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const double s = NowMs();
-    f();
-    best = std::min(best, NowMs() - s);
-  }
-  return best;
-}
 
 // A picture like the camera's: bars, ramps, fine detail.
 void Fill(CDibImage* img) {
@@ -149,15 +137,12 @@ void TiffFloor(const std::vector<uint8_t>& strip, int bits) {
   TIFFClose(t);
 }
 
-// Writing a file of the given size, as the save's own write would.
-double WriteMs(const std::string& name, size_t bytes) {
-  std::vector<uint8_t> data(bytes, 0x5A);
-  return BestMs(15, [&] {
-    HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD n = 0;
-    WriteFile(f, data.data(), static_cast<DWORD>(bytes), &n, nullptr);
-    CloseHandle(f);
-  });
+// Writing a file of the given size in one call, as the save's own writes would.
+void WriteOnce(const std::string& name, const std::vector<uint8_t>& data) {
+  HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD n = 0;
+  WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+  CloseHandle(f);
 }
 
 uint64_t FileBytes(const std::string& name) {
@@ -166,18 +151,61 @@ uint64_t FileBytes(const std::string& name) {
   return static_cast<uint64_t>(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
 }
 
+template <typename F>
+double OnceMs(F&& f) {
+  const double s = NowMs();
+  f();
+  return NowMs() - s;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// A save against its floor in alternating rounds (save, file write, library calls, one each per
+// round), so that both see the same load on a shared machine; the ratio is taken per round.
+struct SaveFigure {
+  double save, floor, encode, write;  // medians, ms
+  double ratio, ratio_low, ratio_high;  // median ratio and the middle half of the rounds
+};
+
+template <typename Encode>
+SaveFigure Measure(int rounds, const std::function<void()>& save, const std::string& name, Encode encode) {
+  save();  // warm up, and the size of the file for the floor's write
+  const std::vector<uint8_t> data(static_cast<size_t>(FileBytes(name)), 0x5A);
+  const std::string floor_name = name + ".w";
+  WriteOnce(floor_name, data);
+  encode();
+  std::vector<double> saves, floors, encodes, writes, ratios;
+  for (int r = 0; r < rounds; ++r) {
+    const double s = OnceMs(save);
+    const double w = OnceMs([&] { WriteOnce(floor_name, data); });
+    const double e = OnceMs(encode);
+    saves.push_back(s), writes.push_back(w), encodes.push_back(e), floors.push_back(w + e);
+    ratios.push_back(s / (w + e));
+  }
+  std::sort(ratios.begin(), ratios.end());
+  return {Median(saves), Median(floors), Median(encodes), Median(writes), ratios[ratios.size() / 2],
+          ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4]};
+}
+
+const char* BuildName() { return sizeof(void*) == 8 ? "x86-64" : "i686"; }
+
 void BenchSaves() {
   CreateDirectoryA("files_out", nullptr);
   const std::string name = "files_out\\bench_save";
   static const char* names[] = {"BMP", "raw", "JPEG q100", "JPEG q70", "JPEG q20", "PNG", "TIFF"};
+  constexpr int kRounds = 31;
   double worst = 0;
   std::string worstCase;
+  std::string perType[7];
   for (int bits : {8, 16, 24, 32, 48, 64}) {
     CDibImage src;
     src.Create(kW, kH, static_cast<uint16_t>(bits));
     Fill(&src);
     // What each library gets from the save: prepared once, outside the timing.
-    CDibImage jpegReady, pngReady, tiffReady;
+    CDibImage jpegReady, pngReady;
     jpegReady.Create(kW, kH, bits <= 16 ? 8 : 24);
     imaging::RowRoutine jr = bits == 8 ? imaging::CopyRowsReversed
                              : bits == 16 ? imaging::Reduce16To8Reversed
@@ -190,26 +218,32 @@ void BenchSaves() {
     std::vector<uint8_t> strip(row * kH);
     for (int y = 0; y < kH; ++y) std::memcpy(&strip[y * row], src.Pixels() + static_cast<size_t>(y) * src.Stride(), row);
     for (int type = 0; type <= 6; ++type) {
-      const double save = BestMs(15, [&] { output::SaveImageFile(name.c_str(), &src, type); });
-      const double write = WriteMs(name + ".w", FileBytes(name));
-      double encode = 0;
+      std::function<void()> encode = [] {};
       if (type >= 2 && type <= 4) {
         const int q = type == 2 ? 100 : type == 3 ? 70 : 20;
-        encode = BestMs(15, [&] { JpegFloor(&jpegReady, q); });
+        encode = [&jpegReady, q] { JpegFloor(&jpegReady, q); };
       } else if (type == 5) {
-        encode = BestMs(8, [&] { PngFloor(pngReady.Pixels(), bits); });
+        encode = [&pngReady, bits] { PngFloor(pngReady.Pixels(), bits); };
       } else if (type == 6) {
-        encode = BestMs(15, [&] { TiffFloor(strip, bits); });
+        encode = [&strip, bits] { TiffFloor(strip, bits); };
       }
-      const double floor = encode + write;
-      const double ratio = floor > 0 ? save / floor : 0;
-      std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f\n",
-                  names[type], bits, save, floor, encode, write, ratio);
-      if (ratio > worst) worst = ratio, worstCase = std::string(names[type]) + " " + std::to_string(bits) + " bits";
+      const SaveFigure f = Measure(type == 5 ? 11 : kRounds,
+                                   [&] { output::SaveImageFile(name.c_str(), &src, type); }, name, encode);
+      std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f (middle half %.2f-%.2f)\n",
+                  names[type], bits, f.save, f.floor, f.encode, f.write, f.ratio, f.ratio_low, f.ratio_high);
+      char part[64];
+      std::snprintf(part, sizeof part, "%s%d: %.2f (%.2f-%.2f)", perType[type].empty() ? "" : ", ", bits, f.ratio,
+                    f.ratio_low, f.ratio_high);
+      perType[type] += part;
+      if (f.ratio > worst) worst = f.ratio, worstCase = std::string(names[type]) + " " + std::to_string(bits) + " bits";
     }
   }
-  std::printf("SUMMARY files: SaveImageFile at 752x480 (fastest of 15 runs), worst ratio to its floor (library calls + file write) %.2f (%s)\n",
-              worst, worstCase.c_str());
+  // BMP and TIFF by depth: the median ratio of alternating rounds, with the middle half of them.
+  for (int type : {0, 6})
+    std::printf("SUMMARY files: %s save vs its floor (library calls + file write), %s, 752x480, median of %d alternating rounds by bits: %s\n",
+                names[type], BuildName(), kRounds, perType[type].c_str());
+  std::printf("SUMMARY files: SaveImageFile at 752x480, %s, worst median ratio to its floor (library calls + file write) %.2f (%s)\n",
+              BuildName(), worst, worstCase.c_str());
 }
 
 // ---- camera part ----
@@ -445,8 +479,9 @@ int main(int argc, char** argv) {
       SetCurrentDirectoryA(path);
     }
   }
-  // "camera": the recording part only.
-  if (argc < 2 || std::strcmp(argv[1], "camera") != 0) BenchSaves();
-  BenchCamera();
+  // "camera": the recording part only; "saves": the saves only.
+  const std::string part = argc < 2 ? "" : argv[1];
+  if (part != "camera") BenchSaves();
+  if (part != "saves") BenchCamera();
   return 0;
 }
