@@ -238,7 +238,7 @@ int32_t EdgeColumnsSimd(uint8_t* dst, const uint8_t* src, const Rect& region, in
   constexpr int32_t kMinChunk = 32;  // the widest kernel's block
   constexpr int32_t kSpan = kChunk + 4;
   const int32_t first = 2, end = g.height - 2;
-  if (end - first < kMinChunk) return first;
+  if (end - first < kMinChunk || !UseSse2()) return first;
   const int32_t c0 = side == 0 ? 0 : g.width - 4;  // first of the four columns copied
   alignas(32) T copy[4][kSpan];
   alignas(32) uint8_t out[4][kSpan * 4 * sizeof(T)];
