@@ -1,7 +1,7 @@
 // Still image saves and recording at 752 x 480.
 //  - SaveImageFile per file type code and bit count against its floor: the same library calls
 //    on the same (already prepared) pixels into a sink that discards, plus writing a file of the
-//    same size; medians of rounds that alternate the save and its floor.
+//    same size; medians of rounds that each run every save and its floor.
 //  - Frame lock: how long a Qelvan_GetImage call that only takes the lock (its buffer is too
 //    small to copy into) waits while saves and a recording run, against a plain preview and one
 //    with every filter on.
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -163,86 +164,106 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// A save against its floor in alternating rounds (save, file write, library calls, one each per
-// round), so that both see the same load on a shared machine; the ratio is taken per round.
-struct SaveFigure {
-  double save, floor, encode, write;  // medians, ms
-  double ratio, ratio_low, ratio_high;  // median ratio and the middle half of the rounds
+// Each save against its floor: the same library calls on prepared pixels into a sink, plus one
+// write of a file of the save's size. Every round runs every case once, save then floor, so a
+// burst of load on a shared machine spreads over all cases instead of spoiling one; the ratio
+// is taken per round, and the median and the middle half of the rounds are reported.
+struct SaveCase {
+  int bits = 0, type = 0;
+  std::string name, floorName;  // files of its own, each rewritten at the same size every round
+  std::function<void()> save, encode;
+  std::vector<uint8_t> file;  // bytes of the floor's write
+  std::vector<double> saves, encodes, writes, ratios;
 };
 
-template <typename Encode>
-SaveFigure Measure(int rounds, const std::function<void()>& save, const std::string& name, Encode encode) {
-  save();  // warm up, and the size of the file for the floor's write
-  const std::vector<uint8_t> data(static_cast<size_t>(FileBytes(name)), 0x5A);
-  const std::string floor_name = name + ".w";
-  WriteOnce(floor_name, data);
-  encode();
-  std::vector<double> saves, floors, encodes, writes, ratios;
-  for (int r = 0; r < rounds; ++r) {
-    const double s = OnceMs(save);
-    const double w = OnceMs([&] { WriteOnce(floor_name, data); });
-    const double e = OnceMs(encode);
-    saves.push_back(s), writes.push_back(w), encodes.push_back(e), floors.push_back(w + e);
-    ratios.push_back(s / (w + e));
-  }
-  std::sort(ratios.begin(), ratios.end());
-  return {Median(saves), Median(floors), Median(encodes), Median(writes), ratios[ratios.size() / 2],
-          ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4]};
-}
+// Pixels of one depth: the holder the save gets, and what each library gets from the save.
+struct Depth {
+  CDibImage src, jpegReady, pngReady;
+  std::vector<uint8_t> strip;
+};
 
 const char* BuildName() { return sizeof(void*) == 8 ? "x86-64" : "i686"; }
 
 void BenchSaves() {
   CreateDirectoryA("files_out", nullptr);
-  const std::string name = "files_out\\bench_save";
   static const char* names[] = {"BMP", "raw", "JPEG q100", "JPEG q70", "JPEG q20", "PNG", "TIFF"};
   constexpr int kRounds = 31;
-  double worst = 0;
-  std::string worstCase;
-  std::string perType[7];
-  for (int bits : {8, 16, 24, 32, 48, 64}) {
-    CDibImage src;
-    src.Create(kW, kH, static_cast<uint16_t>(bits));
-    Fill(&src);
-    // What each library gets from the save: prepared once, outside the timing.
-    CDibImage jpegReady, pngReady;
-    jpegReady.Create(kW, kH, bits <= 16 ? 8 : 24);
+  static const int kBits[] = {8, 16, 24, 32, 48, 64};
+  std::vector<std::unique_ptr<Depth>> depths;
+  std::vector<SaveCase> cases;
+  cases.reserve(6 * 7);  // the save functions hold on to their case
+  for (int bits : kBits) {
+    depths.push_back(std::make_unique<Depth>());
+    Depth& d = *depths.back();
+    d.src.Create(kW, kH, static_cast<uint16_t>(bits));
+    Fill(&d.src);
+    d.jpegReady.Create(kW, kH, bits <= 16 ? 8 : 24);
     imaging::RowRoutine jr = bits == 8 ? imaging::CopyRowsReversed
                              : bits == 16 ? imaging::Reduce16To8Reversed
                              : bits <= 32 ? imaging::Copy3ChannelsReversed
                                           : imaging::Reduce48To24Reversed;
-    jpegReady.Transfer(jr, &src, nullptr, 0, 0, nullptr, 0);
-    pngReady.CreateLike(&src);
-    std::memcpy(pngReady.Pixels(), src.Pixels(), static_cast<size_t>(kH) * src.Stride());
+    d.jpegReady.Transfer(jr, &d.src, nullptr, 0, 0, nullptr, 0);
+    d.pngReady.CreateLike(&d.src);
+    std::memcpy(d.pngReady.Pixels(), d.src.Pixels(), static_cast<size_t>(kH) * d.src.Stride());
     const size_t row = static_cast<size_t>(kW) * (bits / 8);
-    std::vector<uint8_t> strip(row * kH);
-    for (int y = 0; y < kH; ++y) std::memcpy(&strip[y * row], src.Pixels() + static_cast<size_t>(y) * src.Stride(), row);
+    d.strip.resize(row * kH);
+    for (int y = 0; y < kH; ++y)
+      std::memcpy(&d.strip[y * row], d.src.Pixels() + static_cast<size_t>(y) * d.src.Stride(), row);
     for (int type = 0; type <= 6; ++type) {
-      std::function<void()> encode = [] {};
+      cases.emplace_back();
+      SaveCase& c = cases.back();
+      c.bits = bits, c.type = type;
+      c.name = "files_out\\bench_save_" + std::to_string(bits) + "_" + std::to_string(type);
+      c.floorName = c.name + ".w";
+      c.save = [&d, &c, type] { output::SaveImageFile(c.name.c_str(), &d.src, type); };
+      c.encode = [] {};
       if (type >= 2 && type <= 4) {
         const int q = type == 2 ? 100 : type == 3 ? 70 : 20;
-        encode = [&jpegReady, q] { JpegFloor(&jpegReady, q); };
+        c.encode = [&d, q] { JpegFloor(&d.jpegReady, q); };
       } else if (type == 5) {
-        encode = [&pngReady, bits] { PngFloor(pngReady.Pixels(), bits); };
+        c.encode = [&d, bits] { PngFloor(d.pngReady.Pixels(), bits); };
       } else if (type == 6) {
-        encode = [&strip, bits] { TiffFloor(strip, bits); };
+        c.encode = [&d, bits] { TiffFloor(d.strip, bits); };
       }
-      const SaveFigure f = Measure(type == 5 ? 11 : kRounds,
-                                   [&] { output::SaveImageFile(name.c_str(), &src, type); }, name, encode);
-      std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f (middle half %.2f-%.2f)\n",
-                  names[type], bits, f.save, f.floor, f.encode, f.write, f.ratio, f.ratio_low, f.ratio_high);
-      char part[64];
-      std::snprintf(part, sizeof part, "%s%d: %.2f (%.2f-%.2f)", perType[type].empty() ? "" : ", ", bits, f.ratio,
-                    f.ratio_low, f.ratio_high);
-      perType[type] += part;
-      if (f.ratio > worst) worst = f.ratio, worstCase = std::string(names[type]) + " " + std::to_string(bits) + " bits";
+      // Warm up, and the size of the file for the floor's write.
+      c.save();
+      c.file.assign(static_cast<size_t>(FileBytes(c.name)), 0x5A);
+      WriteOnce(c.floorName, c.file);
+      c.encode();
     }
   }
-  // BMP and TIFF by depth: the median ratio of alternating rounds, with the middle half of them.
-  // Raw is the control: the same single write as its floor, so its ratio shows the gauge's own
-  // error.
+  // Each round starts at another case, so that no case always follows the same one.
+  for (int r = 0; r < kRounds; ++r)
+    for (size_t k = 0; k < cases.size(); ++k) {
+      SaveCase& c = cases[(k + static_cast<size_t>(r) * 5) % cases.size()];
+      const double s = OnceMs(c.save);
+      const double w = OnceMs([&] { WriteOnce(c.floorName, c.file); });
+      const double e = OnceMs(c.encode);
+      c.saves.push_back(s), c.writes.push_back(w), c.encodes.push_back(e);
+      c.ratios.push_back(s / (w + e));
+    }
+  double worst = 0;
+  std::string worstCase;
+  std::string perType[7];
+  for (SaveCase& c : cases) {
+    std::vector<double> floors(c.writes.size());
+    for (size_t i = 0; i < floors.size(); ++i) floors[i] = c.writes[i] + c.encodes[i];
+    std::sort(c.ratios.begin(), c.ratios.end());
+    const double ratio = c.ratios[c.ratios.size() / 2];
+    const double low = c.ratios[c.ratios.size() / 4], high = c.ratios[c.ratios.size() * 3 / 4];
+    std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f (middle half %.2f-%.2f)\n",
+                names[c.type], c.bits, Median(c.saves), Median(floors), Median(c.encodes), Median(c.writes), ratio,
+                low, high);
+    char part[64];
+    std::snprintf(part, sizeof part, "%s%d: %.2f (%.2f-%.2f)", perType[c.type].empty() ? "" : ", ", c.bits, ratio,
+                  low, high);
+    perType[c.type] += part;
+    if (ratio > worst) worst = ratio, worstCase = std::string(names[c.type]) + " " + std::to_string(c.bits) + " bits";
+  }
+  // BMP and TIFF by depth: the median ratio of the rounds, with the middle half of them. Raw is
+  // the control: the same single write as its floor, so its ratio shows the gauge's own error.
   for (int type : {0, 6, 1})
-    std::printf("SUMMARY files: %s save vs its floor (library calls + file write), %s, 752x480, median of %d alternating rounds by bits: %s\n",
+    std::printf("SUMMARY files: %s save vs its floor (library calls + file write), %s, 752x480, median of %d rounds by bits: %s\n",
                 names[type], BuildName(), kRounds, perType[type].c_str());
   std::printf("SUMMARY files: SaveImageFile at 752x480, %s, worst median ratio to its floor (library calls + file write) %.2f (%s)\n",
               BuildName(), worst, worstCase.c_str());
