@@ -131,6 +131,7 @@ void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_
                     int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                     const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end,
                     int32_t x_begin) {
+  if (x_begin > g.width - 3) return;
   for (int32_t y = y_begin; y < y_end; ++y) {
     int rp = g.row_phase ^ (y & 1);
     const ByteTaps taps[2] = {ToBytes<T>(kTaps[rp * 2 + 0], src_stride),
@@ -144,37 +145,49 @@ void InteriorScalar(uint8_t* dst, const uint8_t* src, const Rect& region, int32_
   }
 }
 
-// Runs the widest SIMD kernels the processor has over rows y_begin..y_end-1 and returns the
-// first interior column they left for the scalar code (2 when none ran).
+// Runs the widest SIMD kernel the processor has over rows y_begin..y_end-1 and returns the
+// first interior column it left for the scalar code (2 when none ran). The columns short of a
+// whole block are done by one more block that ends at the last interior column and overlaps
+// the ones before it: it writes the same bytes there, and no column is left to the scalar code.
 template <typename T>
 int32_t SimdRows(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
                  int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
                  const Geometry& g, int32_t kr, int32_t kb, int32_t y_begin, int32_t y_end) {
-  BayerKernel kernels[3] = {nullptr, nullptr, nullptr};
+  struct Level {
+    BayerKernel kernel;
+    int32_t block;  // pixels per block
+  };
+  Level levels[2] = {{nullptr, 0}, {nullptr, 0}};
   if (sizeof(T) == 1) {
-    if (UseAvx2()) kernels[0] = DemosaicRows8Avx2;
+    if (UseAvx2()) levels[0] = {DemosaicRows8Avx2, 32};
     if (UseSsse3())
-      kernels[1] = DemosaicRows8Ssse3;
+      levels[1] = {DemosaicRows8Ssse3, 16};
     else if (UseSse2())
-      kernels[1] = DemosaicRows8Sse2;
+      levels[1] = {DemosaicRows8Sse2, 16};
   } else {
-    if (UseAvx2()) kernels[0] = DemosaicRows16Avx2;
-    if (UseSse2()) kernels[1] = DemosaicRows16Sse2;
+    if (UseAvx2()) levels[0] = {DemosaicRows16Avx2, 16};
+    if (UseSse2()) levels[1] = {DemosaicRows16Sse2, 8};
   }
-  int32_t done = 2;
-  for (BayerKernel kernel : kernels) {
-    if (!kernel || done > g.width - 3) continue;
-    // The columns left, as a region that starts two columns before them: an even number of
-    // columns in, so its phases are the same.
-    const int32_t skip = done - 2;
-    BayerRows job{dst,        src,         region, dst_x + skip, dst_y,        dst_bpp,
-                  dst_stride, src_stride,  g.row_phase,          g.column_phase, kr, kb,
-                  y_begin,    y_end};
+  const int32_t last = g.width - 3;
+  // The columns from skip + 2 on, as a region that starts two columns before them; an odd
+  // skip swaps the column phase.
+  auto run = [&](BayerKernel kernel, int32_t skip) {
+    BayerRows job{dst,        src,        region, dst_x + skip, dst_y, dst_bpp, dst_stride,
+                  src_stride, g.row_phase, g.column_phase ^ (skip & 1), kr, kb, y_begin, y_end};
     job.region.left += skip;
     const int32_t reached = kernel(job);
-    if (reached > 0) done += reached - 2;
+    return reached > 0 ? reached + skip : 0;
+  };
+  for (const Level& level : levels) {
+    if (!level.kernel || last - 1 < level.block) continue;
+    const int32_t done = run(level.kernel, 0);
+    if (done == 0) continue;  // this kernel cannot take the call; a narrower one may
+    if (done > last) return done;
+    const int32_t tail = last + 1 - level.block;
+    // A kernel that gives up part way may have left anything in the overlapped columns.
+    return run(level.kernel, tail - 2) > 0 ? last + 1 : tail;
   }
-  return done;
+  return 2;
 }
 
 // Moves a neighbour offset that would leave the frame back by four rows or columns.
@@ -208,6 +221,56 @@ void BorderPixel(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t d
   uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y) * dst_stride +
                static_cast<ptrdiff_t>(dst_x + x) * dst_bpp;
   ComputePixel<T>(s, ToBytes<T>(t, src_stride), kr, kb, d);
+}
+
+// Columns 0 and 1 (side 0) or W-2 and W-1 (side 1) of rows 2..H-3 through the SIMD kernels,
+// in chunks of rows; returns the first row left for the scalar code (H-2 when none).
+//
+// The filter is the same with rows and columns swapped, and its edges fold by four columns as
+// by four rows, so a side's four outermost columns, copied as four rows, demosaic into the
+// transposed pixels. Transposing swaps the red and blue sites, so the gains swap on the way in
+// and the channels on the way out.
+template <typename T>
+int32_t EdgeColumnsSimd(uint8_t* dst, const uint8_t* src, const Rect& region, int32_t dst_x,
+                        int32_t dst_y, int dst_bpp, int32_t dst_stride, int32_t src_stride,
+                        const Geometry& g, int32_t kr, int32_t kb, int side) {
+  constexpr int32_t kChunk = 256;  // rows per chunk
+  constexpr int32_t kMinChunk = 32;  // the widest kernel's block
+  constexpr int32_t kSpan = kChunk + 4;
+  const int32_t first = 2, end = g.height - 2;
+  if (end - first < kMinChunk || !UseSse2()) return first;
+  const int32_t c0 = side == 0 ? 0 : g.width - 4;  // first of the four columns copied
+  alignas(32) T copy[4][kSpan];
+  alignas(32) uint8_t out[4][kSpan * 4 * sizeof(T)];
+  const int32_t copy_stride = kSpan * sizeof(T), out_stride = kSpan * 4 * sizeof(T);
+  const int32_t out_first = side == 0 ? 0 : 2, out_end = out_first + 2;
+  for (int32_t y0 = first; y0 < end;) {
+    int32_t n = std::min(kChunk, end - y0);
+    if (end - y0 - n > 0 && end - y0 - n < kMinChunk) n = end - y0 - kMinChunk;
+    // copy[c][j] is the sample at column c0 + c of row y0 - 2 + j.
+    for (int32_t j = 0; j < n + 4; ++j) {
+      const uint8_t* s = src + static_cast<ptrdiff_t>(region.top + y0 - 2 + j) * src_stride +
+                         static_cast<ptrdiff_t>(region.left + c0) * sizeof(T);
+      for (int c = 0; c < 4; ++c) std::memcpy(&copy[c][j], s + c * sizeof(T), sizeof(T));
+    }
+    const Rect copy_region{0, 0, n + 4, 4};
+    const Geometry tg{n + 4, 4, g.column_phase ^ (c0 & 1), g.row_phase ^ (y0 & 1)};
+    const int32_t done =
+        SimdRows<T>(&out[0][0], reinterpret_cast<const uint8_t*>(&copy[0][0]), copy_region, 0, 0,
+                    dst_bpp, out_stride, copy_stride, tg, kb, kr, out_first, out_end);
+    if (done < n + 2) return y0;  // the kernels could not take it; the scalar code does the rest
+    for (int32_t c = out_first; c < out_end; ++c)
+      for (int32_t j = 2; j < n + 2; ++j) {
+        const uint8_t* p = &out[c][j * dst_bpp];
+        uint8_t* d = dst + static_cast<ptrdiff_t>(dst_y + y0 + j - 2) * dst_stride +
+                     static_cast<ptrdiff_t>(dst_x + c0 + c) * dst_bpp;
+        std::memcpy(d, p + 2 * sizeof(T), sizeof(T));
+        std::memcpy(d + sizeof(T), p + sizeof(T), sizeof(T));
+        std::memcpy(d + 2 * sizeof(T), p, sizeof(T));
+      }
+    y0 += n;
+  }
+  return end;
 }
 
 template <typename T>
@@ -271,28 +334,27 @@ int Border(uint8_t* dst, const uint8_t* src, const Rect* region, int32_t dst_x, 
     const int rp = g.row_phase ^ (y & 1);
     const ByteTaps taps[2] = {folded(rp, 0, 2, y, true, false), folded(rp, 1, 2, y, true, false)};
     const int32_t scalar_from = y < 2 ? top_done : bottom_done;
-    for (int32_t x = 0; x < g.width; ++x) {
-      if (x < 2 || x >= g.width - 2) {
-        pixel(x, y);
-        continue;
-      }
-      if (x < scalar_from) continue;
+    for (int32_t x : {0, 1, g.width - 2, g.width - 1}) pixel(x, y);
+    for (int32_t x = scalar_from; x < g.width - 2; ++x)
       ComputePixel<T>(src_at(x, y), taps[g.column_phase ^ (x & 1)], kr, kb, dst_at(x, y));
-    }
   }
-  // Columns 0, 1, W-2, W-1: only their column offsets fold between rows 2 and H-3; the corners
-  // were done above with the same result.
-  // All four columns row by row, so that each row's memory is visited once.
+  // Columns 0, 1, W-2, W-1 between rows 2 and H-3 (the corners were done above): through the
+  // SIMD kernels on a transposed copy of the four outermost columns of each side, then the
+  // scalar code for the rows those leave.
   const int32_t cols[4] = {0, 1, g.width - 2, g.width - 1};
   ByteTaps taps[4][2];
   for (int i = 0; i < 4; ++i) {
     const int cp = g.column_phase ^ (cols[i] & 1);
     for (int rp = 0; rp < 2; ++rp) taps[i][rp] = folded(rp, cp, cols[i], 2, false, true);
   }
-  for (int32_t y = 2; y < g.height - 2; ++y) {
-    const int rp = g.row_phase ^ (y & 1);
-    for (int i = 0; i < 4; ++i)
-      ComputePixel<T>(src_at(cols[i], y), taps[i][rp], kr, kb, dst_at(cols[i], y));
+  for (int side = 0; side < 2; ++side) {
+    const int32_t scalar_from = EdgeColumnsSimd<T>(dst, src, *region, dst_x, dst_y, dst_bpp,
+                                                   dst_stride, src_stride, g, kr, kb, side);
+    for (int32_t y = scalar_from; y < g.height - 2; ++y) {
+      const int rp = g.row_phase ^ (y & 1);
+      for (int i = 2 * side; i < 2 * side + 2; ++i)
+        ComputePixel<T>(src_at(cols[i], y), taps[i][rp], kr, kb, dst_at(cols[i], y));
+    }
   }
   return 1;
 }

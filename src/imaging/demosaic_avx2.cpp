@@ -20,15 +20,17 @@ namespace {
 
 using V = __m256i;
 
-// Byte shuffles that interleave sixteen B, G and R bytes of each 128-bit half into 48 bytes.
+// Byte shuffles that interleave sixteen B, G and R bytes of each 128-bit half into 48 bytes;
+// B and R come in pair-split order, G in pixel order.
 struct Interleave24 {
   alignas(32) int8_t mask[3][3][32];  // [output register][channel][byte], same in both halves
   constexpr Interleave24() : mask() {
     for (int i = 0; i < 3; ++i)
       for (int c = 0; c < 3; ++c)
         for (int k = 0; k < 32; ++k) {
-          const int pos = 16 * i + (k & 15);
-          mask[i][c][k] = static_cast<int8_t>(pos % 3 == c ? pos / 3 : -128);
+          const int pos = 16 * i + (k & 15), pixel = pos / 3;
+          const int from = c == 1 ? pixel : (pixel & 1) * 8 + pixel / 2;
+          mask[i][c][k] = static_cast<int8_t>(pos % 3 == c ? from : -128);
         }
   }
 };

@@ -20,26 +20,35 @@ constexpr int kDemosaicStrip = 512;
 // interpolation of one raw row at its own colour sites. Each raw row is filtered once per strip
 // and serves four output rows.
 //
-// With z the row's samples, zero outside its colour sites, exactly one of x - 1 and x is a site,
-// so H(x) = 3 * (z(x) + z(x - 1)) + z(x - 2) + z(x + 1) whatever the phase.
+// Of two neighbouring columns x (even) and x + 1, exactly one is a colour site s; H is three
+// times its sample plus the sample of the site two columns away on the other side:
+//   sites even: H(x) = 3 r(x) + r(x - 2),     H(x + 1) = 3 r(x) + r(x + 2);
+//   sites odd:  H(x) = 3 r(x - 1) + r(x + 1), H(x + 1) = 3 r(x + 1) + r(x - 1).
+// Read as 16-bit words, a pair's site is the low or the high byte, so a block of kBytes
+// columns gives its even columns and its odd ones as two vectors of words, stored in that
+// order ("pair-split" order) and weighed in it.
 template <typename Vec>
-inline void FilterRow8(const uint8_t* row, int x_first, int count, typename Vec::V site_even,
-                       int16_t* out) {
+inline void FilterRow8(const uint8_t* row, int x_first, int count, bool sites_odd, int16_t* out) {
   using V = typename Vec::V;
-  const V site_odd = Vec::Xor(site_even, Vec::Set8(-1));
-  for (int i = 0; i < count; i += Vec::kBytes) {
-    const uint8_t* p = row + x_first + i;  // x_first + i is even
-    const V zm2 = Vec::And(Vec::Load(p - 2), site_even);
-    const V zp1 = Vec::And(Vec::Load(p + 1), site_odd);
-    // z(x) + z(x - 1) never exceeds 255: one of the two is zero.
-    const V near = Vec::Or(Vec::And(Vec::Load(p), site_even), Vec::And(Vec::Load(p - 1), site_odd));
-    const V n_lo = Vec::WidenLo8(near), n_hi = Vec::WidenHi8(near);
-    const V far_lo = Vec::Add16(Vec::WidenLo8(zm2), Vec::WidenLo8(zp1));
-    const V far_hi = Vec::Add16(Vec::WidenHi8(zm2), Vec::WidenHi8(zp1));
-    Vec::Store(out + i,
-               Vec::Add16(Vec::Add16(n_lo, Vec::template ShiftLeft16<1>(n_lo)), far_lo));
-    Vec::Store(out + i + Vec::kBytes / 2,
-               Vec::Add16(Vec::Add16(n_hi, Vec::template ShiftLeft16<1>(n_hi)), far_hi));
+  constexpr int kHalf = Vec::kBytes / 2;
+  if (sites_odd) {
+    for (int i = 0; i < count; i += Vec::kBytes) {
+      const uint8_t* p = row + x_first + i;  // x_first + i is even
+      const V site = Vec::template ShiftRight16<8>(Vec::Load(p));
+      const V before = Vec::template ShiftRight16<8>(Vec::Load(p - 2));
+      Vec::Store(out + i, Vec::Add16(Vec::Add16(before, Vec::template ShiftLeft16<1>(before)), site));
+      Vec::Store(out + i + kHalf,
+                 Vec::Add16(Vec::Add16(site, Vec::template ShiftLeft16<1>(site)), before));
+    }
+  } else {
+    const V low = Vec::Set16(0x00FF);
+    for (int i = 0; i < count; i += Vec::kBytes) {
+      const uint8_t* p = row + x_first + i;
+      const V site = Vec::And(Vec::Load(p), low);
+      const V three = Vec::Add16(site, Vec::template ShiftLeft16<1>(site));
+      Vec::Store(out + i, Vec::Add16(three, Vec::And(Vec::Load(p - 2), low)));
+      Vec::Store(out + i + kHalf, Vec::Add16(three, Vec::And(Vec::Load(p + 2), low)));
+    }
   }
 }
 
@@ -57,6 +66,13 @@ inline typename Vec::V Weigh8(const int16_t* near, const int16_t* far, typename 
 template <typename Vec>
 inline typename Vec::V FloorAverage(typename Vec::V a, typename Vec::V b) {
   return Vec::Sub8(Vec::Avg8(a, b), Vec::And(Vec::Xor(a, b), Vec::Set8(1)));
+}
+
+// Sixteen bytes in pair-split order (eight even pixels, then eight odd) back in pixel order
+// (128-bit vectors only).
+template <typename Vec>
+inline typename Vec::V PixelOrder(typename Vec::V v) {
+  return Vec::UnpackLo8(v, _mm_srli_si128(v, 8));
 }
 
 // Sixteen B, G, R bytes as four vectors of BGR0 pixels, in order (128-bit vectors only).
@@ -81,7 +97,8 @@ inline void StoreBgr0Keeping(uint8_t* d, const typename Vec::V p[4]) {
 }
 
 // Rows of the job, interior columns in blocks of kBytes pixels. Store takes the destination
-// depths it accepts (Accepts(dst_bpp)) and writes one block: Store(d, dst_bpp, b, g, r).
+// depths it accepts (Accepts(dst_bpp)) and writes one block: Store(d, dst_bpp, b, g, r), where
+// g is in pixel order and b and r are in pair-split order within each 16-byte half.
 template <typename Vec, typename Store>
 int DemosaicRows8(const BayerRows& job) {
   using V = typename Vec::V;
@@ -101,18 +118,15 @@ int DemosaicRows8(const BayerRows& job) {
   alignas(32) int16_t filtered[4][kDemosaicStrip];
   // Blocks start at even columns, so a lane's column phase is column_phase ^ (lane & 1).
   // A raw row of phase p has its colour sites where the column phase is 1 - p.
-  auto site_mask = [&](int y) {
-    const int rp = row_phase ^ (y & 1);
-    return ((column_phase ^ 1 ^ rp) == 0) ? even8 : odd8;
-  };
+  auto sites_odd = [&](int y) { return (column_phase ^ 1 ^ row_phase ^ (y & 1)) != 0; };
   const Store store;
   const int end = 2 + blocks * kBlock;
   for (int x0 = 2; x0 < end; x0 += kDemosaicStrip) {
     const int count = end - x0 < kDemosaicStrip ? end - x0 : kDemosaicStrip;
     for (int r = job.y_begin - 2; r <= job.y_begin; ++r)
-      FilterRow8<Vec>(src_row(r), x0, count, site_mask(r), filtered[r & 3]);
+      FilterRow8<Vec>(src_row(r), x0, count, sites_odd(r), filtered[r & 3]);
     for (int y = job.y_begin; y < job.y_end; ++y) {
-      FilterRow8<Vec>(src_row(y + 1), x0, count, site_mask(y + 1), filtered[(y + 1) & 3]);
+      FilterRow8<Vec>(src_row(y + 1), x0, count, sites_odd(y + 1), filtered[(y + 1) & 3]);
       const int rp = row_phase ^ (y & 1);
       const int16_t* red_near = filtered[(rp == 0 ? y - 1 : y) & 3];
       const int16_t* red_far = filtered[(rp == 0 ? y + 1 : y - 2) & 3];
@@ -126,14 +140,18 @@ int DemosaicRows8(const BayerRows& job) {
       for (int i = 0; i < count; i += kBlock) {
         const int x = x0 + i;
         constexpr int kHalf = kBlock / 2;
-        const V r = Vec::PackInOrder16(Weigh8<Vec>(red_near + i, red_far + i, k32r),
-                                       Weigh8<Vec>(red_near + i + kHalf, red_far + i + kHalf, k32r));
+        // Even pixels, then odd ones, within each 16-byte half: pair-split order.
+        const V r = Vec::PackUnsigned16(Weigh8<Vec>(red_near + i, red_far + i, k32r),
+                                        Weigh8<Vec>(red_near + i + kHalf, red_far + i + kHalf, k32r));
         const V b =
-            Vec::PackInOrder16(Weigh8<Vec>(blue_near + i, blue_far + i, k32b),
-                               Weigh8<Vec>(blue_near + i + kHalf, blue_far + i + kHalf, k32b));
-        const V diag = FloorAverage<Vec>(Vec::Load(cur + x), Vec::Load(prev + x - 1));
-        const V anti = FloorAverage<Vec>(Vec::Load(cur + x - 1), Vec::Load(prev + x));
-        const V g = Vec::Select(green_mask, diag, anti);
+            Vec::PackUnsigned16(Weigh8<Vec>(blue_near + i, blue_far + i, k32b),
+                                Weigh8<Vec>(blue_near + i + kHalf, blue_far + i + kHalf, k32b));
+        // The diagonal (x, y) and (x - 1, y - 1) or the anti-diagonal (x - 1, y) and (x, y - 1):
+        // the pair is chosen first, so one average serves both.
+        const V c0 = Vec::Load(cur + x), c1 = Vec::Load(cur + x - 1);
+        const V p0 = Vec::Load(prev + x), p1 = Vec::Load(prev + x - 1);
+        const V g = FloorAverage<Vec>(Vec::SelectLanes(green_mask, c0, c1),
+                                      Vec::SelectLanes(green_mask, p1, p0));
         store(d + static_cast<ptrdiff_t>(x) * job.dst_bpp, job.dst_bpp, b, g, r);
       }
     }

@@ -26,7 +26,7 @@ struct StoreSse2 {
   static bool Accepts(int dst_bpp) { return dst_bpp == 3 || dst_bpp == 4; }
   void operator()(uint8_t* d, int dst_bpp, __m128i b, __m128i g, __m128i r) const {
     __m128i p[4];
-    Bgr0Pixels<Sse2Vector>(b, g, r, p);
+    Bgr0Pixels<Sse2Vector>(PixelOrder<Sse2Vector>(b), g, PixelOrder<Sse2Vector>(r), p);
     if (dst_bpp == 4) {
       StoreBgr0Keeping<Sse2Vector>(d, p);
       return;

@@ -18,15 +18,17 @@
 namespace imaging {
 namespace {
 
-// Byte shuffles that interleave sixteen B, G and R bytes into three registers of BGRBGR...
+// Byte shuffles that interleave sixteen B, G and R bytes into three registers of BGRBGR...;
+// B and R come in pair-split order, G in pixel order.
 struct Interleave24 {
   alignas(16) int8_t mask[3][3][16];  // [output register][channel][byte]
   constexpr Interleave24() : mask() {
     for (int i = 0; i < 3; ++i)
       for (int c = 0; c < 3; ++c)
         for (int k = 0; k < 16; ++k) {
-          const int pos = 16 * i + k;
-          mask[i][c][k] = static_cast<int8_t>(pos % 3 == c ? pos / 3 : -128);
+          const int pos = 16 * i + k, pixel = pos / 3;
+          const int from = c == 1 ? pixel : (pixel & 1) * 8 + pixel / 2;
+          mask[i][c][k] = static_cast<int8_t>(pos % 3 == c ? from : -128);
         }
   }
 };
@@ -47,7 +49,7 @@ struct StoreSsse3 {
   void operator()(uint8_t* d, int dst_bpp, __m128i b, __m128i g, __m128i r) const {
     if (dst_bpp == 4) {
       __m128i p[4];
-      Bgr0Pixels<Sse2Vector>(b, g, r, p);
+      Bgr0Pixels<Sse2Vector>(PixelOrder<Sse2Vector>(b), g, PixelOrder<Sse2Vector>(r), p);
       StoreBgr0Keeping<Sse2Vector>(d, p);
       return;
     }

@@ -75,7 +75,7 @@ struct Avx2Vector {
   static V Table16(const int8_t* t) { return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t))); }
   static V Shuffle8(V table, V control) { return _mm256_shuffle_epi8(table, control); }
   static V Sign16(V a, V s) { return _mm256_sign_epi16(a, s); }
-  // Select for masks whose 16-bit lanes are all ones or all zeros: one blend.
+  // Select for masks whose bytes are all ones or all zeros: one blend.
   static V SelectLanes(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
   // (d * u + 128) >> 8 for 0 <= d <= 255 and 1 <= u <= 511: the rounding high product of 2d
   // and 64u is 128 (d * u + 128) >> 15.

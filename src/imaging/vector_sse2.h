@@ -72,7 +72,7 @@ struct Sse2Vector {
   // No byte lookups before SSSE3.
   static constexpr bool kByteShuffle = false;
   static V Table16(const int8_t* t) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)); }
-  // Select for masks whose 16-bit lanes are all ones or all zeros.
+  // Select for masks whose bytes are all ones or all zeros.
   static V SelectLanes(V mask, V a, V b) { return Select(mask, a, b); }
   // (d * u + 128) >> 8 for 0 <= d <= 255 and 1 <= u <= 511, from the 17-bit product.
   static V MulRound8(V d, V u) {

@@ -2,6 +2,7 @@
 // the file is closed on every path.
 #include "output/image_files.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -46,21 +47,61 @@ bool Prepare(const CDibImage* src, imaging::RowRoutine routine, uint16_t dst_bpp
                  out->stride, src->Stride(), nullptr, 0) != 0;
 }
 
-// The BMP file: file header, info header, the gray table up to 8 bits, then the rows as given.
+// Bytes of prepared rows a writer holds at a time: large frames go out in pieces of this size
+// instead of through a copy of the whole picture.
+constexpr size_t kChunkBytes = 128 * 1024;
+
+// Rows per piece for rows of row_bytes bytes: at least one.
+int32_t ChunkRows(size_t row_bytes) {
+  return static_cast<int32_t>(row_bytes >= kChunkBytes ? 1 : kChunkBytes / row_bytes);
+}
+
+// The start of a BMP file: file header, info header and the gray table up to 8 bits.
+bool WriteBmpHead(CDataFile* file, const BITMAPINFOHEADER& header, const RGBQUAD* colors,
+                  int32_t height, int32_t stride) {
+  const bool table = header.biBitCount <= 8;
+  const uint32_t offset = table ? 1078u : 54u;
+  const uint32_t size = offset + static_cast<uint32_t>(height) * static_cast<uint32_t>(stride);
+  // One write for all of it: each write is a system call.
+  static_assert(sizeof header == 40, "BMP info header");
+  uint8_t head[1078] = {'B', 'M'};
+  std::memcpy(head + 2, &size, 4);
+  std::memcpy(head + 10, &offset, 4);
+  std::memcpy(head + 14, &header, sizeof header);
+  if (table) std::memcpy(head + 54, colors, 256 * sizeof(RGBQUAD));
+  return file->Write(head, offset);
+}
+
+// The BMP file: the head, then the rows as given.
 int WriteBmpFile(const char* name, const BITMAPINFOHEADER& header, const RGBQUAD* colors,
                  const uint8_t* pixels, int32_t height, int32_t stride) {
   CDataFile file;
   if (!file.OpenForWrite(name)) return 0;
-  const bool table = header.biBitCount <= 8;
-  const uint32_t offset = table ? 1078u : 54u;
-  const uint32_t size = offset + static_cast<uint32_t>(height) * static_cast<uint32_t>(stride);
-  uint8_t head[14] = {'B', 'M'};
-  std::memcpy(head + 2, &size, 4);
-  std::memcpy(head + 10, &offset, 4);
-  const bool ok = file.Write(head, sizeof head) && file.Write(&header, sizeof header) &&
-                  (!table || file.Write(colors, 256 * sizeof(RGBQUAD))) &&
+  const bool ok = WriteBmpHead(&file, header, colors, height, stride) &&
                   file.Write(pixels, static_cast<size_t>(height) * static_cast<size_t>(stride));
   return ok ? 1 : 0;
+}
+
+// The BMP file of a holder: the head, then its rows turned over (last row first), padding
+// included (the holder keeps it zeroed), a piece at a time.
+int WriteBmpTurnedOver(const char* name, const CDibImage* source, const RGBQUAD* colors) {
+  const int32_t h = source->Height();
+  const size_t stride = static_cast<size_t>(source->Stride());
+  const int32_t rows = ChunkRows(stride);
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[rows * stride]);
+  if (!piece) return 0;
+  CDataFile file;
+  if (!file.OpenForWrite(name)) return 0;
+  if (!WriteBmpHead(&file, source->Header(), colors, h, source->Stride())) return 0;
+  for (int32_t done = 0; done < h;) {
+    const int32_t n = std::min(rows, h - done);
+    for (int32_t i = 0; i < n; ++i)
+      std::memcpy(piece.get() + i * stride,
+                  source->Pixels() + static_cast<size_t>(h - 1 - done - i) * stride, stride);
+    if (!file.Write(piece.get(), n * stride)) return 0;
+    done += n;
+  }
+  return 1;
 }
 
 // ---- PNG ----
@@ -272,22 +313,14 @@ int WriteTiff(const char* name, const CDibImage* source) {
     case 8: bits = 16, samples = 4, prepare = imaging::Widen64Bits10Swapped; break;
     default: return 0;
   }
-  // One strip of rows without their padding, prepared straight into place.
-  const int32_t row = static_cast<int32_t>(static_cast<size_t>(source->Width()) * samples * bits / 8);
-  const size_t height = static_cast<size_t>(source->Height());
-  Prepared strip;
-  if (prepare != nullptr) {
-    if (!Prepare(source, prepare, source->BytesPerPixel(), row, &strip)) return 0;
-  } else {
-    strip.stride = row;
-    strip.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(row) * height]);
-    if (!strip.bytes) return 0;
-    for (size_t y = 0; y < height; ++y)
-      std::memcpy(strip.bytes.get() + y * row, source->Pixels() + y * source->Stride(), row);
-  }
-  // Opaque fourth sample for 32 bits, as for 64.
-  if (samples == 4 && bits == 8)
-    for (size_t i = 3; i < static_cast<size_t>(row) * height; i += 4) strip.bytes[i] = 255;
+  // One strip of rows without their padding. The rows are prepared a piece at a time and
+  // handed over as scanlines; libtiff's own buffer is set to the same size, so it writes the
+  // strip out in pieces too instead of holding all of it.
+  const size_t row = static_cast<size_t>(source->Width()) * samples * bits / 8;
+  const int32_t height = source->Height();
+  const int32_t rows = ChunkRows(row);
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[rows * row]);
+  if (!piece) return 0;
 
   CDataFile file;
   if (!file.OpenForWrite(name)) return 0;
@@ -295,13 +328,13 @@ int WriteTiff(const char* name, const CDibImage* source) {
                              TiffSize, TiffMap, TiffUnmap);
   if (tif == nullptr) return 0;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(source->Width()));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(source->Height()));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
   TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(source->Height()));
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
   // Baseline readers expect a resolution; the camera has none, so the customary 72 per inch.
   TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0f);
   TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0f);
@@ -310,8 +343,27 @@ int WriteTiff(const char* name, const CDibImage* source) {
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
-  const tmsize_t size = static_cast<tmsize_t>(row) * static_cast<tmsize_t>(height);
-  const bool ok = TIFFWriteEncodedStrip(tif, 0, strip.bytes.get(), size) == size && TIFFFlush(tif) == 1;
+  bool ok = TIFFWriteBufferSetup(tif, nullptr, static_cast<tmsize_t>(kChunkBytes)) == 1;
+  const size_t src_stride = static_cast<size_t>(source->Stride());
+  for (int32_t y0 = 0; ok && y0 < height;) {
+    const int32_t n = std::min(rows, height - y0);
+    const uint8_t* from = source->Pixels() + static_cast<size_t>(y0) * src_stride;
+    if (prepare != nullptr) {
+      const Rect part = {0, 0, source->Width(), n};
+      ok = prepare(piece.get(), from, &part, 0, 0, source->BytesPerPixel(),
+                   source->BytesPerPixel(), static_cast<int32_t>(row),
+                   static_cast<int32_t>(src_stride), nullptr, 0) != 0;
+    } else {
+      for (int32_t i = 0; i < n; ++i) std::memcpy(piece.get() + i * row, from + i * src_stride, row);
+    }
+    // Opaque fourth sample for 32 bits, as for 64.
+    if (samples == 4 && bits == 8)
+      for (size_t i = 3; i < row * n; i += 4) piece[i] = 255;
+    for (int32_t i = 0; ok && i < n; ++i)
+      ok = TIFFWriteScanline(tif, piece.get() + i * row, static_cast<uint32_t>(y0 + i), 0) == 1;
+    y0 += n;
+  }
+  ok = ok && TIFFFlush(tif) == 1;
   TIFFClose(tif);
   return ok ? 1 : 0;
 }
@@ -323,15 +375,12 @@ int SaveImageFile(const char* name, const CDibImage* source, int type) {
   Prepared ready;
   switch (type) {
     case kFileBmp: {
-      // Rows turned over, padding included (the holder keeps it zeroed).
-      if (!Prepare(source, imaging::CopyRowsReversed, source->BytesPerPixel(), source->Stride(), &ready))
-        return 0;
       RGBQUAD gray[256];
       for (int i = 0; i < 256; ++i) {
         const auto v = static_cast<uint8_t>(i);
         gray[i] = {v, v, v, 0};
       }
-      return WriteBmpFile(name, source->Header(), gray, ready.bytes.get(), h, ready.stride);
+      return WriteBmpTurnedOver(name, source, gray);
     }
     case kFileRaw: {
       CDataFile file;

@@ -1,7 +1,7 @@
 // Still image saves and recording at 752 x 480.
 //  - SaveImageFile per file type code and bit count against its floor: the same library calls
 //    on the same (already prepared) pixels into a sink that discards, plus writing a file of the
-//    same size.
+//    same size; medians of rounds that each run every save and its floor.
 //  - Frame lock: how long a Qelvan_GetImage call that only takes the lock (its buffer is too
 //    small to copy into) waits while saves and a recording run, against a plain preview and one
 //    with every filter on.
@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,19 +34,6 @@
 namespace {
 
 constexpr int kW = 752, kH = 480;
-
-// Fastest of `runs` calls in wall time: on a loaded machine the fastest run is the one least
-// disturbed by other programs.
-template <typename F>
-double BestMs(int runs, F&& f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const double s = NowMs();
-    f();
-    best = std::min(best, NowMs() - s);
-  }
-  return best;
-}
 
 // A picture like the camera's: bars, ramps, fine detail.
 void Fill(CDibImage* img) {
@@ -149,15 +138,12 @@ void TiffFloor(const std::vector<uint8_t>& strip, int bits) {
   TIFFClose(t);
 }
 
-// Writing a file of the given size, as the save's own write would.
-double WriteMs(const std::string& name, size_t bytes) {
-  std::vector<uint8_t> data(bytes, 0x5A);
-  return BestMs(15, [&] {
-    HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD n = 0;
-    WriteFile(f, data.data(), static_cast<DWORD>(bytes), &n, nullptr);
-    CloseHandle(f);
-  });
+// Writing a file of the given size in one call, as the save's own writes would.
+void WriteOnce(const std::string& name, const std::vector<uint8_t>& data) {
+  HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD n = 0;
+  WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+  CloseHandle(f);
 }
 
 uint64_t FileBytes(const std::string& name) {
@@ -166,50 +152,133 @@ uint64_t FileBytes(const std::string& name) {
   return static_cast<uint64_t>(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
 }
 
+template <typename F>
+double OnceMs(F&& f) {
+  const double s = NowMs();
+  f();
+  return NowMs() - s;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// Each save against its floor: the same library calls on prepared pixels into a sink, plus one
+// write of a file of the save's size. Every round runs every case once, so that a burst of load
+// on a shared machine spreads over all cases instead of spoiling one; the ratio is taken per
+// round, and the median and the middle half of the rounds are reported.
+struct SaveCase {
+  int bits = 0, type = 0;
+  std::string name, floorName;  // files of its own, each rewritten at the same size every round
+  std::function<void()> save, encode;
+  std::vector<uint8_t> file;  // bytes of the floor's write
+  std::vector<double> saves, encodes, writes, ratios;
+};
+
+// Pixels of one depth: the holder the save gets, and what each library gets from the save.
+struct Depth {
+  CDibImage src, jpegReady, pngReady;
+  std::vector<uint8_t> strip;
+};
+
+const char* BuildName() { return sizeof(void*) == 8 ? "x86-64" : "i686"; }
+
 void BenchSaves() {
   CreateDirectoryA("files_out", nullptr);
-  const std::string name = "files_out\\bench_save";
   static const char* names[] = {"BMP", "raw", "JPEG q100", "JPEG q70", "JPEG q20", "PNG", "TIFF"};
-  double worst = 0;
-  std::string worstCase;
-  for (int bits : {8, 16, 24, 32, 48, 64}) {
-    CDibImage src;
-    src.Create(kW, kH, static_cast<uint16_t>(bits));
-    Fill(&src);
-    // What each library gets from the save: prepared once, outside the timing.
-    CDibImage jpegReady, pngReady, tiffReady;
-    jpegReady.Create(kW, kH, bits <= 16 ? 8 : 24);
+  constexpr int kRounds = 32;
+  static const int kBits[] = {8, 16, 24, 32, 48, 64};
+  std::vector<std::unique_ptr<Depth>> depths;
+  std::vector<SaveCase> cases;
+  cases.reserve(6 * 7);  // the save functions hold on to their case
+  for (int bits : kBits) {
+    depths.push_back(std::make_unique<Depth>());
+    Depth& d = *depths.back();
+    d.src.Create(kW, kH, static_cast<uint16_t>(bits));
+    Fill(&d.src);
+    d.jpegReady.Create(kW, kH, bits <= 16 ? 8 : 24);
     imaging::RowRoutine jr = bits == 8 ? imaging::CopyRowsReversed
                              : bits == 16 ? imaging::Reduce16To8Reversed
                              : bits <= 32 ? imaging::Copy3ChannelsReversed
                                           : imaging::Reduce48To24Reversed;
-    jpegReady.Transfer(jr, &src, nullptr, 0, 0, nullptr, 0);
-    pngReady.CreateLike(&src);
-    std::memcpy(pngReady.Pixels(), src.Pixels(), static_cast<size_t>(kH) * src.Stride());
+    d.jpegReady.Transfer(jr, &d.src, nullptr, 0, 0, nullptr, 0);
+    d.pngReady.CreateLike(&d.src);
+    std::memcpy(d.pngReady.Pixels(), d.src.Pixels(), static_cast<size_t>(kH) * d.src.Stride());
     const size_t row = static_cast<size_t>(kW) * (bits / 8);
-    std::vector<uint8_t> strip(row * kH);
-    for (int y = 0; y < kH; ++y) std::memcpy(&strip[y * row], src.Pixels() + static_cast<size_t>(y) * src.Stride(), row);
+    d.strip.resize(row * kH);
+    for (int y = 0; y < kH; ++y)
+      std::memcpy(&d.strip[y * row], d.src.Pixels() + static_cast<size_t>(y) * d.src.Stride(), row);
     for (int type = 0; type <= 6; ++type) {
-      const double save = BestMs(15, [&] { output::SaveImageFile(name.c_str(), &src, type); });
-      const double write = WriteMs(name + ".w", FileBytes(name));
-      double encode = 0;
+      cases.emplace_back();
+      SaveCase& c = cases.back();
+      c.bits = bits, c.type = type;
+      c.name = "files_out\\bench_save_" + std::to_string(bits) + "_" + std::to_string(type);
+      c.floorName = c.name + ".w";
+      c.save = [&d, &c, type] { output::SaveImageFile(c.name.c_str(), &d.src, type); };
+      c.encode = [] {};
       if (type >= 2 && type <= 4) {
         const int q = type == 2 ? 100 : type == 3 ? 70 : 20;
-        encode = BestMs(15, [&] { JpegFloor(&jpegReady, q); });
+        c.encode = [&d, q] { JpegFloor(&d.jpegReady, q); };
       } else if (type == 5) {
-        encode = BestMs(8, [&] { PngFloor(pngReady.Pixels(), bits); });
+        c.encode = [&d, bits] { PngFloor(d.pngReady.Pixels(), bits); };
       } else if (type == 6) {
-        encode = BestMs(15, [&] { TiffFloor(strip, bits); });
+        c.encode = [&d, bits] { TiffFloor(d.strip, bits); };
       }
-      const double floor = encode + write;
-      const double ratio = floor > 0 ? save / floor : 0;
-      std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f\n",
-                  names[type], bits, save, floor, encode, write, ratio);
-      if (ratio > worst) worst = ratio, worstCase = std::string(names[type]) + " " + std::to_string(bits) + " bits";
+      // Warm up, and the size of the file for the floor's write.
+      c.save();
+      c.file.assign(static_cast<size_t>(FileBytes(c.name)), 0x5A);
+      WriteOnce(c.floorName, c.file);
+      c.encode();
     }
   }
-  std::printf("SUMMARY files: SaveImageFile at 752x480 (fastest of 15 runs), worst ratio to its floor (library calls + file write) %.2f (%s)\n",
-              worst, worstCase.c_str());
+  // Rounds over all cases, each from another starting case. In a round, a case first writes its
+  // floor's file once untimed: whatever the case before left behind (the system writing back a
+  // large file, say) is paid there and not by the save or the floor. The save runs as it would
+  // in use, after other work; the save and the floor take turns at going first.
+  for (int r = 0; r < kRounds; ++r)
+    for (size_t k = 0; k < cases.size(); ++k) {
+      SaveCase& c = cases[(k + static_cast<size_t>(r) * 5) % cases.size()];
+      WriteOnce(c.floorName, c.file);
+      double s = 0, w = 0;
+      if (r % 2 == 0) {
+        s = OnceMs(c.save);
+        w = OnceMs([&] { WriteOnce(c.floorName, c.file); });
+      } else {
+        w = OnceMs([&] { WriteOnce(c.floorName, c.file); });
+        s = OnceMs(c.save);
+      }
+      const double e = OnceMs(c.encode);
+      c.saves.push_back(s), c.writes.push_back(w), c.encodes.push_back(e);
+      c.ratios.push_back(s / (w + e));
+    }
+  // The files are only for timing: about a hundred megabytes, not left in the build tree.
+  for (const SaveCase& c : cases) DeleteFileA(c.name.c_str()), DeleteFileA(c.floorName.c_str());
+  double worst = 0;
+  std::string worstCase;
+  std::string perType[7];
+  for (SaveCase& c : cases) {
+    std::vector<double> floors(c.writes.size());
+    for (size_t i = 0; i < floors.size(); ++i) floors[i] = c.writes[i] + c.encodes[i];
+    std::sort(c.ratios.begin(), c.ratios.end());
+    const double ratio = c.ratios[c.ratios.size() / 2];
+    const double low = c.ratios[c.ratios.size() / 4], high = c.ratios[c.ratios.size() * 3 / 4];
+    std::printf("save %-9s %2d bits: %7.2f ms, floor %7.2f ms (library %.2f + write %.2f), ratio %.2f (middle half %.2f-%.2f)\n",
+                names[c.type], c.bits, Median(c.saves), Median(floors), Median(c.encodes), Median(c.writes), ratio,
+                low, high);
+    char part[64];
+    std::snprintf(part, sizeof part, "%s%d: %.2f (%.2f-%.2f)", perType[c.type].empty() ? "" : ", ", c.bits, ratio,
+                  low, high);
+    perType[c.type] += part;
+    if (ratio > worst) worst = ratio, worstCase = std::string(names[c.type]) + " " + std::to_string(c.bits) + " bits";
+  }
+  // BMP and TIFF by depth: the median ratio of the rounds, with the middle half of them. Raw is
+  // the control: the same single write as its floor, so its ratio shows the gauge's own error.
+  for (int type : {0, 6, 1})
+    std::printf("SUMMARY files: %s save vs its floor (library calls + file write), %s, 752x480, median of %d rounds by bits: %s\n",
+                names[type], BuildName(), kRounds, perType[type].c_str());
+  std::printf("SUMMARY files: SaveImageFile at 752x480, %s, worst median ratio to its floor (library calls + file write) %.2f (%s)\n",
+              BuildName(), worst, worstCase.c_str());
 }
 
 // ---- camera part ----
@@ -445,8 +514,9 @@ int main(int argc, char** argv) {
       SetCurrentDirectoryA(path);
     }
   }
-  // "camera": the recording part only.
-  if (argc < 2 || std::strcmp(argv[1], "camera") != 0) BenchSaves();
-  BenchCamera();
+  // "camera": the recording part only; "saves": the saves only.
+  const std::string part = argc < 2 ? "" : argv[1];
+  if (part != "camera") BenchSaves();
+  if (part != "saves") BenchCamera();
   return 0;
 }

@@ -81,15 +81,17 @@ int main() {
   }
   // The whole-frame demosaicing at each lower level too, for comparison.
   const int best = imaging::CpuHasAvx2() ? 3 : (imaging::CpuHasSsse3() ? 2 : 1);
+  const char* build = sizeof(void*) == 8 ? "x86-64 -O3" : "i686 -O3 -msse2 -mfpmath=sse";
+  const char* arch = sizeof(void*) == 8 ? "x86-64" : "i686";
   for (int level = 0; level < best; ++level) {
     bench::SetLevel(level);
     const Timing t = TimeMs([&] { f.Demosaic(rgb, f.raw8.data(), 3, 1, s.bayer); });
-    std::printf("DemosaicWhole8 at level %s: %.3f ms per frame (median %.3f)\n",
-                bench::LevelName(), t.best, t.median);
+    std::printf(
+        "SUMMARY %s under Wine: demosaic 8-bit whole frame: %.3f ms per frame (%s, %s, fastest "
+        "batch; median %.3f)\n",
+        arch, t.best, build, bench::LevelName(), t.median);
   }
   bench::SetLevel(best);
-  const char* build = sizeof(void*) == 8 ? "x86-64 -O3" : "i686 -O3 -msse2 -mfpmath=sse";
-  const char* arch = sizeof(void*) == 8 ? "x86-64" : "i686";
   std::printf(
       "SUMMARY %s under Wine: demosaic 8-bit whole frame: %.3f ms per frame (%s, %s, fastest "
       "batch; median %.3f)\n",

@@ -99,9 +99,16 @@ std::vector<Geometry> Geometries() {
   // Long rows: block and strip boundaries, the camera's width, and odd widths past the strips.
   for (int w : {255, 256, 257, 511, 512, 513, 514, 515, 752, 753, 1031})
     g.push_back({w, 6 + w % 3, 0, 0, 0, 0});
+  // Tall regions: the border columns go through the kernels in chunks of rows, with a short
+  // last chunk, a chunk too short for a block, and odd heights.
+  for (Geometry o : {Geometry{5, 36, 0, 0, 0, 0}, Geometry{4, 37, 0, 0, 0, 0},
+                     Geometry{40, 35, 0, 0, 0, 0}, Geometry{19, 291, 0, 0, 0, 0},
+                     Geometry{34, 548, 0, 0, 0, 0}})
+    g.push_back(o);
   // Regions inside larger holders, at destination offsets.
   for (Geometry o : {Geometry{29, 11, 3, 2, 5, 4}, Geometry{41, 17, 3, 5, 1, 2},
-                     Geometry{752, 9, 3, 2, 5, 4}, Geometry{1031, 7, 1, 3, 2, 1}})
+                     Geometry{752, 9, 3, 2, 5, 4}, Geometry{1031, 7, 1, 3, 2, 1},
+                     Geometry{37, 45, 3, 2, 5, 4}, Geometry{36, 40, 1, 3, 2, 1}})
     g.push_back(o);
   return g;
 }

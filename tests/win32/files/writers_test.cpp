@@ -204,17 +204,21 @@ TEST(ImageWriters, RefusedInputsMakeNoFile) {
 }
 
 TEST(ImageWriters, FailingWritesReportFailure) {
-  CDibImage src;
+  CDibImage src, large;
   ASSERT_TRUE(MakePattern(&src, 94, 60, 24));
+  // Written in several pieces: a failure after the first pieces went out.
+  ASSERT_TRUE(MakePattern(&large, 750, 200, 48));
   const std::string name = OutDir() + "failing.out";
-  // No room at all, room for part of the header, and room for half the file.
-  for (int part : {0, 1, 2})
+  // No room at all, room for part of the header, room for half the file, and for the large
+  // picture three quarters of it.
+  for (int part : {0, 1, 2, 3})
     for (int type = 0; type <= 6; ++type) {
-      ASSERT_EQ(output::SaveImageFile(name.c_str(), &src, type), 1);
+      const CDibImage& pic = part == 3 ? large : src;
+      ASSERT_EQ(output::SaveImageFile(name.c_str(), &pic, type), 1);
       const int64_t whole = static_cast<int64_t>(ReadAll(name).size());
-      const int64_t budget = part == 0 ? 0 : part == 1 ? 20 : whole / 2;
+      const int64_t budget = part == 0 ? 0 : part == 1 ? 20 : part == 2 ? whole / 2 : whole * 3 / 4;
       CDataFile::SetWriteBudgetForTest(budget);
-      const int result = output::SaveImageFile(name.c_str(), &src, type);
+      const int result = output::SaveImageFile(name.c_str(), &pic, type);
       CDataFile::SetWriteBudgetForTest(-1);
       EXPECT_EQ(result, 0) << "type " << type << " budget " << budget << " of " << whole;
       // The file was closed: it can be opened without sharing.
