@@ -505,7 +505,13 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       if (g.dragging && message == WM_LBUTTONUP) ReleaseCapture();
       g.dragging = false;
       return 0;
+    case WM_MOUSELEAVE:
+      g.pointer = {-1, -1};
+      ShowReadout();
+      return 0;
     case WM_MOUSEMOVE: {
+      TRACKMOUSEEVENT leave = {sizeof leave, TME_LEAVE, window, 0};
+      TrackMouseEvent(&leave);
       if (g.dragging && (wParam & MK_LBUTTON)) {
         g.pan.x += at.x - g.dragFrom.x;
         g.pan.y += at.y - g.dragFrom.y;

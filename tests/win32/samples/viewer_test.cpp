@@ -502,6 +502,34 @@ TEST_F(ViewerTest, ZoomShowsThePictureAtTheChosenScale) {
     EXPECT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && percent == expected; }, 5000))
         << Narrow(StatusPart(status, 1));
   }
+
+  // At 2:1 a drag moves the picture with the cursor, but never so far that the view shows past
+  // its edge.
+  HWND view2 = FindWindowExW(main_, nullptr, L"QelvanView", nullptr);
+  struct {
+    int dx, dy;
+    bool clamped;
+  } drags[] = {{-100, -60, false}, {150, 80, false}, {5000, 5000, true}, {-9000, -9000, true}};
+  for (const auto& d : drags) {
+    SCOPED_TRACE(testing::Message() << "drag " << d.dx << ", " << d.dy);
+    HWND preview = PreviewOf(main_);
+    ASSERT_NE(preview, nullptr);
+    const RECT before = ChildRect(preview);
+    RECT v;
+    GetClientRect(view2, &v);
+    const POINT from = {v.right / 2, v.bottom / 2};
+    PostMessageW(view2, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    PostMessageW(view2, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(from.x + d.dx / 2, from.y + d.dy / 2));
+    PostMessageW(view2, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(from.x + d.dx, from.y + d.dy));
+    PostMessageW(view2, WM_LBUTTONUP, 0, MAKELPARAM(from.x + d.dx, from.y + d.dy));
+    RECT after = {};
+    const bool moved = WaitFor([&] {
+      after = ChildRect(preview);
+      if (!d.clamped) return after.left == before.left + d.dx && after.top == before.top + d.dy;
+      return d.dx > 0 ? after.left == 0 && after.top == 0 : after.right == v.right && after.bottom == v.bottom;
+    }, 10000);
+    EXPECT_TRUE(moved) << "from " << before.left << ", " << before.top << " to " << after.left << ", " << after.top;
+  }
 }
 
 // A frame saved as raw memory (rows top first, padded to 4 bytes) by the viewer's snapshot.
@@ -558,17 +586,19 @@ TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
   struct {
     int zoom;       // the View menu command
     int x, y;       // the picture pixel pointed at
-  } cases[] = {{501, 10, 10}, {501, 400, 60}, {502, 300, 250}, {500, 700, 430}, {500, 0, 0}};
+  } cases[] = {{501, 120, 60}, {501, 10, 10}, {502, 500, 140}, {500, 200, 30}, {500, 700, 430}, {500, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.zoom << " at " << c.x << ", " << c.y);
     PostMessageW(main_, WM_COMMAND, c.zoom, 0);
-    HWND preview = nullptr;
-    RECT shown = {};
+    HWND preview = nullptr, view = FindWindowExW(main_, nullptr, L"QelvanView", nullptr);
+    RECT shown = {}, room = {};
     ASSERT_TRUE(WaitFor([&] {
       preview = PreviewOf(main_);
       if (!preview) return false;
       GetClientRect(preview, &shown);
-      return c.zoom == 500 || shown.right == width * (c.zoom - 500);
+      GetClientRect(view, &room);
+      if (c.zoom == 500) return shown.right <= room.right && shown.bottom <= room.bottom;
+      return shown.right == width * (c.zoom - 500);
     }));
     // The cursor over the middle of the picture pixel's place on the screen: the message goes to
     // the window a real mouse would reach there.
