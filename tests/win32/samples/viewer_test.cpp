@@ -605,6 +605,7 @@ TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
     const double sx = static_cast<double>(shown.right) / width, sy = static_cast<double>(shown.bottom) / height;
     POINT at = {static_cast<LONG>((c.x + 0.5) * sx), static_cast<LONG>((c.y + 0.5) * sy)};
     ClientToScreen(preview, &at);
+    SetCursorPos(at.x, at.y);  // the viewer forgets the pixel once the cursor leaves
     HWND under = WindowFromPoint(at);
     ASSERT_NE(under, nullptr);
     ScreenToClient(under, &at);
@@ -661,8 +662,15 @@ TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
   HWND preview = PreviewOf(main_);
   ASSERT_NE(preview, nullptr);
   EXPECT_LE(ScreenRect(preview, true).right, ScreenRect(panel, true).left) << "the picture lies under the panel";
+  const RECT picture = ScreenRect(preview, true);
+  SetCursorPos((picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2);
+  EXPECT_TRUE(WaitFor([&] { return !StatusPart(status, 4).empty(); })) << "no readout at the picture's centre";
   Sleep(500);
   Shot(main_, "viewer");
+  // Once the cursor leaves the picture, no pixel is read out.
+  const RECT outside = ScreenRect(panel, true);
+  SetCursorPos(outside.left + 20, outside.top + 20);
+  EXPECT_TRUE(WaitFor([&] { return StatusPart(status, 4).empty(); }, 10000)) << Narrow(StatusPart(status, 4));
 }
 
 // Trigger mode waits for the camera's trigger, shows each triggered frame and counts them;
