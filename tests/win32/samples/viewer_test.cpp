@@ -213,7 +213,9 @@ class ViewerTest : public ::testing::Test {
 
   void TearDown() override {
     if (!process_.hProcess) return;
-    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+    if (!main_) {
+      TerminateProcess(process_.hProcess, 99);  // no window to close: it has told what it could
+    } else if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
       if (HWND box = OwnedDialogOf(main_)) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
       PostMessageW(main_, WM_CLOSE, 0, 0);
       if (WaitForSingleObject(process_.hProcess, kTimeoutMs) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
