@@ -179,6 +179,11 @@ class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(vcamctl_reset(), 0u) << "the virtual camera does not answer";
+    Start();
+  }
+
+  void Start() {
+    main_ = nullptr;
     std::string command = "\"" + ExeDir() + "qelvan-viewer.exe\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -210,6 +215,18 @@ class ViewerTest : public ::testing::Test {
     std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(value));
     return text;
   }
+
+  // Closes the viewer from its menu and waits for it to end (it saves the camera's settings).
+  bool Close() {
+    PostMessageW(main_, WM_COMMAND, 400, 0);
+    const bool ended = WaitForSingleObject(process_.hProcess, kTimeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(process_.hProcess);
+    process_ = {};
+    main_ = nullptr;
+    return ended;
+  }
+
+  void CheckReadoutAndHistogram(int bits, bool shot);
 
   void TearDown() override {
     if (!process_.hProcess) return;
@@ -570,16 +587,45 @@ bool SaveRaw(HWND main, int width, int height, RawFrame* frame) {
 
 // The pixel under the cursor is the frame's value there, at any zoom; the histogram's means are
 // the frame's. The scene stands still, so the saved frame and the shown one are the same.
+// The library's stored colour mode of camera 0 (0 to 5: 8-bit gray, 10-bit gray, 24, 32, 48 and
+// 64-bit colour), which it reads when it opens the camera.
+void StoreColorMode(DWORD code) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Dovira\\QelvanZ51QK2RVNSdk\\Camera_00", 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, "Color", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof code);
+  RegCloseKey(key);
+}
+
 TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
   ASSERT_EQ(vcamctl_scene(0, 0), 0u);
-  if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+  // Each colour mode once, the viewer started afresh; the first-run mode (24-bit) last, so the
+  // camera keeps it.
+  const struct {
+    DWORD mode;
+    int bits;  // per pixel of the frame the library hands out
+  } modes[] = {{0, 8}, {1, 16}, {4, 48}, {2, 24}};
+  for (const auto& m : modes) {
+    const DWORD mode = m.mode;
+    SCOPED_TRACE(testing::Message() << "colour mode " << mode);
+    ASSERT_TRUE(Close()) << "the viewer did not exit";
+    StoreColorMode(mode);
+    Start();
+    ASSERT_NE(main_, nullptr);
+    if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+    CheckReadoutAndHistogram(m.bits, mode == 2);
+    if (HasFatalFailure()) return;
+  }
+}
+
+void ViewerTest::CheckReadoutAndHistogram(int bits, bool shot) {
   HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
   int width = 0, height = 0, percent = 0;
   ASSERT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && width > 0; }));
   RawFrame raw;
   ASSERT_TRUE(SaveRaw(main_, width, height, &raw)) << "no raw snapshot";
-  ASSERT_TRUE(raw.bits == 8 || raw.bits == 16 || raw.bits == 24 || raw.bits == 32 || raw.bits == 48 || raw.bits == 64)
-      << raw.bits;
+  ASSERT_EQ(raw.bits, bits) << "not the colour mode stored";
   // The sensor reads out mirrored when register 13 has bit 5 (horizontal) or 4 (vertical) clear.
   vcam_regs regs = {};
   ASSERT_EQ(vcamctl_regs(0, &regs), 0u);
@@ -618,11 +664,11 @@ TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
     std::wstring said;
     ASSERT_TRUE(WaitFor([&] { return (said = StatusPart(status, 4)).find(place) == 0; })) << Narrow(said);
     const std::wstring value = said.substr(std::wcslen(place));
+    EXPECT_EQ(value.find(L"(10-bit)") != std::wstring::npos, raw.bits == 16 || raw.bits >= 48) << Narrow(said);
     unsigned r = 0, g = 0, b = 0;
     if (raw.bits <= 16) {
       ASSERT_EQ(std::swscanf(value.c_str(), L"gray %u", &g), 1) << Narrow(said);
       EXPECT_EQ(g, raw.At(c.x, c.y, 0));
-      EXPECT_EQ(value.find(L"10-bit") != std::wstring::npos, raw.bits == 16) << Narrow(said);
     } else {
       ASSERT_EQ(std::swscanf(value.c_str(), L"RGB %u %u %u", &r, &g, &b), 3) << Narrow(said);
       EXPECT_EQ(r, raw.At(c.x, c.y, 2));
@@ -668,7 +714,7 @@ TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
   SetCursorPos((picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2);
   EXPECT_TRUE(WaitFor([&] { return !StatusPart(status, 4).empty(); })) << "no readout at the picture's centre";
   Sleep(500);
-  Shot(main_, "viewer");
+  if (shot) Shot(main_, "viewer");
   // Once the cursor leaves the picture, no pixel is read out.
   const RECT outside = ScreenRect(panel, true);
   SetCursorPos(outside.left + 20, outside.top + 20);
