@@ -567,6 +567,10 @@ void StopPreview() {
   Qelvan_StopPreview(g.camera);  // a recording still running is finished with what it has
   FinishRecording();
   Qelvan_Close(g.camera);  // removes the preview window as well
+  // Frames announced before the stop are not counted in what comes next (trigger mode counts
+  // every frame it receives).
+  for (MSG stale; PeekMessageW(&stale, g.main, WM_CAMERA_FRAME, WM_CAMERA_FRAME, PM_REMOVE);) {
+  }
   g.previewing = false;
   g.trigger = false;
   g.dragging = false;
