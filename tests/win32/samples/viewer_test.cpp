@@ -726,7 +726,12 @@ void ViewerTest::CheckReadoutAndHistogram(int bits, bool shot) {
 TEST_F(ViewerTest, TriggerModeShowsEachTriggeredFrame) {
   if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
   HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
-  auto received = [&](long* count) { return std::swscanf(StatusPart(status, 2).c_str(), L"%*[^,], %ld", count) == 1; };
+  // "waiting for trigger, N frames", in either language: the number after the comma.
+  auto received = [&](long* count) {
+    const std::wstring text = StatusPart(status, 2);
+    const size_t comma = text.find(L", ");
+    return comma != std::wstring::npos && std::swscanf(text.c_str() + comma + 2, L"%ld", count) == 1;
+  };
   PostMessageW(main_, WM_COMMAND, 205, 0);
   long count = -1;
   ASSERT_TRUE(WaitFor([&] { return received(&count) && count == 0; })) << Narrow(StatusPart(status, 2));
