@@ -1,12 +1,14 @@
 // qelvan-viewer driven from outside as a user would: it starts, its preview changes between two
 // captures of the screen, each settings dialog opens from the menu and closes, and the program
-// exits cleanly leaving no handle open on the virtual camera. With QELVAN_SHOTS=DIR set, the
+// exits cleanly leaving no handle open on the virtual camera; zoom, the pixel readout, the
+// histogram and trigger mode show what the camera delivers. With QELVAN_SHOTS=DIR set, the
 // windows are also saved as DIR/<name>.bmp for the README's screenshots.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -128,6 +130,12 @@ bool ShownAndMade(HWND status, double* shown, double* made) {
   return std::swscanf(StatusPart(status, 2).c_str(), L"%lf %*ls %lf fps", shown, made) == 2;
 }
 
+// The library's preview window, inside the viewer's view.
+HWND PreviewOf(HWND main) {
+  HWND view = FindWindowExW(main, nullptr, L"QelvanView", nullptr);
+  return view ? FindWindowExA(view, nullptr, nullptr, "ActiveMovie Window") : nullptr;
+}
+
 // A visible dialog-class window owned by the viewer: a settings dialog or a message box.
 struct OwnedDialog {
   HWND owner;
@@ -149,10 +157,33 @@ HWND OwnedDialogOf(HWND owner) {
   return search.found;
 }
 
+// The visible top-level windows of a process, by class and title, to say what it shows instead.
+struct ProcessWindows {
+  DWORD pid;
+  std::string found;
+};
+BOOL CALLBACK ListWindow(HWND window, LPARAM param) {
+  auto* list = reinterpret_cast<ProcessWindows*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != list->pid) return TRUE;
+  char cls[64] = "", title[128] = "";
+  GetClassNameA(window, cls, sizeof cls);
+  GetWindowTextA(window, title, sizeof title);
+  list->found += std::string(list->found.empty() ? "" : ", ") + cls + " \"" + title + "\"" +
+                 (IsWindowVisible(window) ? "" : " (hidden)");
+  return TRUE;
+}
+
 class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(vcamctl_reset(), 0u) << "the virtual camera does not answer";
+    Start();
+  }
+
+  void Start() {
+    main_ = nullptr;
     std::string command = "\"" + ExeDir() + "qelvan-viewer.exe\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -162,13 +193,46 @@ class ViewerTest : public ::testing::Test {
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &si, &process_))
         << "cannot start " << command;
     CloseHandle(process_.hThread);
-    ASSERT_TRUE(WaitFor([&] { return (main_ = FindWindowW(L"QelvanViewer", nullptr)) != nullptr; }))
-        << "the viewer's main window never appeared";
+    // The viewer's window, or its end: a program that cannot start is not waited for.
+    bool ended = false;
+    WaitFor([&] {
+      ended = WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+      return ended || (main_ = FindWindowW(L"QelvanViewer", nullptr)) != nullptr;
+    });
+    if (!main_) {
+      DWORD code = 0;
+      GetExitCodeProcess(process_.hProcess, &code);
+      ProcessWindows list = {process_.dwProcessId, ""};
+      if (!ended) EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&list));
+      FAIL() << "the viewer's main window never appeared: "
+             << (ended ? "the viewer ended with exit code 0x" : "the viewer still runs, showing ")
+             << (ended ? ToHex(code) : list.found.empty() ? std::string("no window") : list.found);
+    }
   }
+
+  static std::string ToHex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(value));
+    return text;
+  }
+
+  // Closes the viewer from its menu and waits for it to end (it saves the camera's settings).
+  bool Close() {
+    PostMessageW(main_, WM_COMMAND, 400, 0);
+    const bool ended = WaitForSingleObject(process_.hProcess, kTimeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(process_.hProcess);
+    process_ = {};
+    main_ = nullptr;
+    return ended;
+  }
+
+  void CheckReadoutAndHistogram(int bits, bool shot);
 
   void TearDown() override {
     if (!process_.hProcess) return;
-    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+    if (!main_) {
+      TerminateProcess(process_.hProcess, 99);  // no window to close: it has told what it could
+    } else if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
       if (HWND box = OwnedDialogOf(main_)) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
       PostMessageW(main_, WM_CLOSE, 0, 0);
       if (WaitForSingleObject(process_.hProcess, kTimeoutMs) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
@@ -199,7 +263,7 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
   ASSERT_NE(status, nullptr) << "no status bar";
   HWND preview = nullptr;
   const bool started = WaitFor([&] {
-    preview = FindWindowExA(main_, nullptr, nullptr, "ActiveMovie Window");
+    preview = PreviewOf(main_);
     const std::wstring text = Text(status);
     return preview != nullptr || text.find(L"ERR_") != std::wstring::npos ||
            text.find(L"no error code") != std::wstring::npos;
@@ -236,7 +300,6 @@ TEST_F(ViewerTest, PreviewsOpensEachDialogAndExitsCleanly) {
     EXPECT_TRUE(steady) << "no steady rate: " << std::string(rate.begin(), rate.end());
     EXPECT_GT(made, 0.0);
     EXPECT_LE(shown, made * 1.1 + 1) << "more frames shown than the camera made";
-    Shot(main_, "viewer");
   }
 
   struct {
@@ -312,7 +375,7 @@ std::wstring TakeBox(HWND main) {
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
-bool Previewing(HWND main) { return FindWindowExA(main, nullptr, nullptr, "ActiveMovie Window") != nullptr; }
+bool Previewing(HWND main) { return PreviewOf(main) != nullptr; }
 
 // What a recording or snapshot gave is said, also when it went wrong: a recording cut short by
 // the camera's loss keeps its frames and says so; a snapshot without a frame saves nothing.
@@ -404,6 +467,301 @@ TEST_F(ViewerTest, StopRecordingAndQuickSnapshot) {
   const std::string path = std::string(dir) + name;
   EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
   DeleteFileA(path.c_str());
+}
+
+// The picture's size as the status bar gives it ("752 x 480, 100%"), and the scale in percent.
+bool PictureScale(HWND status, int* width, int* height, int* percent) {
+  return std::swscanf(StatusPart(status, 1).c_str(), L"%d x %d, %d%%", width, height, percent) == 3;
+}
+
+RECT ChildRect(HWND child) {
+  RECT r = ScreenRect(child, true);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// The zoom menu shows the picture fitted (aspect kept, as large as the view allows), at 1:1 or
+// at 2:1 with its centre in the middle of the view, and the status bar says the scale.
+TEST_F(ViewerTest, ZoomShowsThePictureAtTheChosenScale) {
+  if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+  HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
+  HWND view = FindWindowExW(main_, nullptr, L"QelvanView", nullptr);
+  int width = 0, height = 0, percent = 0;
+  ASSERT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && width > 0; }));
+  // Larger than the viewer's first window, so that 2:1 always overflows and fit shrinks.
+  SetWindowPos(main_, nullptr, 0, 0, 640, 420, SWP_NOMOVE | SWP_NOZORDER);
+  struct {
+    int command;
+    int scale;  // 0: fitted
+  } cases[] = {{501, 1}, {502, 2}, {500, 0}, {502, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    PostMessageW(main_, WM_COMMAND, c.command, 0);
+    RECT v;
+    GetClientRect(view, &v);
+    RECT shown = {};
+    const bool placed = WaitFor([&] {
+      HWND preview = PreviewOf(main_);
+      if (!preview) return false;
+      shown = ChildRect(preview);
+      const int w = shown.right - shown.left, h = shown.bottom - shown.top;
+      if (c.scale) return w == width * c.scale && h == height * c.scale;
+      return w <= v.right && h <= v.bottom && (w == v.right || h == v.bottom) && w < width;
+    });
+    ASSERT_TRUE(placed) << "shown at " << shown.right - shown.left << " x " << shown.bottom - shown.top << " in a view of "
+                        << v.right << " x " << v.bottom;
+    const int w = shown.right - shown.left, h = shown.bottom - shown.top;
+    // Centred in the view (the picture's centre in its middle when it is larger).
+    EXPECT_LE(std::abs((shown.left + shown.right) - v.right), 1);
+    EXPECT_LE(std::abs((shown.top + shown.bottom) - v.bottom), 1);
+    if (!c.scale) {
+      EXPECT_NEAR(static_cast<double>(w) / h, static_cast<double>(width) / height, 0.01) << "the aspect changed";
+    }
+    const int expected = c.scale ? c.scale * 100 : w * 100 / width;
+    EXPECT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && percent == expected; }, 5000))
+        << Narrow(StatusPart(status, 1));
+  }
+
+  // At 2:1 a drag moves the picture with the cursor, but never so far that the view shows past
+  // its edge.
+  HWND view2 = FindWindowExW(main_, nullptr, L"QelvanView", nullptr);
+  struct {
+    int dx, dy;
+    bool clamped;
+  } drags[] = {{-100, -60, false}, {150, 80, false}, {5000, 5000, true}, {-9000, -9000, true}};
+  for (const auto& d : drags) {
+    SCOPED_TRACE(testing::Message() << "drag " << d.dx << ", " << d.dy);
+    HWND preview = PreviewOf(main_);
+    ASSERT_NE(preview, nullptr);
+    const RECT before = ChildRect(preview);
+    RECT v;
+    GetClientRect(view2, &v);
+    const POINT from = {v.right / 2, v.bottom / 2};
+    PostMessageW(view2, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    PostMessageW(view2, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(from.x + d.dx / 2, from.y + d.dy / 2));
+    PostMessageW(view2, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(from.x + d.dx, from.y + d.dy));
+    PostMessageW(view2, WM_LBUTTONUP, 0, MAKELPARAM(from.x + d.dx, from.y + d.dy));
+    RECT after = {};
+    const bool moved = WaitFor([&] {
+      after = ChildRect(preview);
+      if (!d.clamped) return after.left == before.left + d.dx && after.top == before.top + d.dy;
+      return d.dx > 0 ? after.left == 0 && after.top == 0 : after.right == v.right && after.bottom == v.bottom;
+    }, 10000);
+    EXPECT_TRUE(moved) << "from " << before.left << ", " << before.top << " to " << after.left << ", " << after.top;
+  }
+}
+
+// A frame saved as raw memory (rows top first, padded to 4 bytes) by the viewer's snapshot.
+struct RawFrame {
+  std::vector<unsigned char> bytes;
+  int width = 0, height = 0, bits = 0, stride = 0;
+  // One channel of a pixel: 0 blue, 1 green, 2 red (or the gray sample); 10-bit words as they are.
+  unsigned At(int x, int y, int channel) const {
+    const unsigned char* p = &bytes[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * (bits / 8)];
+    if (bits == 16 || bits >= 48) return (p[2 * channel] | p[2 * channel + 1] << 8) & 0x3FF;
+    return p[channel];
+  }
+};
+
+bool SaveRaw(HWND main, int width, int height, RawFrame* frame) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string path = std::string(dir) + "viewer-frame.raw";
+  DeleteFileA(path.c_str());
+  if (!SaveAs(main, 202, path)) return false;
+  if (!WaitFor([&] { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) return false;
+  Sleep(500);  // the status bar says saved once the file is written; a moment more for slow disks
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  frame->bytes.assign(static_cast<size_t>(width) * height * 8 + 4 * height, 0);
+  const size_t got = std::fread(frame->bytes.data(), 1, frame->bytes.size(), f);
+  std::fclose(f);
+  DeleteFileA(path.c_str());
+  frame->bytes.resize(got);
+  frame->width = width;
+  frame->height = height;
+  frame->stride = static_cast<int>(got / height);
+  frame->bits = frame->stride * 8 / width;
+  return got > 0 && got % height == 0;
+}
+
+// The pixel under the cursor is the frame's value there, at any zoom; the histogram's means are
+// the frame's. The scene stands still, so the saved frame and the shown one are the same.
+// The library's stored colour mode of camera 0 (0 to 5: 8-bit gray, 10-bit gray, 24, 32, 48 and
+// 64-bit colour), which it reads when it opens the camera.
+void StoreColorMode(DWORD code) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Dovira\\QelvanZ51QK2RVNSdk\\Camera_00", 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, "Color", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof code);
+  RegCloseKey(key);
+}
+
+TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
+  ASSERT_EQ(vcamctl_scene(0, 0), 0u);
+  // Each colour mode once, the viewer started afresh; the first-run mode (24-bit) last, so the
+  // camera keeps it.
+  const struct {
+    DWORD mode;
+    int bits;  // per pixel of the frame the library hands out
+  } modes[] = {{0, 8}, {1, 16}, {4, 48}, {2, 24}};
+  for (const auto& m : modes) {
+    const DWORD mode = m.mode;
+    SCOPED_TRACE(testing::Message() << "colour mode " << mode);
+    ASSERT_TRUE(Close()) << "the viewer did not exit";
+    StoreColorMode(mode);
+    Start();
+    ASSERT_NE(main_, nullptr);
+    if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+    CheckReadoutAndHistogram(m.bits, mode == 2);
+    if (HasFatalFailure()) return;
+  }
+}
+
+void ViewerTest::CheckReadoutAndHistogram(int bits, bool shot) {
+  HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
+  int width = 0, height = 0, percent = 0;
+  ASSERT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && width > 0; }));
+  RawFrame raw;
+  ASSERT_TRUE(SaveRaw(main_, width, height, &raw)) << "no raw snapshot";
+  ASSERT_EQ(raw.bits, bits) << "not the colour mode stored";
+  // The sensor reads out mirrored when register 13 has bit 5 (horizontal) or 4 (vertical) clear.
+  vcam_regs regs = {};
+  ASSERT_EQ(vcamctl_regs(0, &regs), 0u);
+  const bool mirrorH = !(regs.regs[13] & 0x20), mirrorV = !(regs.regs[13] & 0x10);
+
+  struct {
+    int zoom;       // the View menu command
+    int x, y;       // the picture pixel pointed at
+  } cases[] = {{501, 120, 60}, {501, 10, 10}, {502, 500, 140}, {500, 200, 30}, {500, 700, 430}, {500, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.zoom << " at " << c.x << ", " << c.y);
+    PostMessageW(main_, WM_COMMAND, c.zoom, 0);
+    HWND preview = nullptr, view = FindWindowExW(main_, nullptr, L"QelvanView", nullptr);
+    RECT shown = {}, room = {};
+    ASSERT_TRUE(WaitFor([&] {
+      preview = PreviewOf(main_);
+      if (!preview) return false;
+      GetClientRect(preview, &shown);
+      GetClientRect(view, &room);
+      if (c.zoom == 500) return shown.right <= room.right && shown.bottom <= room.bottom;
+      return shown.right == width * (c.zoom - 500);
+    }));
+    // The cursor over the middle of the picture pixel's place on the screen: the message goes to
+    // the window a real mouse would reach there.
+    const double sx = static_cast<double>(shown.right) / width, sy = static_cast<double>(shown.bottom) / height;
+    POINT at = {static_cast<LONG>((c.x + 0.5) * sx), static_cast<LONG>((c.y + 0.5) * sy)};
+    ClientToScreen(preview, &at);
+    SetCursorPos(at.x, at.y);  // the viewer forgets the pixel once the cursor leaves
+    HWND under = WindowFromPoint(at);
+    ASSERT_NE(under, nullptr);
+    ScreenToClient(under, &at);
+    PostMessageW(under, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+    const int ex = mirrorH ? width - 1 - c.x : c.x, ey = mirrorV ? height - 1 - c.y : c.y;
+    wchar_t place[32];
+    std::swprintf(place, 32, L"x %d, y %d: ", ex, ey);
+    std::wstring said;
+    ASSERT_TRUE(WaitFor([&] { return (said = StatusPart(status, 4)).find(place) == 0; })) << Narrow(said);
+    const std::wstring value = said.substr(std::wcslen(place));
+    EXPECT_EQ(value.find(L"(10-bit)") != std::wstring::npos, raw.bits == 16 || raw.bits >= 48) << Narrow(said);
+    unsigned r = 0, g = 0, b = 0;
+    if (raw.bits <= 16) {
+      ASSERT_EQ(std::swscanf(value.c_str(), L"gray %u", &g), 1) << Narrow(said);
+      EXPECT_EQ(g, raw.At(c.x, c.y, 0));
+    } else {
+      ASSERT_EQ(std::swscanf(value.c_str(), L"RGB %u %u %u", &r, &g, &b), 3) << Narrow(said);
+      EXPECT_EQ(r, raw.At(c.x, c.y, 2));
+      EXPECT_EQ(g, raw.At(c.x, c.y, 1));
+      EXPECT_EQ(b, raw.At(c.x, c.y, 0));
+    }
+  }
+
+  // The histogram panel takes the right of the window; the fitted picture makes room for it.
+  PostMessageW(main_, WM_COMMAND, 500, 0);
+  PostMessageW(main_, WM_COMMAND, 503, 0);
+  HWND panel = FindWindowExW(main_, nullptr, L"QelvanHistogram", nullptr);
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(panel) != 0; })) << "no histogram";
+  HWND stats = FindWindowExW(panel, nullptr, L"Static", nullptr);
+  ASSERT_NE(stats, nullptr);
+  double expected[3] = {};
+  const int channels = raw.bits <= 16 ? 1 : 3;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int ch = 0; ch < channels; ++ch) expected[ch] += raw.At(x, y, ch);
+  for (double& e : expected) e /= static_cast<double>(width) * height;
+  double means[3] = {};
+  std::wstring text;
+  const bool read = WaitFor([&] {
+    text = Text(stats);
+    if (channels == 1) return std::swscanf(text.c_str(), L"%*ls %lf", &means[0]) == 1;
+    return std::swscanf(text.c_str(), L"%*ls R %lf G %lf B %lf", &means[2], &means[1], &means[0]) == 3;
+  });
+  ASSERT_TRUE(read) << Narrow(text);
+  for (int ch = 0; ch < channels; ++ch) EXPECT_NEAR(means[ch], expected[ch], 0.051) << Narrow(text);
+  // The plot is drawn: some of its columns are lit.
+  RECT plot = ScreenRect(panel, true);
+  plot.bottom -= 24;
+  const std::vector<unsigned char> pixels = Grab(plot, nullptr);
+  size_t lit = 0;
+  for (unsigned char p : pixels) lit += p > 40;
+  EXPECT_GT(lit, 100u) << "the histogram is blank";
+  HWND preview = PreviewOf(main_);
+  ASSERT_NE(preview, nullptr);
+  EXPECT_LE(ScreenRect(preview, true).right, ScreenRect(panel, true).left) << "the picture lies under the panel";
+  const RECT picture = ScreenRect(preview, true);
+  SetCursorPos((picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2);
+  EXPECT_TRUE(WaitFor([&] { return !StatusPart(status, 4).empty(); })) << "no readout at the picture's centre";
+  Sleep(500);
+  if (shot) Shot(main_, "viewer");
+  // Once the cursor leaves the picture, no pixel is read out.
+  const RECT outside = ScreenRect(panel, true);
+  SetCursorPos(outside.left + 20, outside.top + 20);
+  EXPECT_TRUE(WaitFor([&] { return StatusPart(status, 4).empty(); }, 10000)) << Narrow(StatusPart(status, 4));
+}
+
+// Trigger mode waits for the camera's trigger, shows each triggered frame and counts them;
+// leaving it goes back to the live preview.
+TEST_F(ViewerTest, TriggerModeShowsEachTriggeredFrame) {
+  if (!WaitFor([&] { return Previewing(main_); }, 20000)) GTEST_SKIP() << "no preview";
+  HWND status = FindWindowExW(main_, nullptr, L"msctls_statusbar32", nullptr);
+  // "waiting for trigger, N frames", in either language: the number after the comma.
+  auto received = [&](long* count) {
+    const std::wstring text = StatusPart(status, 2);
+    const size_t comma = text.find(L", ");
+    return comma != std::wstring::npos && std::swscanf(text.c_str() + comma + 2, L"%ld", count) == 1;
+  };
+  PostMessageW(main_, WM_COMMAND, 205, 0);
+  long count = -1;
+  ASSERT_TRUE(WaitFor([&] { return received(&count) && count == 0; })) << Narrow(StatusPart(status, 2));
+  if (PRIMARYLANGID(GetSystemDefaultLangID()) != LANG_JAPANESE) {
+    EXPECT_EQ(StatusPart(status, 2).find(L"waiting for trigger"), 0u) << Narrow(StatusPart(status, 2));
+  }
+  vcam_regs regs = {};
+  ASSERT_EQ(vcamctl_regs(0, &regs), 0u);
+  EXPECT_EQ(regs.ports[11], 1) << "the camera is not in trigger mode";
+  HWND preview = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (preview = PreviewOf(main_)) != nullptr; })) << "no picture";
+  for (long fired = 1; fired <= 3; ++fired) {
+    SCOPED_TRACE(fired);
+    ASSERT_EQ(vcamctl_trigger(0, 1), 0u);
+    EXPECT_TRUE(WaitFor([&] { return received(&count) && count == fired; })) << Narrow(StatusPart(status, 2));
+  }
+  // The triggered frame is shown.
+  EXPECT_TRUE(WaitFor([&] {
+    for (unsigned char b : Grab(ScreenRect(preview, true), nullptr))
+      if (b > 16) return true;
+    return false;
+  })) << "the picture stays black";
+  // No frames come without a trigger.
+  Sleep(1000);
+  EXPECT_TRUE(received(&count) && count == 3) << Narrow(StatusPart(status, 2));
+  PostMessageW(main_, WM_COMMAND, 205, 0);
+  double shown = 0, made = 0;
+  EXPECT_TRUE(WaitFor([&] { return ShownAndMade(status, &shown, &made); })) << Narrow(StatusPart(status, 2));
+  ASSERT_EQ(vcamctl_regs(0, &regs), 0u);
+  EXPECT_EQ(regs.ports[11], 0) << "the camera stayed in trigger mode";
 }
 
 }  // namespace
