@@ -563,30 +563,36 @@ struct RawFrame {
   }
 };
 
-bool SaveRaw(HWND main, int width, int height, RawFrame* frame) {
+bool SaveRaw(HWND main, int width, int height, int bits, RawFrame* frame) {
   char dir[MAX_PATH];
   GetTempPathA(MAX_PATH, dir);
   const std::string path = std::string(dir) + "viewer-frame.raw";
   DeleteFileA(path.c_str());
   if (!SaveAs(main, 202, path)) return false;
-  if (!WaitFor([&] { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) return false;
-  Sleep(500);  // the status bar says saved once the file is written; a moment more for slow disks
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  frame->bytes.assign(static_cast<size_t>(width) * height * 8 + 4 * height, 0);
-  const size_t got = std::fread(frame->bytes.data(), 1, frame->bytes.size(), f);
-  std::fclose(f);
-  DeleteFileA(path.c_str());
-  frame->bytes.resize(got);
   frame->width = width;
   frame->height = height;
-  frame->stride = static_cast<int>(got / height);
-  frame->bits = frame->stride * 8 / width;
-  return got > 0 && got % height == 0;
+  frame->bits = bits;
+  frame->stride = (width * bits / 8 + 3) & ~3;
+  frame->bytes.assign(static_cast<size_t>(frame->stride) * height, 0);
+  // Whole once the viewer has written and closed it: then it opens for reading with no sharing.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  WaitFor([&] {
+    file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (GetFileSize(file, nullptr) == frame->bytes.size()) return true;
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    return false;
+  });
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD got = 0;
+  const bool read = ReadFile(file, frame->bytes.data(), static_cast<DWORD>(frame->bytes.size()), &got, nullptr) &&
+                    got == frame->bytes.size();
+  CloseHandle(file);
+  DeleteFileA(path.c_str());
+  return read;
 }
 
-// The pixel under the cursor is the frame's value there, at any zoom; the histogram's means are
-// the frame's. The scene stands still, so the saved frame and the shown one are the same.
 // The library's stored colour mode of camera 0 (0 to 5: 8-bit gray, 10-bit gray, 24, 32, 48 and
 // 64-bit colour), which it reads when it opens the camera.
 void StoreColorMode(DWORD code) {
@@ -598,6 +604,8 @@ void StoreColorMode(DWORD code) {
   RegCloseKey(key);
 }
 
+// The pixel under the cursor is the frame's value there, at any zoom; the histogram's means are
+// the frame's. The scene stands still, so the saved frame and the shown one are the same.
 TEST_F(ViewerTest, ReadoutAndHistogramShowTheFramesValues) {
   ASSERT_EQ(vcamctl_scene(0, 0), 0u);
   // Each colour mode once, the viewer started afresh; the first-run mode (24-bit) last, so the
@@ -624,8 +632,7 @@ void ViewerTest::CheckReadoutAndHistogram(int bits, bool shot) {
   int width = 0, height = 0, percent = 0;
   ASSERT_TRUE(WaitFor([&] { return PictureScale(status, &width, &height, &percent) && width > 0; }));
   RawFrame raw;
-  ASSERT_TRUE(SaveRaw(main_, width, height, &raw)) << "no raw snapshot";
-  ASSERT_EQ(raw.bits, bits) << "not the colour mode stored";
+  ASSERT_TRUE(SaveRaw(main_, width, height, bits, &raw)) << "no raw snapshot of " << bits << " bits a pixel";
   // The sensor reads out mirrored when register 13 has bit 5 (horizontal) or 4 (vertical) clear.
   vcam_regs regs = {};
   ASSERT_EQ(vcamctl_regs(0, &regs), 0u);
