@@ -1326,22 +1326,37 @@ double SensorFrameRate(QelvanHandle h) {
   return clocks > 0 ? clockHz / clocks : 0.0;
 }
 
+// A message-only window, of a class of its own, that receives the library's frame messages;
+// the class goes with it.
+class MessageWindow {
+ public:
+  MessageWindow(WNDPROC proc, const char* name) : name_(name) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = name;
+    RegisterClassA(&wc);
+    window_ = CreateWindowA(name, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (!window_) Fail("cannot create the message window: %s", SystemMessage(GetLastError()).c_str());
+  }
+  ~MessageWindow() { UnregisterClassA(name_, GetModuleHandleA(nullptr)); }
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
+  operator HWND() const { return window_; }
+
+ private:
+  const char* name_;
+  HWND window_ = nullptr;
+};
+
 int Stream(const Options& o) {
   Camera camera;
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
 
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = StreamWindowProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "QelvanCaptureStream";
-  RegisterClassA(&wc);
-  HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  if (!window) {
-    Fail("cannot create the message window: %s", SystemMessage(GetLastError()).c_str());
-    return kFailed;
-  }
+  const MessageWindow window(StreamWindowProc, "QelvanCaptureStream");
+  if (!window) return kFailed;
   StreamState state;
   state.h = h;
   if (o.raw) {
@@ -1385,7 +1400,6 @@ int Stream(const Options& o) {
   Progress(elapsed, o.seconds, state.frames, true);
   ProgressDone();
   DestroyWindow(window);
-  UnregisterClassA(wc.lpszClassName, wc.hInstance);
 
   const long made = static_cast<long>(sensorRate * elapsed + 0.5);
   const long lost = made > state.frames ? made - state.frames : 0;
@@ -1442,16 +1456,8 @@ int Trigger(const Options& o) {
   int rc = OpenCamera(camera, o);
   if (rc != kOk) return rc;
   const QelvanHandle h = camera.handle();
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = TriggerWindowProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "QelvanCaptureTrigger";
-  RegisterClassA(&wc);
-  HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  if (!window) {
-    Fail("cannot create the message window: %s", SystemMessage(GetLastError()).c_str());
-    return kFailed;
-  }
+  const MessageWindow window(TriggerWindowProc, "QelvanCaptureTrigger");
+  if (!window) return kFailed;
   TriggerState state;
   state.h = h;
   state.o = &o;
@@ -1472,7 +1478,6 @@ int Trigger(const Options& o) {
   }
   Qelvan_StopPreview(h);
   DestroyWindow(window);
-  UnregisterClassA(wc.lpszClassName, wc.hInstance);
   std::printf("trigger: %d frame%s saved\n", state.saved, state.saved == 1 ? "" : "s");
   // The camera reports a missing trigger as a failed frame at each transfer time-out: not an error.
   const std::string errors = DrainErrors(h);

@@ -363,6 +363,17 @@ bool SaveAs(HWND main, int command, const std::string& file) {
   return WaitFor([&] { return !IsWindow(dialog); });
 }
 
+// Starts a recording into the file from the menu; true once it has grown past its first frames.
+testing::AssertionResult StartRecording(HWND main, const std::string& clip) {
+  if (!SaveAs(main, 213, clip)) return testing::AssertionFailure() << "no file dialog for the recording";
+  if (!WaitFor([&] {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return GetFileAttributesExA(clip.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 200000;
+      }))
+    return testing::AssertionFailure() << "the recording never grew";
+  return testing::AssertionSuccess();
+}
+
 // A message box the viewer opens; returns its text and closes it.
 std::wstring TakeBox(HWND main) {
   HWND box = nullptr;
@@ -390,11 +401,7 @@ TEST_F(ViewerTest, RecordingAndSnapshotSayWhatHappened) {
   DeleteFileA(still.c_str());
 
   // Recording 30 s, unplugged after a few frames.
-  ASSERT_TRUE(SaveAs(main_, 213, clip)) << "no file dialog for the recording";
-  ASSERT_TRUE(WaitFor([&] {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return GetFileAttributesExA(clip.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 200000;
-  })) << "the recording never grew";
+  ASSERT_TRUE(StartRecording(main_, clip));
   ASSERT_EQ(vcamctl_detach(0), 0u);
   // The texts are in the system language; the error names and figures are the same in both.
   const std::wstring lost = TakeBox(main_);
@@ -442,11 +449,7 @@ TEST_F(ViewerTest, StopRecordingAndQuickSnapshot) {
   GetTempPathA(MAX_PATH, dir);
   const std::string clip = std::string(dir) + "viewer-stopped.avi";
   DeleteFileA(clip.c_str());
-  ASSERT_TRUE(SaveAs(main_, 213, clip)) << "no file dialog for the recording";
-  ASSERT_TRUE(WaitFor([&] {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return GetFileAttributesExA(clip.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 200000;
-  })) << "the recording never grew";
+  ASSERT_TRUE(StartRecording(main_, clip));
   PostMessageW(main_, WM_COMMAND, 204, 0);
   EXPECT_TRUE(WaitFor([&] { return Text(status).find(L" frames, ") != std::wstring::npos; })) << Narrow(Text(status));
   EXPECT_EQ(OwnedDialogOf(main_), nullptr) << "a deliberate stop was reported as a problem";
